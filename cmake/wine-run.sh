@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Runs a Windows program under wine64 in the project's own Wine environment:
+# the prefix, HOME and XDG folders live in the build tree, never in the
+# user's home. KORVAT_WINE_ROOT picks the folder; by default it is "wine"
+# in the current directory, which is the build tree when CTest runs a test.
+#   wine-run.sh PROGRAM [ARGS...]   run a program
+#   wine-run.sh --init              create the prefix (wineboot -i), once
+#   wine-run.sh --stop              end the prefix's wineserver
+set -u
+root=${KORVAT_WINE_ROOT:-$PWD/wine}
+# CTest runs tests in their own folders: find the build tree's "wine".
+if [ -z "${KORVAT_WINE_ROOT:-}" ]; then
+    dir=$PWD
+    while [ "$dir" != / ] && [ ! -f "$dir/CMakeCache.txt" ]; do dir=$(dirname "$dir"); done
+    [ -f "$dir/CMakeCache.txt" ] && root=$dir/wine
+fi
+export WINEPREFIX=$root/prefix
+export HOME=$root/home
+export XDG_CONFIG_HOME=$root/home/.config
+export XDG_DATA_HOME=$root/home/.local/share
+export XDG_CACHE_HOME=$root/home/.cache
+export XDG_RUNTIME_DIR=$root/run
+export WINEDEBUG=${KORVAT_WINEDEBUG:--all}
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+export WINEARCH=win64
+mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+
+wine=/usr/lib/wine/wine64
+[ -x "$wine" ] || wine=$(command -v wine64 || command -v wine)
+server=/usr/lib/wine/wineserver
+[ -x "$server" ] || server=$(command -v wineserver)
+
+case "${1:-}" in
+--init)
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        "$wine" wineboot -i >/dev/null 2>&1 || exit 1
+        # No crash dialog: a crashing test must fail, not wait for a click.
+        "$wine" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+            >/dev/null 2>&1 || exit 1
+        "$server" -w
+    fi
+    exit 0
+    ;;
+--stop)
+    "$server" -k 2>/dev/null
+    exit 0
+    ;;
+esac
+exec "$wine" "$@"

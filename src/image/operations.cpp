@@ -1,0 +1,105 @@
+#include "trd_image.h"
+
+#include "file_io.h"
+#include "status_log.h"
+
+#include <cstring>
+
+// Offset just past the last non-zero byte of a buffer, 0 when all are zero.
+static size_t end_of_data(const unsigned char* buffer, size_t count)
+{
+    while (count > 0 && buffer[count - 1] == 0)
+        --count;
+    return count;
+}
+
+int cut_zeros(FILE* image)
+{
+    if (seek_stream(image, 0, SEEK_END) != 0)
+        return -1;
+    // A file no longer than track 0 is never changed, nor one of 2 GiB or
+    // more, nor one whose length cannot be told.
+    const int64_t length = tell_stream(image);
+    if (length <= TRD_TRACK_SIZE || length > TRD_MAX_LENGTH)
+        return 0;
+    if (seek_stream(image, TRD_TRACK_SIZE, SEEK_SET) != 0)
+        return -1;
+
+    // One forward pass in track-sized pieces; the data ends at least at the
+    // end of track 0.
+    int64_t used = TRD_TRACK_SIZE;
+    int64_t chunk_start = TRD_TRACK_SIZE;
+    size_t count;
+    for (;;) {
+        count = std::fread(g_io_buffer, 1, sizeof g_io_buffer, image);
+        if (std::ferror(image))
+            return -1;
+        size_t end = end_of_data(g_io_buffer, count);
+        if (end > 0)
+            used = chunk_start + static_cast<int64_t>(end);
+        if (count < sizeof g_io_buffer)
+            break;
+        chunk_start += TRD_TRACK_SIZE;
+    }
+
+    // The last byte holds data: nothing to cut.
+    if (used >= length)
+        return static_cast<int>(count);
+    const int64_t new_length = (used + TRD_SECTOR_SIZE - 1) / TRD_SECTOR_SIZE * TRD_SECTOR_SIZE;
+    return set_stream_length(image, new_length);
+}
+
+int cut_free_sectors(FILE* image)
+{
+    const int64_t target = (int64_t{g_io_buffer[TRD_FIRST_FREE_TRACK]} * TRD_SECTORS_PER_TRACK +
+                            g_io_buffer[TRD_FIRST_FREE_SECTOR]) *
+                           TRD_SECTOR_SIZE;
+    // Cutting inside track 0 would destroy the catalogue and the disk-info
+    // sector; such disks exist (the fields are left at 0 by some tools).
+    if (target < TRD_TRACK_SIZE) {
+        status_print("First free sector is in track 0, file not cut !");
+        return -1;
+    }
+    if (seek_stream(image, target, SEEK_SET) != 0)
+        return -1;
+    seek_stream(image, 0, SEEK_SET);
+    const int result = set_stream_length(image, target);
+    if (result < 0)
+        status_print_errno();
+    return result;
+}
+
+int restore_size(FILE* image)
+{
+    if (seek_stream(image, 0, SEEK_END) != 0) {
+        status_print_errno();
+        return -1;
+    }
+    const int64_t length = tell_stream(image);
+    if (length <= 0) {
+        status_print_errno();
+        return 0;
+    }
+    // Never shorten, and leave a file of 2 GiB or more alone.
+    int64_t missing = int64_t{g_track_count} * TRD_TRACK_SIZE - length;
+    if (missing <= 0 || length > TRD_MAX_LENGTH)
+        return 0;
+
+    std::memset(g_io_buffer, 0, sizeof g_io_buffer);
+    while (missing > 0) {
+        const size_t piece =
+            missing < TRD_TRACK_SIZE ? static_cast<size_t>(missing) : sizeof g_io_buffer;
+        if (std::fwrite(g_io_buffer, piece, 1, image) != 1) {
+            status_print_errno();
+            return -1;
+        }
+        missing -= TRD_TRACK_SIZE;
+    }
+    // Push the zeros to the file now, so that a full disk is reported here
+    // rather than lost in the close.
+    if (std::fflush(image) != 0) {
+        status_print_errno();
+        return -1;
+    }
+    return 1;
+}

@@ -1,0 +1,48 @@
+#include "status_log.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+char g_status_lines[STATUS_LINE_COUNT][STATUS_LINE_SIZE];
+unsigned g_status_count;
+HWND g_status_pane;
+
+// Copies at most 255 characters of message into a slot, always ended by a NUL.
+static void store_message(char* slot, const char* message)
+{
+    std::snprintf(slot, STATUS_LINE_SIZE, "%s", message ? message : "");
+}
+
+void status_print(const char* message)
+{
+    // Copy first: the caller's text may be one of the slots about to move.
+    char copy[STATUS_LINE_SIZE];
+    store_message(copy, message);
+    if (g_status_count < STATUS_LINE_COUNT) {
+        std::memcpy(g_status_lines[g_status_count], copy, STATUS_LINE_SIZE);
+        ++g_status_count;
+    } else {
+        // All slots in use: the oldest message drops out.
+        std::memmove(g_status_lines[0], g_status_lines[1],
+                     (STATUS_LINE_COUNT - 1) * STATUS_LINE_SIZE);
+        std::memcpy(g_status_lines[STATUS_LINE_COUNT - 1], copy, STATUS_LINE_SIZE);
+    }
+
+    // Every line ends in a lone line feed; nine full slots need 2,305 bytes.
+    char text[STATUS_TEXT_SIZE];
+    size_t used = 0;
+    for (unsigned i = 0; i < g_status_count; ++i) {
+        size_t length = std::strlen(g_status_lines[i]);
+        std::memcpy(text + used, g_status_lines[i], length);
+        used += length;
+        text[used++] = '\n';
+    }
+    text[used] = '\0';
+    SetWindowTextA(g_status_pane, text);
+}
+
+void status_print_errno()
+{
+    status_print(std::strerror(errno));
+}

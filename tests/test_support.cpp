@@ -1,0 +1,170 @@
+#include "test_support.h"
+
+#include "status_log.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+void TempFolderTest::SetUp()
+{
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string("korvat-") + info->test_suite_name() + "-" + info->name();
+    for (char& c : name)
+        if (c == '/')
+            c = '_';
+    fs::path dir = fs::temp_directory_path() / name;
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    folder = dir.string();
+    reset_status_log();
+}
+
+void TempFolderTest::TearDown()
+{
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+}
+
+std::string TempFolderTest::path(const std::string& name) const
+{
+    return (fs::path(folder) / name).string();
+}
+
+void write_file(const std::string& path, const bytes& content)
+{
+    FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr) << path;
+    if (!content.empty()) {
+        ASSERT_EQ(std::fwrite(content.data(), content.size(), 1, file), 1u);
+    }
+    ASSERT_EQ(std::fclose(file), 0);
+}
+
+bytes read_file(const std::string& path)
+{
+    bytes content;
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        ADD_FAILURE() << "cannot open " << path;
+        return content;
+    }
+    unsigned char piece[65536];
+    size_t count;
+    while ((count = std::fread(piece, 1, sizeof piece, file)) > 0)
+        content.insert(content.end(), piece, piece + count);
+    std::fclose(file);
+    return content;
+}
+
+int64_t file_length(const std::string& path)
+{
+    std::error_code error;
+    auto length = fs::file_size(path, error);
+    return error ? -1 : static_cast<int64_t>(length);
+}
+
+bytes make_image(int32_t length, unsigned char disk_type, unsigned char files,
+                 unsigned char free_track, unsigned char free_sector)
+{
+    bytes image(static_cast<size_t>(length), 0);
+    auto put = [&](int offset, unsigned char value) {
+        if (offset < length)
+            image[static_cast<size_t>(offset)] = value;
+    };
+    put(TRD_FIRST_FREE_SECTOR, free_sector);
+    put(TRD_FIRST_FREE_TRACK, free_track);
+    put(TRD_DISK_TYPE, disk_type);
+    put(TRD_FILE_COUNT, files);
+    put(TRD_ID, TRD_ID_VALUE);
+    put(0x8F5, 'K'); // disk label, outside the tested fields
+    return image;
+}
+
+int check_and_run(const std::string& path, image_operation operation)
+{
+    FILE* file = std::fopen(path.c_str(), "r+b");
+    if (!file)
+        return -100;
+    int result = check_trd_image(file);
+    if (result == 0 && operation)
+        result = operation(file);
+    std::fclose(file);
+    return result;
+}
+
+#ifdef _WIN32
+// A real static control, created once, stands in for the main window's pane.
+static HWND test_pane()
+{
+    static HWND pane = CreateWindowExA(0, "static", "", WS_POPUP, 0, 0, 100, 100, nullptr, nullptr,
+                                       GetModuleHandleA(nullptr), nullptr);
+    return pane;
+}
+
+std::string pane_text()
+{
+    static char text[8192];
+    text[0] = '\0';
+    GetWindowTextA(g_status_pane, text, sizeof text);
+    return text;
+}
+#else
+static HWND test_pane()
+{
+    static standin_window* pane = reinterpret_cast<standin_window*>(&g_standin_pane_text);
+    return pane;
+}
+
+std::string pane_text()
+{
+    EXPECT_EQ(g_standin_pane_window, g_status_pane) << "text was set on another window";
+    return g_standin_pane_text;
+}
+#endif
+
+void reset_status_log()
+{
+    std::memset(g_status_lines, 0, sizeof g_status_lines);
+    g_status_count = 0;
+    g_status_pane = test_pane();
+    SetWindowTextA(g_status_pane, "");
+}
+
+std::vector<std::string> status_history()
+{
+    std::vector<std::string> lines;
+    for (unsigned i = 0; i < g_status_count; ++i)
+        lines.emplace_back(g_status_lines[i]);
+    return lines;
+}
+
+std::string error_text(int error)
+{
+    return std::strerror(error);
+}
+
+::testing::AssertionResult same_bytes(const bytes& actual, const bytes& expected)
+{
+    size_t common = std::min(actual.size(), expected.size());
+    size_t offset = 0;
+    while (offset < common && actual[offset] == expected[offset])
+        ++offset;
+    if (offset == common && actual.size() == expected.size())
+        return ::testing::AssertionSuccess();
+    ::testing::AssertionResult failure = ::testing::AssertionFailure();
+    failure << "lengths " << actual.size() << " and " << expected.size();
+    if (offset < common)
+        failure << ", first difference at offset " << offset << ": " << int(actual[offset])
+                << " instead of " << int(expected[offset]);
+    return failure;
+}
+
+bytes resized(bytes content, size_t length)
+{
+    content.resize(length, 0);
+    return content;
+}
