@@ -1,0 +1,66 @@
+# Shared by tools/test.sh and tools/run.sh: installs what the build needs on
+# a fresh Debian 12 machine and builds the native and the Windows trees.
+# Sourced, not run.
+
+KORVAT_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+KORVAT_BUILD=${KORVAT_BUILD:-$KORVAT_ROOT/build}
+KORVAT_PACKAGES="cmake make g++ libgtest-dev clang-format g++-mingw-w64-x86-64-posix
+    binutils-mingw-w64-x86-64 mingw-w64-tools wine wine64 xvfb x11-utils xdotool"
+
+# Installs every package that is missing, without prompts.
+install_missing_packages() {
+    local missing=""
+    for package in $KORVAT_PACKAGES; do
+        dpkg -s "$package" >/dev/null 2>&1 || missing="$missing $package"
+    done
+    [ -z "$missing" ] && return 0
+    echo "Installing:$missing"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo=sudo
+    $sudo apt-get update -qq &&
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+            $missing >/dev/null
+}
+
+# Configures and builds one tree: build_tree NAME [CMAKE ARGS...]
+build_tree() {
+    local name=$1
+    shift
+    cmake -S "$KORVAT_ROOT" -B "$KORVAT_BUILD/$name" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" \
+        >/dev/null &&
+        cmake --build "$KORVAT_BUILD/$name" -j "$(nproc)"
+}
+
+build_windows() {
+    build_tree windows -DCMAKE_TOOLCHAIN_FILE="$KORVAT_ROOT/cmake/toolchain-mingw-x86_64.cmake"
+}
+
+build_native() {
+    build_tree native
+}
+
+# Starts an X server of our own on a free display and exports DISPLAY;
+# stop_xvfb ends it.
+start_xvfb() {
+    local display
+    for display in $(seq 90 140); do
+        [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ] && continue
+        Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+        KORVAT_XVFB_PID=$!
+        for _ in $(seq 50); do
+            if DISPLAY=":$display" xdpyinfo >/dev/null 2>&1; then
+                export DISPLAY=":$display"
+                return 0
+            fi
+            sleep 0.1
+        done
+        kill "$KORVAT_XVFB_PID" 2>/dev/null
+    done
+    echo "could not start Xvfb" >&2
+    return 1
+}
+
+stop_xvfb() {
+    [ -n "${KORVAT_XVFB_PID:-}" ] && kill "$KORVAT_XVFB_PID" 2>/dev/null
+    KORVAT_XVFB_PID=""
+}

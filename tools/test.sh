@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Builds the native and the Windows trees and runs every test: the native
+# ones with AddressSanitizer and UndefinedBehaviorSanitizer, the Windows ones
+# under Wine on an X server of our own. Ends with one line of totals.
+set -u
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
+install_missing_packages || { echo "package installation failed" >&2; exit 1; }
+build_native || { echo "native build failed" >&2; exit 1; }
+build_windows || { echo "Windows build failed" >&2; exit 1; }
+
+trap stop_xvfb EXIT
+start_xvfb || exit 1
+
+status=0
+echo "== native tests"
+(cd "$KORVAT_BUILD/native" && ctest --output-on-failure -j "$(nproc)") || status=1
+echo "== Windows tests under Wine"
+(cd "$KORVAT_BUILD/windows" && ctest --output-on-failure) || status=1
+
+# Totals over the test cases of both trees, from GoogleTest's own summaries.
+passed=0
+failed=0
+skipped=0
+for tree in native windows; do
+    log=$KORVAT_BUILD/$tree/Testing/Temporary/LastTest.log
+    [ -f "$log" ] || continue
+    tree_passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\{0,1\}\..*/\1/p' "$log" | awk '{ s += $1 } END { print s + 0 }')
+    tree_failed=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\{0,1\}, listed below.*/\1/p' "$log" | awk '{ s += $1 } END { print s + 0 }')
+    tree_skipped=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) tests\{0,1\}, listed below.*/\1/p' "$log" | awk '{ s += $1 } END { print s + 0 }')
+    echo "$tree: ${tree_passed:-0} test cases passed, ${tree_failed:-0} failed, ${tree_skipped:-0} skipped"
+    passed=$((passed + ${tree_passed:-0}))
+    failed=$((failed + ${tree_failed:-0}))
+    skipped=$((skipped + ${tree_skipped:-0}))
+done
+[ "$status" -ne 0 ] && [ "$failed" -eq 0 ] && failed=1
+echo "$passed passed, $failed failed, $skipped skipped"
+exit $status
