@@ -1,0 +1,30 @@
+// Batch run: one operation over a list of image files, one file at a time.
+#pragma once
+
+#include "trd_image.h"
+
+// Length of the line buffer in which a status line is joined.
+constexpr int BATCH_LINE_SIZE = 1024;
+
+// What each batch command prints before a file's name, and does to it.
+struct batch_command {
+    unsigned id;
+    const char* prefix;
+    image_operation operation;
+};
+
+// The entry for a command identifier, or null for any other command.
+const batch_command* find_batch_command(unsigned command);
+
+// Runs the command over names, a heap array of heap strings ended by a null
+// pointer (or null: nothing to do), which it takes over and frees. For each
+// name: the prefix and the name, then the file opened "r+b", checked,
+// operated on and closed, then "Done". No failure ends the batch.
+void run_batch(unsigned command, char** names);
+
+#ifdef _WIN32
+#include <windows.h>
+// Runs the command (5, 6 or 7; any other does nothing) over the names of
+// the list's ticked rows.
+void process_checked_images(unsigned command, HWND list);
+#endif

@@ -1,0 +1,67 @@
+// The image list (a check-box list view), the file-open dialog and the
+// selection it leaves behind.
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+
+// Size of the selection buffer and of the dialog's buffer; the dialog may
+// fill all but the last two bytes, which keep the list ended.
+constexpr size_t SELECTION_SIZE = 8519682;
+constexpr DWORD DIALOG_MAX_FILE = 0x820000;
+// Text buffers for one cell and for one name read back from the list.
+constexpr int CELL_TEXT_SIZE = 1024;
+constexpr int NAME_TEXT_CAPACITY = 1022;
+
+// Check-box state of a row: state image 1 unticked, 2 ticked.
+constexpr UINT ROW_UNTICKED = 0x1000;
+constexpr UINT ROW_TICKED = 0x2000;
+constexpr UINT ROW_STATE_MASK = 0xF000; // LVIS_STATEIMAGEMASK
+
+// The last result of the file-open dialog: NUL-terminated strings ended by an
+// empty one, either a folder and its file names or one full path. Allocated
+// by WinMain for the whole run; empty (two zero bytes) at start.
+extern char* g_selection;
+// The list view, stored when the main window creates it.
+extern HWND g_image_list;
+// The module instance, stored by WinMain; every control is created with it.
+extern HINSTANCE g_instance;
+
+// Creates the report-mode list view with check boxes and its four columns.
+HWND create_image_list(HWND parent);
+
+// Inserts one unticked row: empty check-box cell, name, time text, size.
+void add_image_row(HWND list, int row, const char* name, const char* time_text, uint32_t size);
+
+// Heap copies of the ticked rows' names in row order, ended by a null
+// pointer; null when no row is ticked. The caller frees them all. When
+// memory runs out, the names copied so far, still ended by a null pointer.
+char** collect_checked_names(HWND list);
+
+// With an owner, runs the file-open dialog first (a result replaces the
+// selection; a cancel or failure writes "Error %0Xh"). Then makes the
+// selection's folder the current directory and rebuilds the list from it,
+// one row per file whose status can be read. Nonzero when a selection
+// stands; 0 when the dialog was cancelled or failed or no file is named.
+int fill_image_list(HWND owner, HWND list);
+
+#ifndef STRSAFE_E_INSUFFICIENT_BUFFER
+#define STRSAFE_E_INSUFFICIENT_BUFFER ((HRESULT)0x8007007AL)
+#endif
+
+// Bounded formatting on the safe-string contract: E_INVALIDARG for a
+// capacity of 0 or above INT32_MAX (buffer untouched); otherwise the text,
+// cut to capacity - 1 characters and a NUL, and S_OK when it all fitted or
+// STRSAFE_E_INSUFFICIENT_BUFFER when it did not.
+HRESULT format_bounded(char* buffer, size_t capacity, const char* format, ...)
+    __attribute__((format(gnu_printf, 3, 4)));
+
+// The modification time as ctime's text, "Sun Sep  9 01:46:40 2001\n", in
+// local time; empty when the time cannot be converted. buffer holds 26 bytes.
+constexpr size_t TIME_TEXT_SIZE = 26;
+void format_modification_time(char* buffer, int64_t time);

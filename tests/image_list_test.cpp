@@ -1,0 +1,199 @@
+#include "ui_support.h"
+
+#include "status_log.h"
+
+#include <direct.h>
+#include <sys/utime.h>
+
+#include <cstring>
+#include <ctime>
+
+namespace
+{
+
+// The time_t of a local time, as ctime would show it.
+__time64_t local_time(int year, int month, int day, int hour, int minute, int second)
+{
+    struct tm local = {};
+    local.tm_year = year - 1900;
+    local.tm_mon = month - 1;
+    local.tm_mday = day;
+    local.tm_hour = hour;
+    local.tm_min = minute;
+    local.tm_sec = second;
+    local.tm_isdst = -1;
+    return _mktime64(&local);
+}
+
+void set_modification_time(const std::string& file, __time64_t time)
+{
+    struct __utimbuf64 times = {time, time};
+    ASSERT_EQ(_utime64(file.c_str(), &times), 0) << file;
+}
+
+class ImageList : public ImageListTest
+{
+};
+
+TEST_F(ImageList, ColumnsAndListStyles)
+{
+    const char* titles[] = {"Select", "Image name", "Last modified", "Size [bytes]"};
+    const int widths[] = {50, 260, 180, 100};
+    const int formats[] = {LVCFMT_CENTER, LVCFMT_LEFT, LVCFMT_CENTER, LVCFMT_RIGHT};
+    for (int index = 0; index < 4; ++index) {
+        char title[64] = "";
+        LVCOLUMNA column = {};
+        column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+        column.pszText = title;
+        column.cchTextMax = sizeof title;
+        ASSERT_TRUE(SendMessageA(list, LVM_GETCOLUMNA, index, reinterpret_cast<LPARAM>(&column)));
+        EXPECT_STREQ(title, titles[index]);
+        EXPECT_EQ(column.cx, widths[index]);
+        EXPECT_EQ(column.fmt & LVCFMT_JUSTIFYMASK, formats[index]);
+        EXPECT_EQ(column.iSubItem, index);
+    }
+    EXPECT_EQ(SendMessageA(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0), 0x00100014);
+    EXPECT_EQ(GetWindowLongA(list, GWL_STYLE) & 0xFFFF00FF,
+              WS_CHILD | WS_VISIBLE | WS_BORDER | LVS_REPORT);
+    EXPECT_EQ(GetDlgCtrlID(list), 1);
+    RECT frame;
+    GetWindowRect(list, &frame);
+    EXPECT_EQ(frame.right - frame.left, 610);
+    EXPECT_EQ(frame.bottom - frame.top, 230);
+}
+
+TEST_F(ImageList, FolderFormListsExistingFilesWithTimeAndSize)
+{
+    write_file(path("a.trd"), make_image(655360));
+    write_file(path("b.trd"), make_image(4096));
+    set_modification_time(path("a.trd"), local_time(2001, 9, 9, 1, 46, 40));
+    set_modification_time(path("b.trd"), local_time(2026, 12, 17, 23, 5, 9));
+    set_selection({folder, "b.trd", "missing.trd", "a.trd"});
+
+    EXPECT_NE(fill_image_list(nullptr, list), 0);
+    EXPECT_EQ(current_folder(), folder);
+    ASSERT_EQ(row_count(list), 2) << "the missing file is left out, rows without gaps";
+    EXPECT_EQ(cell_text(list, 0, 0), "");
+    EXPECT_EQ(cell_text(list, 0, 1), "b.trd");
+    EXPECT_EQ(cell_text(list, 0, 2), "Thu Dec 17 23:05:09 2026\n");
+    EXPECT_EQ(cell_text(list, 0, 3), "4096  ");
+    EXPECT_EQ(cell_text(list, 1, 1), "a.trd");
+    EXPECT_EQ(cell_text(list, 1, 2), "Sun Sep  9 01:46:40 2001\n");
+    EXPECT_EQ(cell_text(list, 1, 3), "655360  ");
+    EXPECT_EQ(row_state(list, 0), ROW_UNTICKED);
+    EXPECT_EQ(row_state(list, 1), ROW_UNTICKED);
+    EXPECT_TRUE(status_history().empty());
+
+    // A refresh unticks every row and shows the files as they are now.
+    tick_row(list, 0);
+    write_file(path("b.trd"), make_image(8192));
+    std::remove(path("a.trd").c_str());
+    EXPECT_NE(fill_image_list(nullptr, list), 0);
+    ASSERT_EQ(row_count(list), 1);
+    EXPECT_EQ(cell_text(list, 0, 3), "8192  ");
+    EXPECT_EQ(row_state(list, 0), ROW_UNTICKED);
+}
+
+TEST_F(ImageList, SingleFormBecomesTheFolderFormForGood)
+{
+    write_file(path("one.trd"), make_image(4096));
+    set_selection({path("one.trd")});
+    EXPECT_NE(fill_image_list(nullptr, list), 0);
+    EXPECT_EQ(selection_strings(), (std::vector<std::string>{folder, "one.trd"}));
+    EXPECT_EQ(current_folder(), folder);
+    ASSERT_EQ(row_count(list), 1);
+    EXPECT_EQ(cell_text(list, 0, 1), "one.trd");
+
+    _chdir("C:\\");
+    EXPECT_NE(fill_image_list(nullptr, list), 0);
+    EXPECT_EQ(current_folder(), folder);
+    EXPECT_EQ(row_count(list), 1);
+}
+
+TEST_F(ImageList, AFileInADrivesRootIsFoundInTheRootAfterTheDriveMoved)
+{
+    const std::string root_file = "C:\\korvat-root-test.trd";
+    const std::string decoy = "C:\\windows\\korvat-root-test.trd";
+    write_file(root_file, make_image(4096));
+    write_file(decoy, make_image(8192));
+    set_selection({root_file});
+
+    EXPECT_NE(fill_image_list(nullptr, list), 0);
+    EXPECT_EQ(selection_strings(), (std::vector<std::string>{"C:", "korvat-root-test.trd"}));
+    EXPECT_EQ(current_folder(), "C:\\");
+    ASSERT_EQ(row_count(list), 1);
+    EXPECT_EQ(cell_text(list, 0, 3), "4096  ");
+
+    // The drive's current folder moves; the refresh still lists the root's file.
+    _chdir("C:\\windows");
+    EXPECT_NE(fill_image_list(nullptr, list), 0);
+    EXPECT_EQ(current_folder(), "C:\\");
+    ASSERT_EQ(row_count(list), 1);
+    EXPECT_EQ(cell_text(list, 0, 3), "4096  ");
+    std::remove(root_file.c_str());
+    std::remove(decoy.c_str());
+}
+
+TEST_F(ImageList, SelectionsThatNameNoFileYieldZero)
+{
+    set_selection({});
+    EXPECT_EQ(fill_image_list(nullptr, list), 0);
+    EXPECT_EQ(row_count(list), 0);
+
+    set_selection({folder + "\\"});
+    EXPECT_EQ(fill_image_list(nullptr, list), 0);
+    EXPECT_EQ(row_count(list), 0);
+    EXPECT_EQ(current_folder(), folder);
+    EXPECT_TRUE(status_history().empty());
+}
+
+TEST(ModificationTime, TimesThatCannotBeConvertedGiveAnEmptyText)
+{
+    char text[TIME_TEXT_SIZE];
+    format_modification_time(text, local_time(1999, 12, 31, 23, 59, 59));
+    EXPECT_STREQ(text, "Fri Dec 31 23:59:59 1999\n");
+    format_modification_time(text, -1); // before 1970: the runtime has no local time
+    EXPECT_STREQ(text, "");
+    format_modification_time(text, 253402300800); // 10000-01-01
+    EXPECT_STREQ(text, "");
+}
+
+TEST_F(ImageList, CollectCheckedNamesInRowOrder)
+{
+    EXPECT_EQ(collect_checked_names(list), nullptr) << "empty list";
+    const std::string long_name(1100, 'n');
+    add_image_row(list, 0, "zero.trd", "", 1);
+    add_image_row(list, 1, "one.trd", "", 2);
+    add_image_row(list, 2, long_name.c_str(), "", 3);
+    EXPECT_EQ(collect_checked_names(list), nullptr) << "nothing ticked";
+
+    tick_row(list, 0);
+    tick_row(list, 2);
+    char** names = collect_checked_names(list);
+    ASSERT_NE(names, nullptr);
+    EXPECT_STREQ(names[0], "zero.trd");
+    EXPECT_EQ(std::string(names[1]), std::string(1021, 'n')) << "cut to 1021 characters";
+    EXPECT_EQ(names[2], nullptr);
+    for (char** name = names; *name; ++name)
+        std::free(*name);
+    std::free(names);
+}
+
+TEST(FormatBounded, FollowsTheSafeStringContract)
+{
+    char buffer[8];
+    std::memset(buffer, 'x', sizeof buffer);
+    EXPECT_EQ(format_bounded(buffer, 0, "%s", "a"), E_INVALIDARG);
+    EXPECT_EQ(format_bounded(buffer, 2147483648u, "%s", "a"), E_INVALIDARG);
+    EXPECT_EQ(std::string(buffer, sizeof buffer), std::string(8, 'x')) << "buffer touched";
+
+    EXPECT_EQ(format_bounded(buffer, sizeof buffer, "%lu  ", 65536ul), S_OK);
+    EXPECT_STREQ(buffer, "65536  ");
+    EXPECT_EQ(format_bounded(buffer, sizeof buffer, "%lu  ", 655360ul),
+              STRSAFE_E_INSUFFICIENT_BUFFER);
+    EXPECT_STREQ(buffer, "655360 ");
+    EXPECT_EQ(format_bounded(buffer, 1, "%s", "abc"), STRSAFE_E_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(buffer[0], '\0');
+}
+
+} // namespace
