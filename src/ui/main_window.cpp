@@ -1,0 +1,201 @@
+#include "main_window.h"
+
+#include "batch.h"
+#include "control_ids.h"
+#include "image_list.h"
+#include "status_log.h"
+
+#include <commctrl.h>
+
+#include <cstdlib>
+#include <iterator>
+
+// Size and title of the main window, which cannot be resized.
+constexpr int MAIN_WIDTH = 640;
+constexpr int MAIN_HEIGHT = 480;
+constexpr DWORD MAIN_STYLE = WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+static const char main_class_name[] = "MainWClass";
+static const char main_title[] = "KORVAT for Windows";
+
+struct key_command {
+    WPARAM key;
+    unsigned command;
+};
+
+// Single keys and the commands they send; Shift and Ctrl are not consulted.
+// The keypad and function keys have the codes of lower-case e, f, n, r, s, z.
+static const key_command key_commands[] = {
+    {'E', IDC_SELECT_ALL},          {'F', IDC_FILES},
+    {'N', IDC_UNSELECT_ALL},        {'R', IDC_RESTORE_SIZE},
+    {'S', IDC_CUT_FREE_SECTORS},    {'Z', IDC_CUT_ZEROS},
+    {VK_NUMPAD5, IDC_SELECT_ALL},   {VK_NUMPAD6, IDC_FILES},
+    {VK_DECIMAL, IDC_UNSELECT_ALL}, {VK_F3, IDC_RESTORE_SIZE},
+    {VK_F4, IDC_CUT_FREE_SECTORS},  {VK_F11, IDC_CUT_ZEROS},
+};
+
+struct control_spec {
+    unsigned id;
+    const char* window_class;
+    const char* text;
+    int x, y, width, height;
+};
+
+// The buttons in their order of creation, then the status pane.
+static const control_spec buttons[] = {
+    {IDC_SELECT_ALL, "button", "S&elect all", 10, 250, 80, 24},
+    {IDC_UNSELECT_ALL, "button", "U&nselect all", 100, 250, 100, 24},
+    {IDC_FILES, "button", "&Files", 210, 250, 70, 24},
+    {IDC_CUT_ZEROS, "button", "Cut &zeros", 290, 250, 80, 24},
+    {IDC_CUT_FREE_SECTORS, "button", "Cut free &sectors", 380, 250, 120, 24},
+    {IDC_RESTORE_SIZE, "button", "&Restore size", 510, 250, 110, 24},
+};
+static const control_spec status_pane = {IDC_STATUS, "static", nullptr, 10, 290, 610, 150};
+
+unsigned command_for_key(WPARAM virtual_key)
+{
+    for (const key_command& entry : key_commands)
+        if (entry.key == virtual_key)
+            return entry.command;
+    return 0;
+}
+
+static HWND create_control(HWND parent, const control_spec& control)
+{
+    return CreateWindowExA(0, control.window_class, control.text, WS_CHILD | WS_VISIBLE | WS_BORDER,
+                           control.x, control.y, control.width, control.height, parent,
+                           reinterpret_cast<HMENU>(uintptr_t{control.id}), g_instance, nullptr);
+}
+
+void center_window(HWND window)
+{
+    RECT frame;
+    GetWindowRect(window, &frame);
+    const int screen_width = GetSystemMetrics(SM_CXSCREEN);
+    const int screen_height = GetSystemMetrics(SM_CYSCREEN);
+    SetWindowPos(window, nullptr, (screen_width - frame.right) / 2,
+                 (screen_height - frame.bottom) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+}
+
+// Builds the window's contents and opens the file-open dialog; a dialog
+// that yields nothing closes the window during its own creation.
+static void create_main_window_contents(HWND window)
+{
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&controls);
+    g_image_list = create_image_list(window);
+    for (const control_spec& button : buttons)
+        create_control(window, button);
+    g_status_pane = create_control(window, status_pane);
+    center_window(window);
+    if (fill_image_list(window, g_image_list) == 0)
+        SendMessageA(window, WM_CLOSE, 0, 0);
+}
+
+static void set_all_rows(UINT state)
+{
+    LVITEMA item = {};
+    item.stateMask = ROW_STATE_MASK;
+    item.state = state;
+    SendMessageA(g_image_list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1),
+                 reinterpret_cast<LPARAM>(&item));
+}
+
+static void run_command(HWND window, unsigned command)
+{
+    switch (command) {
+    case IDC_SELECT_ALL:
+        set_all_rows(ROW_TICKED);
+        break;
+    case IDC_UNSELECT_ALL:
+        set_all_rows(ROW_UNTICKED);
+        break;
+    case IDC_CUT_ZEROS:
+    case IDC_CUT_FREE_SECTORS:
+    case IDC_RESTORE_SIZE:
+        process_checked_images(command, g_image_list);
+        fill_image_list(nullptr, g_image_list);
+        break;
+    case IDC_FILES:
+        fill_image_list(window, g_image_list);
+        break;
+    default:
+        break;
+    }
+}
+
+// Asks before quitting; the question has no owner, so No leaves all as it was.
+static void confirm_quit(HWND window)
+{
+    if (MessageBoxW(nullptr, L"Are you sure to quit ?", L"Notify",
+                    MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES)
+        SendMessageA(window, WM_CLOSE, 0, 0);
+}
+
+LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    switch (message) {
+    case WM_CREATE:
+        create_main_window_contents(window);
+        break;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        break;
+    case WM_KEYDOWN:
+        if (wparam == VK_ESCAPE)
+            confirm_quit(window);
+        break;
+    case WM_COMMAND:
+        run_command(window, LOWORD(wparam));
+        break;
+    default:
+        break;
+    }
+    // Every message, handled or not, also gets the default handling; so
+    // WM_CLOSE, from any source, destroys the window without a question.
+    return DefWindowProcA(window, message, wparam, lparam);
+}
+
+int run_message_loop(HWND main_window)
+{
+    MSG message = {};
+    for (;;) {
+        const BOOL got = GetMessageA(&message, nullptr, 0, 0);
+        if (got == 0 || got == -1)
+            break;
+        if (message.message == WM_KEYDOWN) {
+            if (message.wParam == VK_ESCAPE) {
+                if (message.hwnd != main_window)
+                    SendMessageA(main_window, WM_KEYDOWN, VK_ESCAPE, 0);
+            } else if (const unsigned command = command_for_key(message.wParam)) {
+                SendMessageA(main_window, WM_COMMAND, command, 0);
+            }
+        }
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return static_cast<int>(message.wParam);
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+{
+    g_selection = static_cast<char*>(std::malloc(SELECTION_SIZE));
+    if (!g_selection)
+        return 1;
+    g_selection[0] = '\0';
+    g_selection[1] = '\0';
+
+    WNDCLASSA window_class = {};
+    window_class.lpfnWndProc = main_window_proc;
+    window_class.hInstance = instance;
+    window_class.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    window_class.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+    window_class.lpszClassName = main_class_name;
+    g_instance = instance;
+    RegisterClassA(&window_class);
+
+    HWND window = CreateWindowExA(0, main_class_name, main_title, MAIN_STYLE, 0, 0, MAIN_WIDTH,
+                                  MAIN_HEIGHT, nullptr, nullptr, instance, nullptr);
+    const int exit_code = run_message_loop(window);
+    std::free(g_selection);
+    return exit_code;
+}
