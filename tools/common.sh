@@ -5,7 +5,8 @@
 KORVAT_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 KORVAT_BUILD=${KORVAT_BUILD:-$KORVAT_ROOT/build}
 KORVAT_PACKAGES="cmake make g++ libgtest-dev clang-format g++-mingw-w64-x86-64-posix
-    binutils-mingw-w64-x86-64 mingw-w64-tools wine wine64 xvfb x11-utils xdotool"
+    binutils-mingw-w64-x86-64 mingw-w64-tools wine wine64 xvfb x11-utils xdotool imagemagick
+    locales"
 
 # Installs every package that is missing, without prompts.
 install_missing_packages() {
@@ -20,6 +21,12 @@ install_missing_packages() {
     $sudo apt-get update -qq &&
         DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
             $missing >/dev/null
+}
+
+# The Russian locale, for the test of a file named in Cyrillic under code page 1251.
+ensure_russian_locale() {
+    locale -a 2>/dev/null | grep -qi '^ru_RU\.utf-\?8$' && return 0
+    localedef -i ru_RU -f UTF-8 ru_RU.UTF-8
 }
 
 # Configures and builds one tree: build_tree NAME [CMAKE ARGS...]

@@ -1,0 +1,268 @@
+#!/usr/bin/env bash
+# End-to-end tests of korvat.exe under Wine on an X server: keys are typed
+# with xdotool into the focused window; the dialog, the quit question, the
+# status pane and the list are driven and read with probe.exe. Every wait is
+# bounded, so a hang fails the test instead of blocking the run.
+# Usage: e2e.sh SCENARIO   (cancel, batch, window, cyrillic)
+# Environment: WINE_RUN, KORVAT_EXE, PROBE_EXE, E2E_DIR (a folder of the build tree).
+set -u -o pipefail
+scenario=$1
+: "${WINE_RUN:?}" "${KORVAT_EXE:?}" "${PROBE_EXE:?}" "${E2E_DIR:?}"
+[ -n "${DISPLAY:-}" ] || { echo "no X display: the end-to-end tests need one" >&2; exit 1; }
+here=$(cd "$(dirname "$0")" && pwd)
+work=$E2E_DIR/$scenario
+rm -rf "$work"
+mkdir -p "$work/images"
+failures=0
+checks=0
+korvat_pid=""
+
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+
+# expect WHAT ACTUAL EXPECTED
+expect() {
+    checks=$((checks + 1))
+    if [ "$2" != "$3" ]; then
+        fail "$1"
+        printf '  expected: %s\n  actual:   %s\n' "$3" "$2" >&2
+    fi
+}
+
+probe() { timeout 60 "$WINE_RUN" "$PROBE_EXE" "$@" | tr -d '\r'; }
+
+start_korvat() {
+    (cd "$images" && exec timeout 300 "$WINE_RUN" "$KORVAT_EXE") &
+    korvat_pid=$!
+}
+
+# Waits at most 60 s for korvat.exe to end and checks its exit code.
+expect_exit() {
+    local waited=0
+    while kill -0 "$korvat_pid" 2>/dev/null; do
+        if [ "$waited" -ge 600 ]; then
+            fail "korvat.exe did not end: $1"
+            kill "$korvat_pid"
+            return
+        fi
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+    wait "$korvat_pid"
+    expect "exit code: $1" "$?" 0
+    korvat_pid=""
+}
+
+# The X window of the main window, focused, for xdotool to type into.
+focus_main() {
+    local window=""
+    for _ in $(seq 100); do
+        window=$(xdotool search --name '^KORVAT for Windows$' 2>/dev/null | head -n 1)
+        [ -n "$window" ] && break
+        sleep 0.1
+    done
+    [ -n "$window" ] || { fail "no X window for the main window"; return 1; }
+    xdotool windowfocus --sync "$window"
+    echo "$window"
+}
+
+key() {
+    focus_main >/dev/null || return 1
+    xdotool key "$@"
+}
+
+# The lines written to the status log so far; the pane shows the last nine.
+logged=()
+log() { logged+=("$@"); }
+pane() {
+    local first=$((${#logged[@]} > 9 ? ${#logged[@]} - 9 : 0))
+    printf '%s\\n' "${logged[@]:first}"
+}
+
+# The rows with every check box set to STATE (1 unticked, 2 ticked).
+with_state() { printf '%s' "$2" | sed "s/^[12]|/$1|/"; }
+
+# Waits until the status pane shows EXPECTED, at most 30 s.
+expect_status() {
+    local what=$1 expected=$2 actual=""
+    for _ in $(seq 60); do
+        actual=$(probe status)
+        [ "$actual" = "$expected" ] && break
+        sleep 0.5
+    done
+    expect "$what" "$actual" "$expected"
+}
+
+# Waits until the rows read EXPECTED, at most 15 s.
+expect_rows() {
+    local what=$1 expected=$2 actual=""
+    for _ in $(seq 30); do
+        actual=$(probe rows)
+        [ "$actual" = "$expected" ] && break
+        sleep 0.5
+    done
+    expect "$what" "$actual" "$expected"
+}
+
+length() { stat -c %s "$1"; }
+
+# Windows path of a Unix path, through Wine's Z: drive.
+windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
+
+# The list's time text for a file: ctime's form, day padded with a blank.
+time_text() { LC_ALL=C date -d "@$(stat -c %Y "$1")" '+%a %b %e %H:%M:%S %Y\n'; }
+
+screenshot() {
+    import -window root "$E2E_DIR/$1.png" 2>/dev/null || fail "no screenshot"
+}
+
+finish() {
+    # A program left running (after a failure) must not meet the next scenario.
+    [ -n "$korvat_pid" ] && "$WINE_RUN" --stop
+    echo "$scenario: $checks checks, $failures failed"
+    [ "$failures" -eq 0 ]
+    exit $?
+}
+trap 'finish' EXIT
+
+"$WINE_RUN" --stop # no program of an earlier scenario is left
+bash "$here/../../tools/make_demo_images.sh" "$work/images" >/dev/null
+images=$work/images
+folder=$(windows_path "$images")
+
+case $scenario in
+cancel)
+    # Start and cancel the dialog: no main window is shown, exit code 0.
+    start_korvat
+    probe wait-open-dialog 30000 || fail "no file-open dialog at start"
+    expect "main window while the first dialog is open" "$(probe main-window)" hidden
+    probe cancel || fail "could not cancel the dialog"
+    expect_exit "cancelled first dialog"
+    ;;
+
+batch)
+    touch -d '2001-09-09 01:46:40' "$images/blank.trd"
+    start_korvat
+    probe pick "$folder" zero_tail.trd blank.trd notes.trd || fail "could not pick three files"
+    listed() {
+        printf '1|zero_tail.trd|%s|%s  \n' "$(time_text "$images/zero_tail.trd")" "$1"
+        printf '1|blank.trd|%s|%s  \n' "$(time_text "$images/blank.trd")" "$2"
+        printf '1|notes.trd|%s|38  ' "$(time_text "$images/notes.trd")"
+    }
+    rows=$(listed 655360 655360)
+    expect "blank.trd's time text" "$(time_text "$images/blank.trd")" 'Sun Sep  9 01:46:40 2001\n'
+    expect_rows "three rows in the dialog's order, with times and sizes" "$rows"
+
+    # E ticks every row, Z cuts zeros; the list is rebuilt, all unticked.
+    key e
+    expect_rows "E ticks every row" "$(with_state 2 "$rows")"
+    key z
+    log "Cutting zeros from zero_tail.trd" Done "Cutting zeros from blank.trd" Done \
+        "Cutting zeros from notes.trd" "File is not TRD image !" Done
+    expect_status "status after Z" "$(pane)"
+    expect "Z cut zero_tail.trd" "$(length "$images/zero_tail.trd")" 21504
+    expect "Z cut blank.trd" "$(length "$images/blank.trd")" 4096
+    expect "Z left notes.trd alone" "$(length "$images/notes.trd")" 38
+    rows=$(listed 21504 4096)
+    expect_rows "rows refreshed after Z, all unticked" "$rows"
+
+    # F3 restores the size of the ticked files, F4 cuts them at their first free sector.
+    key e
+    key F3
+    log "Restoring size for zero_tail.trd" Done "Restoring size for blank.trd" Done \
+        "Restoring size for notes.trd" "File is not TRD image !" Done
+    expect_status "status after F3" "$(pane)"
+    expect "F3 restored zero_tail.trd" "$(length "$images/zero_tail.trd")" 655360
+    expect "F3 restored blank.trd" "$(length "$images/blank.trd")" 655360
+    key e
+    key F4
+    log "Cutting free sectors from zero_tail.trd" Done "Cutting free sectors from blank.trd" Done \
+        "Cutting free sectors from notes.trd" "File is not TRD image !" Done
+    expect_status "status after F4" "$(pane)"
+    expect "F4 cut zero_tail.trd" "$(length "$images/zero_tail.trd")" 21504
+    expect "F4 cut blank.trd" "$(length "$images/blank.trd")" 4096
+    rows=$(listed 21504 4096)
+    expect_rows "rows refreshed after F4" "$rows"
+
+    # Keypad 5 ticks all, keypad decimal point unticks, Ctrl+E ticks all.
+    xdotool key Num_Lock
+    key KP_5
+    expect_rows "keypad 5 ticks every row" "$(with_state 2 "$rows")"
+    key KP_Decimal
+    expect_rows "keypad decimal point unticks every row" "$rows"
+    key ctrl+e
+    expect_rows "Ctrl+E ticks every row" "$(with_state 2 "$rows")"
+
+    # F, then cancel: "Error 0h", the previous files still listed, unticked.
+    key f
+    probe cancel || fail "no dialog after F"
+    log "Error 0h"
+    expect_status "status after F and cancel" "$(pane)"
+    expect_rows "previous files still listed after the cancel" "$rows"
+    # Keypad 6 opens the dialog too.
+    key KP_6
+    probe cancel || fail "no dialog after keypad 6"
+    log "Error 0h"
+    expect_status "status after keypad 6 and cancel" "$(pane)"
+    screenshot korvat-main-window
+
+    # Escape with the list focused asks, No preselected; No changes nothing.
+    window=$(focus_main)
+    xdotool mousemove --window "$window" 300 200 click 1
+    sleep 0.5
+    key Escape
+    expect "quit question" "$(probe question)" "Are you sure to quit ?|7|7|no owner"
+    probe answer no || fail "could not answer No"
+    sleep 0.5
+    expect "main window after No" "$(probe main-window)" visible
+    expect "rows after No" "$(probe rows)" "$rows"
+    expect_status "status after No" "$(pane)"
+    key Escape
+    probe answer yes || fail "could not answer Yes"
+    expect_exit "Escape and Yes"
+    ;;
+
+window)
+    start_korvat
+    probe pick "$folder" blank.trd || fail "could not pick one file"
+    read -r left top width height style exstyle screen_width screen_height < <(probe window | head -n 1)
+    expect "title" "$(probe window | tail -n 1)" "KORVAT for Windows"
+    expect "size" "$width x $height" "640 x 480"
+    expect "centred" "$left $top" "$(((screen_width - 640) / 2)) $(((screen_height - 480) / 2))"
+    # Windows adds WS_CLIPSIBLINGS to every top-level window.
+    expect "style" "$(printf '0x%08X' $((style & ~0x04000000)))" 0x10CA0000
+    expect "no sizing border" "$((style & 0x40000))" 0
+    expect "no maximize box" "$((style & 0x10000))" 0
+    expect "extended style" "$exstyle" 0x00000100
+    # Closing through the title bar asks nothing.
+    probe close || fail "could not close"
+    if probe wait-dialog Notify 2000; then
+        fail "closing through the title bar asked a question"
+        probe answer yes
+    fi
+    expect_exit "closed through the title bar"
+    ;;
+
+cyrillic)
+    # A file named in Cyrillic, under a Russian locale (ANSI code page 1251).
+    export LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8
+    expect "ANSI code page" "$(probe acp)" 1251
+    cp "$images/blank.trd" "$images/диск.trd"
+    start_korvat
+    probe pick "$folder" диск.trd || fail "could not pick the Cyrillic name"
+    expect_rows "Cyrillic row" "$(printf '1|диск.trd|%s|655360  ' "$(time_text "$images/диск.trd")")"
+    key e
+    key z
+    expect_status "Cyrillic status" "Cutting zeros from диск.trd\\nDone\\n"
+    expect "Cyrillic file cut" "$(length "$images/диск.trd")" 4096
+    probe close
+    expect_exit "Cyrillic run"
+    ;;
+
+*)
+    echo "unknown scenario $scenario" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,338 @@
+// A small Windows program that the end-to-end tests run beside korvat.exe,
+// under the same Wine, to drive and read what the keyboard cannot: the
+// file-open dialog, the quit question, the status pane, the list's rows and
+// the main window's frame. Every wait is bounded. Texts are printed as UTF-8.
+//
+//   probe wait-open-dialog MS       wait for the file-open dialog to appear
+//   probe wait-dialog TITLE MS      wait for a dialog (class #32770) to appear
+//   probe wait-gone TITLE MS        wait for it to go
+//   probe pick FOLDER NAME...       in the Open dialog: go to FOLDER, pick NAMEs
+//   probe cancel                    press Cancel in the Open dialog
+//   probe main-window               "visible" or "hidden", or fails when absent
+//   probe window                    frame, styles and screen size of the main window
+//   probe status                    the status pane's text
+//   probe rows                      one line per list row: state|name|time|size
+//   probe question                  the quit question's text and default button
+//   probe answer yes|no             press a button of the quit question
+//   probe close                     close the main window as its title bar does
+//   probe acp                       the ANSI code page
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <string>
+
+namespace
+{
+
+void print_utf8(const std::wstring& text)
+{
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string bytes(size > 0 ? size - 1 : 0, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &bytes[0], size, nullptr, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    std::fputc('\n', stdout);
+}
+
+// Newlines shown as \n so that a cell stays on one line.
+std::wstring escaped(const std::wstring& text)
+{
+    std::wstring out;
+    for (wchar_t c : text) {
+        if (c == L'\n')
+            out += L"\\n";
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::wstring window_text(HWND window)
+{
+    wchar_t text[8192] = L"";
+    SendMessageW(window, WM_GETTEXT, sizeof text / sizeof text[0], reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+HWND find_dialog(const wchar_t* title)
+{
+    return FindWindowW(L"#32770", title);
+}
+
+HWND wait_for_dialog(const wchar_t* title, DWORD ms)
+{
+    for (DWORD waited = 0;; waited += 50) {
+        HWND dialog = find_dialog(title);
+        if (dialog && IsWindowVisible(dialog))
+            return dialog;
+        if (waited >= ms)
+            return nullptr;
+        Sleep(50);
+    }
+}
+
+bool wait_until_gone(HWND window, DWORD ms)
+{
+    for (DWORD waited = 0; IsWindow(window); waited += 50) {
+        if (waited >= ms)
+            return false;
+        Sleep(50);
+    }
+    return true;
+}
+
+HWND main_window()
+{
+    return FindWindowW(L"MainWClass", L"KORVAT for Windows");
+}
+
+// The Open dialog's file-name box: a combo box (with an edit inside) on
+// Windows, an edit on Wine.
+HWND file_name_box(HWND dialog)
+{
+    HWND box = GetDlgItem(dialog, 0x47C); // cmb13
+    if (box) {
+        HWND edit = FindWindowExW(box, nullptr, L"Edit", nullptr);
+        return edit ? edit : box;
+    }
+    return GetDlgItem(dialog, 0x480); // edt1
+}
+
+bool submit_name(HWND dialog, const std::wstring& text)
+{
+    HWND box = file_name_box(dialog);
+    if (!box)
+        return false;
+    SendMessageW(box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    PostMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+    return true;
+}
+
+// Goes to the folder (the dialog may open in the last folder it was used
+// in), then picks the names there, quoted when there are several.
+// The file-open dialog, whatever the language of its title: the dialog
+// window that holds a file-name box.
+HWND find_open_dialog()
+{
+    HWND found = nullptr;
+    EnumWindows(
+        [](HWND window, LPARAM result) -> BOOL {
+            wchar_t name[64] = L"";
+            GetClassNameW(window, name, 64);
+            if (std::wcscmp(name, L"#32770") == 0 && IsWindowVisible(window) &&
+                (GetDlgItem(window, 0x47C) || GetDlgItem(window, 0x480))) {
+                *reinterpret_cast<HWND*>(result) = window;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+HWND wait_for_open_dialog(DWORD ms)
+{
+    for (DWORD waited = 0;; waited += 50) {
+        if (HWND dialog = find_open_dialog())
+            return dialog;
+        if (waited >= ms)
+            return nullptr;
+        Sleep(50);
+    }
+}
+
+int pick(int argc, wchar_t** argv)
+{
+    HWND dialog = wait_for_open_dialog(20000);
+    if (!dialog || argc < 4)
+        return 1;
+    std::wstring names;
+    if (argc == 4) {
+        names = argv[3];
+    } else {
+        for (int i = 3; i < argc; ++i)
+            names += (i > 3 ? L" \"" : L"\"") + std::wstring(argv[i]) + L"\"";
+    }
+    // Let the dialog finish filling itself before a name goes in. It
+    // empties the name box once it shows the folder; a click that came too
+    // early, or found the dialog in that folder already, leaves the box as
+    // it was, and the names then go in all the same.
+    Sleep(300);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (!submit_name(dialog, argv[2]))
+            return 1;
+        DWORD waited = 0;
+        while (!window_text(file_name_box(dialog)).empty() && waited < 3000) {
+            Sleep(50);
+            waited += 50;
+        }
+        if (waited < 3000)
+            break;
+    }
+    Sleep(300);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (!submit_name(dialog, names))
+            return 1;
+        if (wait_until_gone(dialog, 5000))
+            return 0;
+    }
+    return 1;
+}
+
+// Reads the list of another process through memory allocated in it.
+int rows()
+{
+    HWND list = GetDlgItem(main_window(), 1);
+    if (!list)
+        return 1;
+    DWORD process_id = 0;
+    GetWindowThreadProcessId(list, &process_id);
+    HANDLE process =
+        OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, process_id);
+    if (!process)
+        return 1;
+    const SIZE_T text_size = 4096;
+    char* remote = static_cast<char*>(
+        VirtualAllocEx(process, nullptr, sizeof(LVITEMW) + text_size, MEM_COMMIT, PAGE_READWRITE));
+    if (!remote)
+        return 1;
+    const int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int row = 0; row < count; ++row) {
+        UINT state = static_cast<UINT>(SendMessageW(list, LVM_GETITEMSTATE, row, 0xF000));
+        std::wstring line = std::to_wstring(state >> 12);
+        for (int column = 1; column <= 3; ++column) {
+            LVITEMW item = {};
+            item.iSubItem = column;
+            item.pszText = reinterpret_cast<wchar_t*>(remote + sizeof(LVITEMW));
+            item.cchTextMax = text_size / sizeof(wchar_t);
+            WriteProcessMemory(process, remote, &item, sizeof item, nullptr);
+            SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(remote));
+            wchar_t text[text_size / sizeof(wchar_t)] = L"";
+            ReadProcessMemory(process, remote + sizeof(LVITEMW), text, sizeof text - 2, nullptr);
+            line += L"|" + escaped(text);
+        }
+        print_utf8(line);
+    }
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    CloseHandle(process);
+    return 0;
+}
+
+int window()
+{
+    HWND main = main_window();
+    if (!main)
+        return 1;
+    RECT frame;
+    GetWindowRect(main, &frame);
+    std::printf("%ld %ld %ld %ld 0x%08lX 0x%08lX %d %d\n", frame.left, frame.top,
+                frame.right - frame.left, frame.bottom - frame.top,
+                static_cast<unsigned long>(GetWindowLongW(main, GWL_STYLE)),
+                static_cast<unsigned long>(GetWindowLongW(main, GWL_EXSTYLE)),
+                GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    print_utf8(window_text(main));
+    return 0;
+}
+
+// The quit question: its text, the button that is the default push button
+// and the one with the focus, and whether it has an owner window.
+int question()
+{
+    HWND dialog = wait_for_dialog(L"Notify", 10000);
+    if (!dialog)
+        return 1;
+    Sleep(200);
+    HWND text = GetDlgItem(dialog, 0xFFFF); // the message box's text
+    std::wstring message = text ? window_text(text) : L"";
+    int default_button = 0;
+    for (int id : {IDYES, IDNO}) {
+        HWND button = GetDlgItem(dialog, id);
+        if (button && (GetWindowLongW(button, GWL_STYLE) & 0x0F) == BS_DEFPUSHBUTTON)
+            default_button = id;
+    }
+    GUITHREADINFO thread = {};
+    thread.cbSize = sizeof thread;
+    GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &thread);
+    const int focused = thread.hwndFocus ? GetDlgCtrlID(thread.hwndFocus) : 0;
+    HWND owner = GetWindow(dialog, GW_OWNER);
+    print_utf8(message + L"|" + std::to_wstring(default_button) + L"|" + std::to_wstring(focused) +
+               L"|" + (owner ? L"owned" : L"no owner"));
+    return 0;
+}
+
+int answer(const wchar_t* which)
+{
+    HWND dialog = wait_for_dialog(L"Notify", 10000);
+    if (!dialog)
+        return 1;
+    int id = std::wcscmp(which, L"yes") == 0 ? IDYES : IDNO;
+    PostMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+    return wait_until_gone(dialog, 10000) ? 0 : 1;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc < 2)
+        return 2;
+    const std::wstring command = argv[1];
+    if (command == L"wait-open-dialog" && argc == 3)
+        return wait_for_open_dialog(std::wcstoul(argv[2], nullptr, 10)) ? 0 : 1;
+    if (command == L"wait-dialog" && argc == 4)
+        return wait_for_dialog(argv[2], std::wcstoul(argv[3], nullptr, 10)) ? 0 : 1;
+    if (command == L"wait-gone" && argc == 4) {
+        HWND dialog = find_dialog(argv[2]);
+        return !dialog || wait_until_gone(dialog, std::wcstoul(argv[3], nullptr, 10)) ? 0 : 1;
+    }
+    if (command == L"pick")
+        return pick(argc, argv);
+    if (command == L"cancel") {
+        HWND dialog = wait_for_open_dialog(20000);
+        if (!dialog)
+            return 1;
+        PostMessageW(GetDlgItem(dialog, IDCANCEL), BM_CLICK, 0, 0);
+        return wait_until_gone(dialog, 20000) ? 0 : 1;
+    }
+    if (command == L"main-window") {
+        HWND main = main_window();
+        if (!main)
+            return 1;
+        std::puts(IsWindowVisible(main) ? "visible" : "hidden");
+        return 0;
+    }
+    if (command == L"window")
+        return window();
+    if (command == L"status") {
+        HWND pane = GetDlgItem(main_window(), 2);
+        if (!pane)
+            return 1;
+        std::wstring text = window_text(pane);
+        print_utf8(escaped(text));
+        return 0;
+    }
+    if (command == L"rows")
+        return rows();
+    if (command == L"question")
+        return question();
+    if (command == L"answer" && argc == 3)
+        return answer(argv[2]);
+    if (command == L"close") {
+        HWND main = main_window();
+        if (!main)
+            return 1;
+        PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+        return 0;
+    }
+    if (command == L"acp") {
+        std::printf("%u\n", GetACP());
+        return 0;
+    }
+    return 2;
+}
