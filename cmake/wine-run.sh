@@ -38,6 +38,10 @@ case "${1:-}" in
         # No crash dialog: a crashing test must fail, not wait for a click.
         "$wine" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
             >/dev/null 2>&1 || exit 1
+        # Wine draws the window frames itself, so the windows look and measure
+        # the same with or without a window manager.
+        "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
+            >/dev/null 2>&1 || exit 1
         "$server" -w
     fi
     exit 0

@@ -14,7 +14,7 @@ for program in "$@"; do
     for dll in $dlls; do
         case $(echo "$dll" | tr '[:upper:]' '[:lower:]') in
         kernel32.dll | user32.dll | gdi32.dll | comctl32.dll | comdlg32.dll | advapi32.dll | \
-            shell32.dll | ole32.dll | msvcrt.dll | ntdll.dll | api-ms-win-*.dll) ;;
+            shell32.dll | ole32.dll | version.dll | msvcrt.dll | ntdll.dll | api-ms-win-*.dll) ;;
         *)
             echo "$program imports $dll, which Windows does not ship" >&2
             status=1

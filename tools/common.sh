@@ -6,7 +6,7 @@ KORVAT_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 KORVAT_BUILD=${KORVAT_BUILD:-$KORVAT_ROOT/build}
 KORVAT_PACKAGES="cmake make g++ libgtest-dev clang-format g++-mingw-w64-x86-64-posix
     binutils-mingw-w64-x86-64 mingw-w64-tools wine wine64 xvfb x11-utils xdotool imagemagick
-    locales"
+    locales fonts-wine"
 
 # Installs every package that is missing, without prompts.
 install_missing_packages() {

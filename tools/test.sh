@@ -29,7 +29,12 @@ for tree in native windows; do
     tree_passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\{0,1\}\..*/\1/p' "$log" | awk '{ s += $1 } END { print s + 0 }')
     tree_failed=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\{0,1\}, listed below.*/\1/p' "$log" | awk '{ s += $1 } END { print s + 0 }')
     tree_skipped=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) tests\{0,1\}, listed below.*/\1/p' "$log" | awk '{ s += $1 } END { print s + 0 }')
-    echo "$tree: ${tree_passed:-0} test cases passed, ${tree_failed:-0} failed, ${tree_skipped:-0} skipped"
+    # The end-to-end scenarios count their own checks.
+    e2e_checks=$(sed -n 's/^[a-z]*: \([0-9]*\) checks, [0-9]* failed$/\1/p' "$log" | awk '{ s += $1 } END { print s + 0 }')
+    e2e_failed=$(sed -n 's/^[a-z]*: [0-9]* checks, \([0-9]*\) failed$/\1/p' "$log" | awk '{ s += $1 } END { print s + 0 }')
+    tree_passed=$((${tree_passed:-0} + e2e_checks - e2e_failed))
+    tree_failed=$((${tree_failed:-0} + e2e_failed))
+    echo "$tree: ${tree_passed} test cases and checks passed, ${tree_failed} failed, ${tree_skipped:-0} skipped"
     passed=$((passed + ${tree_passed:-0}))
     failed=$((failed + ${tree_failed:-0}))
     skipped=$((skipped + ${tree_skipped:-0}))

@@ -114,8 +114,11 @@ windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
 # The list's time text for a file: ctime's form, day padded with a blank.
 time_text() { LC_ALL=C date -d "@$(stat -c %Y "$1")" '+%a %b %e %H:%M:%S %Y\n'; }
 
+# A picture of the main window, kept in the build tree.
 screenshot() {
-    import -window root "$E2E_DIR/$1.png" 2>/dev/null || fail "no screenshot"
+    local window
+    window=$(focus_main) || return
+    import -window "$window" "$E2E_DIR/$1.png" 2>/dev/null || fail "no screenshot"
 }
 
 finish() {
@@ -195,6 +198,33 @@ batch)
     key ctrl+e
     expect_rows "Ctrl+E ticks every row" "$(with_state 2 "$rows")"
 
+    # N unticks; F11, R and S run the same batches as Z, F3 and F4.
+    key n
+    expect_rows "N unticks every row" "$rows"
+    key e
+    key F11
+    log "Cutting zeros from zero_tail.trd" Done "Cutting zeros from blank.trd" Done \
+        "Cutting zeros from notes.trd" "File is not TRD image !" Done
+    expect_status "status after F11" "$(pane)"
+    key e
+    key r
+    log "Restoring size for zero_tail.trd" Done "Restoring size for blank.trd" Done \
+        "Restoring size for notes.trd" "File is not TRD image !" Done
+    expect_status "status after R" "$(pane)"
+    expect "R restored blank.trd" "$(length "$images/blank.trd")" 655360
+    key e
+    key s
+    log "Cutting free sectors from zero_tail.trd" Done "Cutting free sectors from blank.trd" \
+        Done "Cutting free sectors from notes.trd" "File is not TRD image !" Done
+    expect_status "status after S" "$(pane)"
+    expect "S cut blank.trd" "$(length "$images/blank.trd")" 4096
+    # Z with no ticked row writes nothing and refills the list.
+    key z
+    sleep 1
+    expect_status "status after Z with nothing ticked" "$(pane)"
+    rows=$(listed 21504 4096)
+    expect_rows "rows after the last batches" "$rows"
+
     # F, then cancel: "Error 0h", the previous files still listed, unticked.
     key f
     probe cancel || fail "no dialog after F"
@@ -228,7 +258,8 @@ window)
     start_korvat
     probe pick "$folder" blank.trd || fail "could not pick one file"
     read -r left top width height style exstyle screen_width screen_height < <(probe window | head -n 1)
-    expect "title" "$(probe window | tail -n 1)" "KORVAT for Windows"
+    expect "title" "$(probe window | sed -n 2p)" "KORVAT for Windows"
+    expect "the window class loads no icon" "$(probe window | sed -n 3p)" "class icon none"
     expect "size" "$width x $height" "640 x 480"
     expect "centred" "$left $top" "$(((screen_width - 640) / 2)) $(((screen_height - 480) / 2))"
     # Windows adds WS_CLIPSIBLINGS to every top-level window.

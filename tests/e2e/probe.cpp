@@ -237,6 +237,7 @@ int window()
                 static_cast<unsigned long>(GetWindowLongW(main, GWL_EXSTYLE)),
                 GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
     print_utf8(window_text(main));
+    std::printf("class icon %s\n", GetClassLongPtrW(main, GCLP_HICON) ? "set" : "none");
     return 0;
 }
 
