@@ -245,7 +245,10 @@ batch)
     key Escape
     expect "quit question" "$(probe question)" "Are you sure to quit ?|7|7|no owner"
     probe answer no || fail "could not answer No"
-    sleep 0.5
+    if probe wait-dialog Notify 1500; then
+        fail "one Escape asked twice"
+        probe answer no
+    fi
     expect "main window after No" "$(probe main-window)" visible
     expect "rows after No" "$(probe rows)" "$rows"
     expect_status "status after No" "$(pane)"
