@@ -1,6 +1,7 @@
 #include "batch.h"
 
 #include "../ui/control_ids.h"
+#include "file_io.h"
 #include "status_log.h"
 
 #include <cstdio>
@@ -25,14 +26,14 @@ const batch_command* find_batch_command(unsigned command)
 // through the status log, and the file is closed before the next is opened.
 static void process_image_file(const char* name, image_operation operation)
 {
-    FILE* image = std::fopen(name, "r+b");
+    FILE* image = open_stream(name, "r+b");
     if (!image) {
         status_print_errno();
         return;
     }
     if (check_trd_image(image) == 0)
         operation(image);
-    std::fclose(image);
+    close_stream(image);
 }
 
 void run_batch(unsigned command, char** names)

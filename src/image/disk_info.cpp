@@ -1,5 +1,6 @@
 #include "trd_image.h"
 
+#include "file_io.h"
 #include "status_log.h"
 
 #include <cstring>
@@ -36,8 +37,8 @@ int check_trd_image(FILE* image)
     // The buffer is shared across files: clear it and count the bytes read,
     // so that a short file is judged on its own bytes only.
     std::memset(g_io_buffer, 0, sizeof g_io_buffer);
-    size_t count = std::fread(g_io_buffer, 1, sizeof g_io_buffer, image);
-    if (!std::ferror(image) && count >= static_cast<size_t>(TRD_MIN_CHECKED_LENGTH) &&
+    size_t count = read_stream(g_io_buffer, 1, sizeof g_io_buffer, image);
+    if (!stream_failed(image) && count >= static_cast<size_t>(TRD_MIN_CHECKED_LENGTH) &&
         parse_disk_info() == 1)
         return 0;
     status_print("File is not TRD image !");

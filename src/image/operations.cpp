@@ -31,8 +31,8 @@ int cut_zeros(FILE* image)
     int64_t chunk_start = TRD_TRACK_SIZE;
     size_t count;
     for (;;) {
-        count = std::fread(g_io_buffer, 1, sizeof g_io_buffer, image);
-        if (std::ferror(image))
+        count = read_stream(g_io_buffer, 1, sizeof g_io_buffer, image);
+        if (stream_failed(image))
             return -1;
         size_t end = end_of_data(g_io_buffer, count);
         if (end > 0)
@@ -89,7 +89,7 @@ int restore_size(FILE* image)
     while (missing > 0) {
         const size_t piece =
             missing < TRD_TRACK_SIZE ? static_cast<size_t>(missing) : sizeof g_io_buffer;
-        if (std::fwrite(g_io_buffer, piece, 1, image) != 1) {
+        if (write_stream(g_io_buffer, piece, 1, image) != 1) {
             status_print_errno();
             return -1;
         }
@@ -97,7 +97,7 @@ int restore_size(FILE* image)
     }
     // Push the zeros to the file now, so that a full disk is reported here
     // rather than lost in the close.
-    if (std::fflush(image) != 0) {
+    if (flush_stream(image) != 0) {
         status_print_errno();
         return -1;
     }

@@ -1,10 +1,22 @@
-// File calls the image core needs beyond the portable C library, declared
-// once; each build compiles the body for its platform. Offsets and lengths
-// are 64-bit so that no file length can wrap, whatever the runtime's long is.
+// Every file call the image core makes, declared once. The plain C-library
+// calls have one portable body; seeking, telling and setting a file's length
+// have one body per platform. Offsets and lengths are 64-bit so that no file
+// length can wrap, whatever the runtime's long is. A test build may link
+// other bodies in, to fail a chosen call.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+
+// fopen, fread, fwrite, fflush, fclose and ferror, as the C library has them.
+FILE* open_stream(const char* name, const char* mode);
+size_t read_stream(void* buffer, size_t size, size_t count, FILE* stream);
+size_t write_stream(const void* buffer, size_t size, size_t count, FILE* stream);
+int flush_stream(FILE* stream);
+int close_stream(FILE* stream);
+// Nonzero when a read or write on the stream has failed.
+int stream_failed(FILE* stream);
 
 // Seeks the stream; 0 on success, -1 with errno set on failure.
 int seek_stream(FILE* stream, int64_t offset, int origin);

@@ -17,7 +17,7 @@ int64_t tell_stream(FILE* stream)
 
 int set_stream_length(FILE* stream, int64_t length)
 {
-    if (std::fflush(stream) != 0)
+    if (flush_stream(stream) != 0)
         return -1;
     return ftruncate(fileno(stream), static_cast<off_t>(length)) == 0 ? 0 : -1;
 }

@@ -15,7 +15,7 @@ int64_t tell_stream(FILE* stream)
 
 int set_stream_length(FILE* stream, int64_t length)
 {
-    if (std::fflush(stream) != 0)
+    if (flush_stream(stream) != 0)
         return -1;
     errno_t error = _chsize_s(_fileno(stream), length);
     if (error != 0) {

@@ -1,0 +1,185 @@
+// Every file call of every operation and of the batch is failed in turn,
+// once and from then on; the files must stay whole and the status lines be
+// the ones the program promises.
+#include "batch.h"
+
+#include "../../src/ui/control_ids.h"
+#include "fault_injection.h"
+#include "status_log.h"
+#include "test_support.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <sys/resource.h>
+
+namespace
+{
+
+char** heap_names(const std::vector<std::string>& names)
+{
+    char** array = static_cast<char**>(std::calloc(names.size() + 1, sizeof *array));
+    for (size_t i = 0; i < names.size(); ++i)
+        array[i] = strdup(names[i].c_str());
+    return array;
+}
+
+struct fault_case {
+    const char* what;
+    unsigned command;
+    const char* prefix;
+    bytes original;
+    bytes result; // after a run without failures
+};
+
+// A 40-track image keeps the runs short: restore writes 39 pieces.
+std::vector<fault_case> fault_cases()
+{
+    bytes data = make_image(20000, 0x19, 1, 2, 0);
+    data[9000] = 0x42;
+    bytes short_image = make_image(4096, 0x19, 1, 2, 0);
+    return {
+        {"cut zeros", IDC_CUT_ZEROS, "Cutting zeros from ", data, resized(data, 9216)},
+        {"cut free sectors", IDC_CUT_FREE_SECTORS, "Cutting free sectors from ", data,
+         resized(data, 8192)},
+        {"restore size", IDC_RESTORE_SIZE, "Restoring size for ", short_image,
+         resized(short_image, 163840)},
+    };
+}
+
+class FaultInjection : public TempFolderTest
+{
+  protected:
+    void TearDown() override
+    {
+        reset_faults(0, false);
+        TempFolderTest::TearDown();
+    }
+};
+
+// The status line a failed call must leave between the name and "Done".
+std::string expected_middle_line(const fault_case& c, const std::string& call,
+                                 const std::string& last_call, int first_failure)
+{
+    if (call == "open")
+        return error_text(EIO);
+    if (first_failure == 2) // the read of track 0 by the check
+        return "File is not TRD image !";
+    if (c.command == IDC_CUT_ZEROS)
+        return ""; // cut_zeros writes no status line
+    if (c.command == IDC_CUT_FREE_SECTORS)
+        return last_call == "set-length" ? error_text(EIO) : "";
+    return error_text(call == "write" || call == "flush" ? ENOSPC : EIO);
+}
+
+TEST_F(FaultInjection, EveryFailedCallLeavesTheFileWholeAndIsReportedAsPromised)
+{
+    int runs = 0;
+    for (const fault_case& c : fault_cases()) {
+        for (bool persistent : {false, true}) {
+            for (int at = 1;; ++at) {
+                SCOPED_TRACE(testing::Message()
+                             << c.what << (persistent ? ", from" : ", at") << " call " << at);
+                const std::string name = path("image.trd");
+                write_file(name, c.original);
+                reset_status_log();
+                reset_faults(at, persistent);
+                run_batch(c.command, heap_names({name}));
+                const int injected = g_fault_injected;
+                const std::string call = g_fault_first_call;
+                const std::string last_call = g_fault_last_call;
+                reset_faults(0, false);
+                ++runs;
+
+                const bytes after = read_file(name);
+                const std::vector<std::string> lines = status_history();
+                if (injected == 0) {
+                    EXPECT_TRUE(same_bytes(after, c.result));
+                    EXPECT_EQ(lines, (std::vector<std::string>{c.prefix + name, "Done"}));
+                    break;
+                }
+                SCOPED_TRACE("failed call: " + call);
+                const std::string middle = expected_middle_line(c, call, last_call, at);
+                std::vector<std::string> expected = {c.prefix + name};
+                if (!middle.empty())
+                    expected.push_back(middle);
+                expected.push_back("Done");
+                EXPECT_EQ(lines, expected);
+
+                if (c.command == IDC_RESTORE_SIZE) {
+                    // Zeros written so far stay; nothing else changes.
+                    EXPECT_GE(after.size(), c.original.size());
+                    EXPECT_LE(after.size(), c.result.size());
+                    EXPECT_TRUE(same_bytes(after, resized(c.original, after.size())));
+                } else if (!same_bytes(after, c.original)) {
+                    // Only a cut whose failed call was the ignored seek back.
+                    EXPECT_TRUE(same_bytes(after, c.result));
+                    EXPECT_EQ(call, "seek");
+                    EXPECT_EQ(c.command, IDC_CUT_FREE_SECTORS);
+                }
+                ASSERT_LT(at, 1000) << "the injection never ran out";
+            }
+        }
+    }
+    std::printf("fault injection: %d runs of the batch over one file\n", runs);
+}
+
+TEST_F(FaultInjection, AFailureInOneFileNeverStopsTheBatch)
+{
+    for (const fault_case& c : fault_cases()) {
+        for (int at = 1;; ++at) {
+            SCOPED_TRACE(testing::Message() << c.what << ", call " << at);
+            const std::string first = path("first.trd"), second = path("second.trd");
+            write_file(first, c.original);
+            write_file(second, c.original);
+            reset_status_log();
+            reset_faults(at, false);
+            run_batch(c.command, heap_names({first, second}));
+            const int injected = g_fault_injected;
+            reset_faults(0, false);
+
+            const std::vector<std::string> lines = status_history();
+            ASSERT_GE(lines.size(), 4u);
+            EXPECT_EQ(lines.front(), c.prefix + first);
+            EXPECT_EQ(lines.back(), "Done");
+            EXPECT_EQ(std::count(lines.begin(), lines.end(), c.prefix + second), 1);
+            EXPECT_EQ(std::count(lines.begin(), lines.end(), std::string("Done")), 2);
+            // One failure touches one file at most: the other is done.
+            const bool first_done = same_bytes(read_file(first), c.result);
+            const bool second_done = same_bytes(read_file(second), c.result);
+            EXPECT_TRUE(first_done || second_done);
+            if (injected == 0) {
+                EXPECT_TRUE(first_done && second_done);
+                EXPECT_EQ(lines.size(), 4u);
+                break;
+            }
+        }
+    }
+}
+
+TEST_F(FaultInjection, AFullDiskKeepsTheZerosWrittenAndSaysWhy)
+{
+    // The file may grow to 100,000 bytes only; writing past that fails.
+    const bytes image = make_image(4096);
+    write_file(path("full.trd"), image);
+    struct rlimit old_limit;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    struct rlimit limit = old_limit;
+    limit.rlim_cur = 100000;
+    std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    run_batch(IDC_RESTORE_SIZE, heap_names({path("full.trd")}));
+    setrlimit(RLIMIT_FSIZE, &old_limit);
+    std::signal(SIGXFSZ, SIG_DFL);
+
+    EXPECT_EQ(status_history(), (std::vector<std::string>{"Restoring size for " + path("full.trd"),
+                                                          error_text(EFBIG), "Done"}));
+    const bytes after = read_file(path("full.trd"));
+    EXPECT_GT(after.size(), image.size());
+    EXPECT_LE(after.size(), 100000u);
+    EXPECT_TRUE(same_bytes(after, resized(image, after.size())));
+}
+
+} // namespace
