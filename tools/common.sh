@@ -4,7 +4,7 @@
 
 KORVAT_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 KORVAT_BUILD=${KORVAT_BUILD:-$KORVAT_ROOT/build}
-KORVAT_PACKAGES="cmake make g++ libgtest-dev clang-format g++-mingw-w64-x86-64-posix
+KORVAT_PACKAGES="cmake make g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev clang-format g++-mingw-w64-x86-64-posix
     binutils-mingw-w64-x86-64 mingw-w64-tools wine wine64 xvfb x11-utils xdotool imagemagick
     locales fonts-wine"
 
@@ -42,8 +42,9 @@ build_windows() {
     build_tree windows -DCMAKE_TOOLCHAIN_FILE="$KORVAT_ROOT/cmake/toolchain-mingw-x86_64.cmake"
 }
 
+# The native tree is built with clang, whose libFuzzer runs the fuzz target.
 build_native() {
-    build_tree native
+    build_tree native -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 }
 
 # Starts an X server of our own on a free display and exports DISPLAY;
