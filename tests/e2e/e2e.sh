@@ -295,6 +295,51 @@ cyrillic)
     expect_exit "Cyrillic run"
     ;;
 
+soak)
+    # One batch over 2,000 images in the real program: every file right, and
+    # the program's memory after the batch within a small bound of before.
+    count=2000
+    bound=$((2 * 1024 * 1024))
+    cp "$images/shortened.trd" "$work/template.trd"
+    truncate -s 16384 "$work/template.trd" # data in tracks 1 and 2, then zeros
+    names=()
+    for i in $(seq -w 1 "$count"); do
+        cp "$work/template.trd" "$images/s$i.trd"
+        names+=("s$i.trd")
+    done
+    start_korvat
+    probe pick "$folder" "${names[@]}" || fail "could not pick $count files"
+    listed=""
+    for _ in $(seq 60); do
+        listed=$(probe rows | wc -l)
+        [ "$listed" = "$count" ] && break
+        sleep 1
+    done
+    expect "rows listed" "$listed" "$count"
+    read -r committed_before working_before < <(probe memory)
+    key e
+    key z
+    last="Cutting zeros from s$count.trd\\nDone\\n"
+    deadline=$((SECONDS + 300))
+    until probe status | grep -qF "$last" || [ "$SECONDS" -ge "$deadline" ]; do
+        sleep 2
+    done
+    expect "the batch ran to its last file" "$(probe status | grep -cF "$last")" 1
+    wrong=0
+    for name in "${names[@]}"; do
+        [ "$(length "$images/$name")" = 12288 ] || wrong=$((wrong + 1))
+    done
+    expect "files cut right" "$wrong" 0
+    read -r committed_after working_after < <(probe memory)
+    echo "soak: $count images; committed bytes $committed_before before, $committed_after after;" \
+        "working set $working_before before, $working_after after"
+    expect "committed bytes grew by at most $bound" \
+        "$((committed_after - committed_before <= bound))" 1
+    expect "working set grew by at most $bound" "$((working_after - working_before <= bound))" 1
+    probe close
+    expect_exit "soak"
+    ;;
+
 *)
     echo "unknown scenario $scenario" >&2
     exit 2

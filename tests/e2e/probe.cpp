@@ -15,6 +15,7 @@
 //   probe question                  the quit question's text and default button
 //   probe answer yes|no             press a button of the quit question
 //   probe close                     close the main window as its title bar does
+//   probe memory                    korvat.exe's committed bytes and working set
 //   probe acp                       the ANSI code page
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -22,6 +23,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <psapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -329,6 +331,22 @@ int wmain(int argc, wchar_t** argv)
         if (!main)
             return 1;
         PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+        return 0;
+    }
+    if (command == L"memory") {
+        DWORD process_id = 0;
+        GetWindowThreadProcessId(main_window(), &process_id);
+        HANDLE process =
+            OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, process_id);
+        PROCESS_MEMORY_COUNTERS_EX counters = {};
+        counters.cb = sizeof counters;
+        if (!process ||
+            !GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                                  sizeof counters))
+            return 1;
+        std::printf("%llu %llu\n", static_cast<unsigned long long>(counters.PagefileUsage),
+                    static_cast<unsigned long long>(counters.WorkingSetSize));
+        CloseHandle(process);
         return 0;
     }
     if (command == L"acp") {
