@@ -233,6 +233,9 @@ int fill_image_list(HWND owner, HWND list)
             result = 0;
     }
 
+    // The list is not redrawn while it is rebuilt: a visible list redrawn
+    // and rescrolled after every row takes time that grows with the rows.
+    SendMessageA(list, WM_SETREDRAW, FALSE, 0);
     SendMessageA(list, LVM_DELETEALLITEMS, 0, 0);
     int row = 0;
     while (name < end && *name != '\0') {
@@ -245,5 +248,7 @@ int fill_image_list(HWND owner, HWND list)
         }
         name += length + 1;
     }
+    SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list, nullptr, TRUE);
     return result;
 }

@@ -7,6 +7,10 @@
 //   probe wait-dialog TITLE MS      wait for a dialog (class #32770) to appear
 //   probe wait-gone TITLE MS        wait for it to go
 //   probe pick FOLDER NAME...       in the Open dialog: go to FOLDER, pick NAMEs
+//   probe timed-pick FOLDER LIST    the same with names from a file; prints the time
+//                                   from the click to the filled list
+//   probe timed-key HEX             post a key press to the main window; prints the
+//                                   time until its command has run
 //   probe cancel                    press Cancel in the Open dialog
 //   probe main-window               "visible" or "hidden", or fails when absent
 //   probe window                    frame, styles and screen size of the main window
@@ -27,8 +31,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -116,8 +122,6 @@ bool submit_name(HWND dialog, const std::wstring& text)
     return true;
 }
 
-// Goes to the folder (the dialog may open in the last folder it was used
-// in), then picks the names there, quoted when there are several.
 // The file-open dialog, whatever the language of its title: the dialog
 // window that holds a file-name box.
 HWND find_open_dialog()
@@ -149,17 +153,19 @@ HWND wait_for_open_dialog(DWORD ms)
     }
 }
 
-int pick(int argc, wchar_t** argv)
+// Goes to the folder (the dialog may open in the last folder it was used
+// in), then picks the names there, quoted when there are several. With
+// `timed`, prints the milliseconds from the click that picks them to the
+// moment the program answers again with its list filled, and the row count.
+int pick_names(HWND dialog, const std::wstring& folder, const std::vector<std::wstring>& picked,
+               bool timed)
 {
-    HWND dialog = wait_for_open_dialog(20000);
-    if (!dialog || argc < 4)
-        return 1;
     std::wstring names;
-    if (argc == 4) {
-        names = argv[3];
+    if (picked.size() == 1) {
+        names = picked[0];
     } else {
-        for (int i = 3; i < argc; ++i)
-            names += (i > 3 ? L" \"" : L"\"") + std::wstring(argv[i]) + L"\"";
+        for (size_t i = 0; i < picked.size(); ++i)
+            names += (i > 0 ? L" \"" : L"\"") + picked[i] + L"\"";
     }
     // Let the dialog finish filling itself before a name goes in. It
     // empties the name box once it shows the folder; a click that came too
@@ -167,7 +173,7 @@ int pick(int argc, wchar_t** argv)
     // it was, and the names then go in all the same.
     Sleep(300);
     for (int attempt = 0; attempt < 3; ++attempt) {
-        if (!submit_name(dialog, argv[2]))
+        if (!submit_name(dialog, folder))
             return 1;
         DWORD waited = 0;
         while (!window_text(file_name_box(dialog)).empty() && waited < 3000) {
@@ -178,13 +184,75 @@ int pick(int argc, wchar_t** argv)
             break;
     }
     Sleep(300);
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
     for (int attempt = 0; attempt < 3; ++attempt) {
         if (!submit_name(dialog, names))
             return 1;
-        if (wait_until_gone(dialog, 5000))
-            return 0;
+        if (wait_until_gone(dialog, timed ? 600000 : 5000))
+            break;
+        if (attempt == 2)
+            return 1;
     }
-    return 1;
+    if (timed) {
+        // The program answers once it is back in its message loop, after the fill.
+        HWND list = nullptr;
+        while (!(list = GetDlgItem(main_window(), 1)))
+            Sleep(1);
+        const LRESULT rows = SendMessageW(list, LVM_GETITEMCOUNT, 0, 0);
+        QueryPerformanceCounter(&end);
+        std::printf("%.1f ms %ld rows\n",
+                    1000.0 * (end.QuadPart - start.QuadPart) / frequency.QuadPart,
+                    static_cast<long>(rows));
+    }
+    return 0;
+}
+
+int pick(int argc, wchar_t** argv)
+{
+    HWND dialog = wait_for_open_dialog(20000);
+    if (!dialog || argc < 4)
+        return 1;
+    return pick_names(dialog, argv[2], std::vector<std::wstring>(argv + 3, argv + argc), false);
+}
+
+// The names, one per line in a UTF-8 file, for selections too long for a command line.
+int timed_pick(const wchar_t* folder, const wchar_t* list_file)
+{
+    HWND dialog = wait_for_open_dialog(20000);
+    FILE* file = _wfopen(list_file, L"rb");
+    if (!dialog || !file)
+        return 1;
+    std::vector<std::wstring> names;
+    char line[1024];
+    while (std::fgets(line, sizeof line, file)) {
+        line[std::strcspn(line, "\r\n")] = '\0';
+        wchar_t wide[1024];
+        if (line[0] && MultiByteToWideChar(CP_UTF8, 0, line, -1, wide, 1024) > 0)
+            names.push_back(wide);
+    }
+    std::fclose(file);
+    return pick_names(dialog, folder, names, true);
+}
+
+// Posts a key press to the main window, as the keyboard would, and prints the
+// milliseconds until the program answers again (its command has run).
+int timed_key(const wchar_t* key)
+{
+    HWND main = main_window();
+    HWND list = GetDlgItem(main, 1);
+    if (!main || !list)
+        return 1;
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    PostMessageW(main, WM_KEYDOWN, std::wcstoul(key, nullptr, 16), 0);
+    const LRESULT rows = SendMessageW(list, LVM_GETITEMCOUNT, 0, 0);
+    QueryPerformanceCounter(&end);
+    std::printf("%.1f ms %ld rows\n", 1000.0 * (end.QuadPart - start.QuadPart) / frequency.QuadPart,
+                static_cast<long>(rows));
+    return 0;
 }
 
 // Reads the list of another process through memory allocated in it.
@@ -296,6 +364,10 @@ int wmain(int argc, wchar_t** argv)
     }
     if (command == L"pick")
         return pick(argc, argv);
+    if (command == L"timed-pick" && argc == 4)
+        return timed_pick(argv[2], argv[3]);
+    if (command == L"timed-key" && argc == 3)
+        return timed_key(argv[2]);
     if (command == L"cancel") {
         HWND dialog = wait_for_open_dialog(20000);
         if (!dialog)

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Times the window under Wine: from the dialog's OK to the filled list for
+# 1,000 and 10,000 images, and from the Z key to the refreshed list for
+# 1,000 ticked images. Needs the Windows build (tools/test.sh makes it) and
+# an X display (it starts its own when there is none). Prints the figures.
+set -u
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+build=$KORVAT_BUILD/windows
+wine_run=$KORVAT_ROOT/cmake/wine-run.sh
+export KORVAT_WINE_ROOT=$build/wine
+[ -f "$build/korvat.exe" ] || { echo "build korvat.exe first: bash tools/test.sh" >&2; exit 1; }
+if [ -z "${DISPLAY:-}" ]; then
+    trap stop_xvfb EXIT
+    start_xvfb || exit 1
+fi
+"$wine_run" --init || exit 1
+work=$KORVAT_BUILD/measure
+probe() { "$wine_run" "$build/tests/probe.exe" "$@" 2>/dev/null | tr -d '\r'; }
+
+# fill COUNT: a folder of COUNT images of 8,192 bytes with a zero tail.
+fill() {
+    rm -rf "$work/$1"
+    mkdir -p "$work/$1"
+    bash "$KORVAT_ROOT/tools/make_demo_images.sh" "$work/$1/demo" >/dev/null
+    truncate -s 8192 "$work/$1/demo/shortened.trd"
+    for i in $(seq -w 1 "$1"); do
+        cp "$work/$1/demo/shortened.trd" "$work/$1/i$i.trd"
+        echo "i$i.trd"
+    done >"$work/$1/names.txt"
+}
+
+for count in 1000 10000; do
+    fill "$count"
+    "$wine_run" --stop
+    (cd "$work/$count" && exec timeout 900 "$wine_run" "$build/korvat.exe" 2>/dev/null) &
+    pid=$!
+    folder=$(printf 'Z:%s' "$work/$count" | tr / '\\')
+    list=$(printf 'Z:%s' "$work/$count/names.txt" | tr / '\\')
+    echo "dialog OK to filled list, $count images: $(probe timed-pick "$folder" "$list")"
+    if [ "$count" = 1000 ]; then
+        probe timed-key 45 >/dev/null # E ticks every row
+        echo "Z to refreshed list, $count ticked images: $(probe timed-key 5A)"
+    fi
+    probe close
+    wait "$pid"
+    # The same work in process, without the dialog: the program's own share.
+    fill "$count"
+    (cd "$work/$count" && "$wine_run" "$build/tests/window_timing.exe" "$count" "${#count}" 2>/dev/null)
+done
+"$wine_run" --stop
