@@ -35,8 +35,9 @@ build_tree() {
     shift
     cmake -S "$KORVAT_ROOT" -B "$KORVAT_BUILD/$name" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" \
         >/dev/null &&
-        cmake --build "$KORVAT_BUILD/$name" -j "$(nproc)"
+        cmake --build "$KORVAT_BUILD/$name" -j "$(nproc)" "${KORVAT_BUILD_ARGS[@]}"
 }
+KORVAT_BUILD_ARGS=()
 
 build_windows() {
     build_tree windows -DCMAKE_TOOLCHAIN_FILE="$KORVAT_ROOT/cmake/toolchain-mingw-x86_64.cmake"
@@ -45,6 +46,16 @@ build_windows() {
 # The native tree is built with clang, whose libFuzzer runs the fuzz target.
 build_native() {
     build_tree native -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+}
+
+# The benchmark's tree: optimised, without sanitizers.
+build_bench() {
+    KORVAT_BUILD_ARGS=(--target korvat_benchmark)
+    build_tree bench -DCMAKE_BUILD_TYPE=Release -DKORVAT_SANITIZE=OFF \
+        -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+    local status=$?
+    KORVAT_BUILD_ARGS=()
+    return $status
 }
 
 # Starts an X server of our own on a free display and exports DISPLAY;
