@@ -24,23 +24,27 @@ const batch_command* find_batch_command(unsigned command)
 
 // Opens, checks, operates on and closes one file; every outcome is told
 // through the status log, and the file is closed before the next is opened.
-static void process_image_file(const char* name, image_operation operation)
+// False when the file could not be opened, is no image or the operation failed.
+static bool process_image_file(const char* name, image_operation operation)
 {
     FILE* image = open_stream(name, "r+b");
     if (!image) {
         status_print_errno();
-        return;
+        return false;
     }
+    bool done = false;
     if (check_trd_image(image) == 0)
-        operation(image);
+        done = operation(image) >= 0;
     close_stream(image);
+    return done;
 }
 
-void run_batch(unsigned command, char** names)
+int run_batch(unsigned command, char** names)
 {
     const batch_command* entry = find_batch_command(command);
+    int failed = 0;
     if (!names)
-        return;
+        return 0;
     for (char** name = names; *name; ++name) {
         if (entry) {
             // The line is cut to the buffer here and to a slot by the log;
@@ -48,10 +52,11 @@ void run_batch(unsigned command, char** names)
             char line[BATCH_LINE_SIZE];
             std::snprintf(line, sizeof line, "%s%s", entry->prefix, *name);
             status_print(line);
-            process_image_file(*name, entry->operation);
+            failed += !process_image_file(*name, entry->operation);
             status_print("Done");
         }
         std::free(*name);
     }
     std::free(names);
+    return failed;
 }

@@ -19,8 +19,10 @@ const batch_command* find_batch_command(unsigned command);
 // Runs the command over names, a heap array of heap strings ended by a null
 // pointer (or null: nothing to do), which it takes over and frees. For each
 // name: the prefix and the name, then the file opened "r+b", checked,
-// operated on and closed, then "Done". No failure ends the batch.
-void run_batch(unsigned command, char** names);
+// operated on and closed, then "Done". No failure ends the batch. Returns
+// the number of files that could not be opened, failed the check or whose
+// operation reported a failure.
+int run_batch(unsigned command, char** names);
 
 #ifdef _WIN32
 #include <windows.h>

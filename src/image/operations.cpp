@@ -32,40 +32,62 @@ static size_t end_of_data(const unsigned char* buffer, size_t count)
     return count;
 }
 
-int cut_zeros(FILE* image)
+int scan_zero_tail(FILE* image, zero_tail* tail)
 {
+    tail->length = -1;
+    tail->data_end = TRD_TRACK_SIZE;
+    tail->last_read = 0;
     if (seek_stream(image, 0, SEEK_END) != 0)
         return -1;
     // A file no longer than track 0 is never changed, nor one of 2 GiB or
     // more, nor one whose length cannot be told.
-    const int64_t length = tell_stream(image);
-    if (length <= TRD_TRACK_SIZE || length > TRD_MAX_LENGTH)
+    tail->length = tell_stream(image);
+    if (tail->length <= TRD_TRACK_SIZE || tail->length > TRD_MAX_LENGTH)
         return 0;
     if (seek_stream(image, TRD_TRACK_SIZE, SEEK_SET) != 0)
         return -1;
 
     // One forward pass in track-sized pieces; the data ends at least at the
     // end of track 0.
-    int64_t used = TRD_TRACK_SIZE;
     int64_t chunk_start = TRD_TRACK_SIZE;
-    size_t count;
     for (;;) {
-        count = read_stream(g_io_buffer, 1, sizeof g_io_buffer, image);
+        const size_t count = read_stream(g_io_buffer, 1, sizeof g_io_buffer, image);
         if (stream_failed(image))
             return -1;
-        size_t end = end_of_data(g_io_buffer, count);
+        tail->last_read = count;
+        const size_t end = end_of_data(g_io_buffer, count);
         if (end > 0)
-            used = chunk_start + static_cast<int64_t>(end);
+            tail->data_end = chunk_start + static_cast<int64_t>(end);
         if (count < sizeof g_io_buffer)
-            break;
+            return 1;
         chunk_start += TRD_TRACK_SIZE;
     }
+}
 
+int64_t zero_cut_length(const zero_tail* tail)
+{
     // The last byte holds data: nothing to cut.
-    if (used >= length)
-        return static_cast<int>(count);
-    const int64_t new_length = (used + TRD_SECTOR_SIZE - 1) / TRD_SECTOR_SIZE * TRD_SECTOR_SIZE;
-    return set_stream_length(image, new_length);
+    if (tail->data_end >= tail->length)
+        return tail->length;
+    return (tail->data_end + TRD_SECTOR_SIZE - 1) / TRD_SECTOR_SIZE * TRD_SECTOR_SIZE;
+}
+
+int cut_zeros(FILE* image)
+{
+    zero_tail tail;
+    const int scanned = scan_zero_tail(image, &tail);
+    if (scanned <= 0)
+        return scanned;
+    if (tail.data_end >= tail.length)
+        return static_cast<int>(tail.last_read);
+    return set_stream_length(image, zero_cut_length(&tail));
+}
+
+int64_t free_sector_offset()
+{
+    return (int64_t{g_io_buffer[TRD_FIRST_FREE_TRACK]} * TRD_SECTORS_PER_TRACK +
+            g_io_buffer[TRD_FIRST_FREE_SECTOR]) *
+           TRD_SECTOR_SIZE;
 }
 
 int cut_free_sectors(FILE* image)

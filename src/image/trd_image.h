@@ -61,5 +61,27 @@ int cut_free_sectors(FILE* image);
 // Negative on a failed seek or write, with the error text.
 int restore_size(FILE* image);
 
+// ---- What the operations measure, for a report that changes nothing ----
+
+// Where the data of an image ends, as cut_zeros finds it.
+struct zero_tail {
+    int64_t length;   // the file's length, -1 when it cannot be told
+    int64_t data_end; // just past the last non-zero byte beyond track 0, 4096 at least
+    size_t last_read; // bytes returned by the last read of the scan
+};
+
+// Scans the stream beyond track 0 (through g_io_buffer). 1 when scanned; 0
+// when the file is not to be scanned (4,096 bytes or less, 2 GiB or more, or
+// a length that cannot be told); negative on a failed seek or read.
+int scan_zero_tail(FILE* image, zero_tail* tail);
+
+// The length cut_zeros gives a scanned file: data_end raised to a whole
+// sector, or the length itself when the last byte holds data.
+int64_t zero_cut_length(const zero_tail* tail);
+
+// Start of the first free sector recorded in the disk-info sector in
+// g_io_buffer: where cut_free_sectors cuts (it refuses below 4,096).
+int64_t free_sector_offset();
+
 // The one form of the three, so a batch can hold the chosen one.
 typedef int (*image_operation)(FILE* image);

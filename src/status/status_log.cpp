@@ -7,6 +7,7 @@
 char g_status_lines[STATUS_LINE_COUNT][STATUS_LINE_SIZE];
 unsigned g_status_count;
 HWND g_status_pane;
+void (*g_status_echo)(const char* message);
 
 // Copies at most 255 characters of message into a slot, always ended by a NUL.
 static void store_message(char* slot, const char* message)
@@ -29,6 +30,9 @@ void status_print(const char* message)
         std::memcpy(g_status_lines[STATUS_LINE_COUNT - 1], copy, STATUS_LINE_SIZE);
     }
 
+    if (g_status_echo)
+        g_status_echo(copy);
+
     // Every line ends in a lone line feed; nine full slots need 2,305 bytes.
     char text[STATUS_TEXT_SIZE];
     size_t used = 0;
@@ -39,7 +43,8 @@ void status_print(const char* message)
         text[used++] = '\n';
     }
     text[used] = '\0';
-    SetWindowTextA(g_status_pane, text);
+    if (g_status_pane)
+        SetWindowTextA(g_status_pane, text);
 }
 
 void status_print_errno()

@@ -14,6 +14,10 @@ extern unsigned g_status_count;
 // The status pane; stored by the main window when it creates the pane.
 extern HWND g_status_pane;
 
+// When set, receives each new message as it is stored (its first 255
+// characters), for a program that reports to a terminal. Null in the window.
+extern void (*g_status_echo)(const char* message);
+
 // Appends message (its first 255 characters; null counts as empty) to the
 // history and shows the whole history in the status pane.
 void status_print(const char* message);

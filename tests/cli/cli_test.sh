@@ -1,0 +1,116 @@
+#!/usr/bin/env bash
+# Tests of korvat-cli, natively or under Wine: each command on generated
+# images and on the real corpus when present, --dry-run, exit statuses and a
+# usage error. Usage: cli_test.sh WORK_FOLDER CLI [WRAPPER]
+set -u -o pipefail
+work=$1
+shift
+cli=("$@") # the program, or a wrapper and the program
+here=$(cd "$(dirname "$0")" && pwd)
+corpus=${KORVAT_CORPUS_DIR:-$here/../../../shared/corpus/trd}
+checks=0
+failures=0
+
+expect() {
+    checks=$((checks + 1))
+    if [ "$2" != "$3" ]; then
+        failures=$((failures + 1))
+        printf 'FAIL: %s\n  expected: %s\n  actual:   %s\n' "$1" "$3" "$2" >&2
+    fi
+}
+run() { "${cli[@]}" "$@" 2>/dev/null | tr -d '\r'; }
+status_of() { "${cli[@]}" "$@" >/dev/null 2>&1; echo $?; }
+length() { stat -c %s "$1"; }
+
+rm -rf "$work"
+mkdir -p "$work/images"
+bash "$here/../../tools/make_demo_images.sh" "$work/images" >/dev/null
+cd "$work/images"
+
+# Usage.
+expect "no arguments" "$(status_of)" 2
+expect "unknown command" "$(status_of trim blank.trd)" 2
+expect "unknown option" "$(status_of cut-zeros --force blank.trd)" 2
+expect "no file" "$(status_of restore)" 2
+expect "usage text on standard error" "$("${cli[@]}" 2>&1 >/dev/null | tr -d '\r' | grep -c '^usage: korvat-cli COMMAND')" 1
+expect "--help" "$(status_of --help)" 0
+expect "--version" "$(run --version)" "korvat-cli 1.0.0"
+
+# info on an image and on a file that is not one.
+expect "info" "$(run info zero_tail.trd notes.trd)" "zero_tail.trd
+  length            655360
+  disk type         0x16: 80 cylinders, two sides, 160 tracks
+  files             1
+  first free        track 5, sector 4, offset 21504
+  last non-zero     21479
+  cut-zeros gives   21504
+  cut-free gives    21504
+  restore gives     655360
+notes.trd
+File is not TRD image !"
+expect "info exit status with a non-image" "$(status_of info blank.trd notes.trd)" 1
+expect "info exit status" "$(status_of info blank.trd)" 0
+
+# On Windows the program expands wildcards itself.
+if [ "${#cli[@]}" -gt 1 ]; then
+    expect "wildcard expanded by the program" "$(run info '*.trd' | grep -c '^[a-z_]*\.trd$')" 4
+fi
+
+# --dry-run says what would happen and changes nothing.
+sums=$(md5sum ./*.trd)
+expect "dry run" "$(run cut-zeros --dry-run blank.trd notes.trd)" "Cutting zeros from blank.trd
+Dry run: 655360 bytes would become 4096
+Done
+Cutting zeros from notes.trd
+File is not TRD image !
+Done"
+run cut-free --dry-run ./*.trd >/dev/null
+run restore --dry-run ./*.trd >/dev/null
+expect "dry runs leave every file byte-identical" "$(md5sum ./*.trd)" "$sums"
+
+# The commands, with the window's status lines as they happen.
+expect "cut-zeros" "$(run cut-zeros blank.trd zero_tail.trd notes.trd missing.trd)" "Cutting zeros from blank.trd
+Done
+Cutting zeros from zero_tail.trd
+Done
+Cutting zeros from notes.trd
+File is not TRD image !
+Done
+Cutting zeros from missing.trd
+No such file or directory
+Done"
+expect "lengths after cut-zeros" "$(length blank.trd) $(length zero_tail.trd) $(length notes.trd)" "4096 21504 38"
+expect "restore exit status" "$(status_of restore blank.trd zero_tail.trd shortened.trd)" 0
+expect "lengths after restore" "$(length blank.trd) $(length zero_tail.trd) $(length shortened.trd)" \
+    "655360 655360 655360"
+expect "cut-free" "$(run cut-free zero_tail.trd)" "Cutting free sectors from zero_tail.trd
+Done"
+expect "length after cut-free" "$(length zero_tail.trd)" 21504
+expect "exit status with a non-image" "$(status_of cut-zeros blank.trd notes.trd)" 1
+
+# The corpus: every operation gives the length that info predicted.
+if [ -d "$corpus" ]; then
+    mkdir -p "$work/corpus"
+    compared=0
+    for file in "$corpus"/*.trd; do
+        name=$(basename "$file")
+        for op in cut-zeros cut-free restore; do
+            cp "$file" "$work/corpus/$name"
+            chmod u+w "$work/corpus/$name"
+            predicted=$(run info "$work/corpus/$name" | sed -n "s/^  $op gives *\([0-9]*\).*/\1/p")
+            run "$op" "$work/corpus/$name" >/dev/null
+            if [ -n "$predicted" ]; then
+                expect "$op on $name" "$(length "$work/corpus/$name")" "$predicted"
+                compared=$((compared + 1))
+            else
+                expect "$op leaves $name alone" "$(cmp -s "$file" "$work/corpus/$name"; echo $?)" 0
+            fi
+        done
+    done
+    echo "corpus: $compared lengths compared"
+else
+    echo "corpus: skipped, $corpus not found"
+fi
+
+echo "cli: $checks checks, $failures failed"
+[ "$failures" -eq 0 ]
