@@ -12,17 +12,6 @@
 namespace
 {
 
-// A heap array of heap names, ended by a null pointer, as the list gives it.
-char** heap_names(const std::vector<std::string>& names)
-{
-    char** array = static_cast<char**>(std::calloc(names.size() + 1, sizeof *array));
-    for (size_t i = 0; i < names.size(); ++i) {
-        array[i] = static_cast<char*>(std::malloc(names[i].size() + 1));
-        std::memcpy(array[i], names[i].c_str(), names[i].size() + 1);
-    }
-    return array;
-}
-
 class Batch : public TempFolderTest
 {
 };

@@ -17,30 +17,9 @@ namespace fs = std::filesystem;
 namespace
 {
 
-char** heap_names(const std::vector<std::string>& names)
-{
-    char** array = static_cast<char**>(std::calloc(names.size() + 1, sizeof *array));
-    for (size_t i = 0; i < names.size(); ++i) {
-        array[i] = static_cast<char*>(std::malloc(names[i].size() + 1));
-        std::memcpy(array[i], names[i].c_str(), names[i].size() + 1);
-    }
-    return array;
-}
-
 class HostileFiles : public TempFolderTest
 {
 };
-
-// A sparse file of the given length whose track 0 is a valid 160-track
-// disk with its first free sector at track 1.
-void make_sparse_image(const std::string& file, int64_t length)
-{
-    write_file(file, make_image(4096));
-    FILE* stream = std::fopen(file.c_str(), "r+b");
-    ASSERT_NE(stream, nullptr);
-    ASSERT_EQ(set_stream_length(stream, length), 0);
-    std::fclose(stream);
-}
 
 TEST_F(HostileFiles, HugeSparseImages)
 {

@@ -193,17 +193,6 @@ TEST_F(Operations, NoOperationTouchesAFileThatFailsTheCheck)
     }
 }
 
-// A sparse file with a valid track 0, as long as given.
-void make_sparse_image(const std::string& file, int64_t length)
-{
-    write_file(file, make_image(4096));
-    FILE* stream = std::fopen(file.c_str(), "r+b");
-    ASSERT_NE(stream, nullptr);
-    ASSERT_EQ(set_stream_length(stream, length), 0);
-    std::fclose(stream);
-    ASSERT_EQ(file_length(file), length);
-}
-
 TEST_F(Operations, FilesOf2GiBOrMoreAreNeverCutNorRestored)
 {
     for (int64_t length : {int64_t{1} << 31, (int64_t{4} << 30) + 4097}) {

@@ -8,9 +8,6 @@
 
 #include <windows.h>
 
-#include <cstdlib>
-#include <cstring>
-
 namespace
 {
 
@@ -27,10 +24,7 @@ TEST_F(ReadOnly, AReadOnlyImageIsReportedAndLeftAlone)
 
     for (unsigned command : {IDC_CUT_ZEROS, IDC_CUT_FREE_SECTORS, IDC_RESTORE_SIZE}) {
         reset_status_log();
-        char** names = static_cast<char**>(std::calloc(2, sizeof(char*)));
-        names[0] = static_cast<char*>(std::malloc(name.size() + 1));
-        std::memcpy(names[0], name.c_str(), name.size() + 1);
-        run_batch(command, names);
+        run_batch(command, heap_names({name}));
         ASSERT_EQ(status_history().size(), 3u);
         EXPECT_EQ(status_history()[1], "Permission denied");
         EXPECT_TRUE(same_bytes(read_file(name), image));

@@ -1,9 +1,11 @@
 #include "test_support.h"
 
+#include "file_io.h"
 #include "status_log.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
@@ -167,4 +169,25 @@ bytes resized(bytes content, size_t length)
 {
     content.resize(length, 0);
     return content;
+}
+
+char** heap_names(const std::vector<std::string>& names)
+{
+    char** array = static_cast<char**>(std::calloc(names.size() + 1, sizeof *array));
+    for (size_t i = 0; array && i < names.size(); ++i) {
+        array[i] = static_cast<char*>(std::malloc(names[i].size() + 1));
+        if (array[i])
+            std::memcpy(array[i], names[i].c_str(), names[i].size() + 1);
+    }
+    return array;
+}
+
+void make_sparse_image(const std::string& file, int64_t length)
+{
+    write_file(file, make_image(4096));
+    FILE* stream = std::fopen(file.c_str(), "r+b");
+    ASSERT_NE(stream, nullptr);
+    ASSERT_EQ(set_stream_length(stream, length), 0);
+    std::fclose(stream);
+    ASSERT_EQ(file_length(file), length);
 }

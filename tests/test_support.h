@@ -48,5 +48,13 @@ std::vector<std::string> status_history();
 // The content cut, or padded with zeros, to a length.
 bytes resized(bytes content, size_t length);
 
+// A heap array of heap copies of names, ended by a null pointer, as the
+// list gives it to the batch (which frees them).
+char** heap_names(const std::vector<std::string>& names);
+
+// A sparse file of the given length whose track 0 is a blank 160-track disk
+// with its first free sector at track 1.
+void make_sparse_image(const std::string& file, int64_t length);
+
 // The C library's text for an error number, as the program would show it.
 std::string error_text(int error);

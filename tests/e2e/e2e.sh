@@ -84,27 +84,20 @@ pane() {
 # The rows with every check box set to STATE (1 unticked, 2 ticked).
 with_state() { printf '%s' "$2" | sed "s/^[12]|/$1|/"; }
 
-# Waits until the status pane shows EXPECTED, at most 30 s.
-expect_status() {
+# expect_eventually WHAT EXPECTED PROBE-COMMAND: polls the probe until it
+# prints EXPECTED, at most 30 s.
+expect_eventually() {
     local what=$1 expected=$2 actual=""
+    shift 2
     for _ in $(seq 60); do
-        actual=$(probe status)
+        actual=$(probe "$@")
         [ "$actual" = "$expected" ] && break
         sleep 0.5
     done
     expect "$what" "$actual" "$expected"
 }
-
-# Waits until the rows read EXPECTED, at most 15 s.
-expect_rows() {
-    local what=$1 expected=$2 actual=""
-    for _ in $(seq 30); do
-        actual=$(probe rows)
-        [ "$actual" = "$expected" ] && break
-        sleep 0.5
-    done
-    expect "$what" "$actual" "$expected"
-}
+expect_status() { expect_eventually "$1" "$2" status; }
+expect_rows() { expect_eventually "$1" "$2" rows; }
 
 length() { stat -c %s "$1"; }
 

@@ -18,14 +18,6 @@
 namespace
 {
 
-char** heap_names(const std::vector<std::string>& names)
-{
-    char** array = static_cast<char**>(std::calloc(names.size() + 1, sizeof *array));
-    for (size_t i = 0; i < names.size(); ++i)
-        array[i] = strdup(names[i].c_str());
-    return array;
-}
-
 struct fault_case {
     const char* what;
     unsigned command;

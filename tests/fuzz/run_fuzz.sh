@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# A bounded fuzzing run: seeds made afresh, the corpus kept between runs in
+# A bounded fuzzing run: starting inputs made afresh, the corpus kept between runs in
 # the build tree, the fuzzer's own figures printed at the end.
 # Usage: run_fuzz.sh FUZZER SECONDS
 set -eu
 fuzzer=$1
 seconds=$2
 here=$(cd "$(dirname "$0")" && pwd)
-bash "$here/make_seeds.sh" fuzz-seeds
+bash "$here/make_inputs.sh" fuzz-start
 mkdir -p fuzz-corpus
 exec "$fuzzer" -max_total_time="$seconds" -max_len=20000 -timeout=10 -rss_limit_mb=4096 \
-    -dict="$here/trd.dict" -print_final_stats=1 fuzz-corpus fuzz-seeds
+    -dict="$here/trd.dict" -print_final_stats=1 fuzz-corpus fuzz-start

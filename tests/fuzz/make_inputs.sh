@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Makes the fuzzer's seed inputs: for each of the four choices (check alone,
+# Makes the fuzzer's starting inputs: for each of the four choices (check alone,
 # cut zeros, cut free sectors, restore size), a few small images.
-# Usage: make_seeds.sh FOLDER
+# Usage: make_inputs.sh FOLDER
 set -eu
 folder=$1
 mkdir -p "$folder"
