@@ -263,6 +263,14 @@ window)
     expect "no sizing border" "$((style & 0x40000))" 0
     expect "no maximize box" "$((style & 0x10000))" 0
     expect "extended style" "$exstyle" 0x00000100
+    # Escape with the main window itself focused asks once, too.
+    key Escape
+    expect "quit question from the main window" "$(probe question)" "Are you sure to quit ?|7|7|no owner"
+    probe answer no || fail "could not answer No"
+    if probe wait-dialog Notify 1500; then
+        fail "one Escape on the main window asked twice"
+        probe answer no
+    fi
     # Closing through the title bar asks nothing.
     probe close || fail "could not close"
     if probe wait-dialog Notify 2000; then
