@@ -5,7 +5,7 @@
 # in the current directory, which is the build tree when CTest runs a test.
 #   wine-run.sh PROGRAM [ARGS...]   run a program
 #   wine-run.sh --init              create the prefix (wineboot -i), once
-#   wine-run.sh --stop              end the prefix's wineserver
+#   wine-run.sh --stop              end the prefix's wineserver and its programs
 set -u
 root=${KORVAT_WINE_ROOT:-$PWD/wine}
 # CTest runs tests in their own folders: find the build tree's "wine".
@@ -48,7 +48,21 @@ case "${1:-}" in
     ;;
 --stop)
     "$server" -k 2>/dev/null
+    "$server" -w 2>/dev/null # until it is gone, so that no program meets it dying
     exit 0
     ;;
 esac
-exec "$wine" "$@"
+# A program that starts just as the prefix's server is ending (it ends a few
+# seconds after its last program) is turned away before it runs, with
+# "recvmsg: Connection reset by peer": start it again then, and only then.
+errors=$(mktemp)
+trap 'rm -f "$errors"' EXIT
+for attempt in 1 2 3; do
+    "$wine" "$@" 2> >(tee "$errors" >&2)
+    status=$?
+    sleep 0.05 # let tee finish writing
+    grep -q 'wine client error.*Connection reset by peer' "$errors" || exit $status
+    echo "wine-run.sh: the server went away as the program started; starting it again" >&2
+    sleep 0.5
+done
+exit $status

@@ -28,3 +28,6 @@ wine_run=$KORVAT_ROOT/cmake/wine-run.sh
 export KORVAT_WINE_ROOT=$KORVAT_BUILD/wine
 "$wine_run" --init || { echo "could not prepare the Wine prefix" >&2; exit 1; }
 cd "$demo" && "$wine_run" "$exe"
+status=$?
+"$wine_run" --stop
+exit $status

@@ -18,7 +18,7 @@ expect() {
         printf 'FAIL: %s\n  expected: %s\n  actual:   %s\n' "$1" "$3" "$2" >&2
     fi
 }
-run() { "${cli[@]}" "$@" 2>/dev/null | tr -d '\r'; }
+run() { "${cli[@]}" "$@" 2>>"$work/stderr.log" | tr -d '\r'; }
 status_of() { "${cli[@]}" "$@" >/dev/null 2>&1; echo $?; }
 length() { stat -c %s "$1"; }
 
