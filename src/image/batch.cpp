@@ -6,7 +6,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <iterator>
 
 static const batch_command batch_commands[] = {
     {IDC_CUT_ZEROS, "Cutting zeros from ", cut_zeros},

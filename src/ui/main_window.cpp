@@ -8,7 +8,6 @@
 #include <commctrl.h>
 
 #include <cstdlib>
-#include <iterator>
 
 // Size and title of the main window, which cannot be resized.
 constexpr int MAIN_WIDTH = 640;
