@@ -29,15 +29,18 @@ ensure_russian_locale() {
     localedef -i ru_RU -f UTF-8 ru_RU.UTF-8
 }
 
-# Configures and builds one tree: build_tree NAME [CMAKE ARGS...]
-build_tree() {
+# Configures one tree: configure_tree NAME [CMAKE ARGS...]
+configure_tree() {
     local name=$1
     shift
     cmake -S "$KORVAT_ROOT" -B "$KORVAT_BUILD/$name" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" \
-        >/dev/null &&
-        cmake --build "$KORVAT_BUILD/$name" -j "$(nproc)" "${KORVAT_BUILD_ARGS[@]}"
+        >/dev/null
 }
-KORVAT_BUILD_ARGS=()
+
+# Configures and builds one tree whole: build_tree NAME [CMAKE ARGS...]
+build_tree() {
+    configure_tree "$@" && cmake --build "$KORVAT_BUILD/$1" -j "$(nproc)"
+}
 
 build_windows() {
     build_tree windows -DCMAKE_TOOLCHAIN_FILE="$KORVAT_ROOT/cmake/toolchain-mingw-x86_64.cmake"
@@ -50,12 +53,9 @@ build_native() {
 
 # The benchmark's tree: optimised, without sanitizers.
 build_bench() {
-    KORVAT_BUILD_ARGS=(--target korvat_benchmark)
-    build_tree bench -DCMAKE_BUILD_TYPE=Release -DKORVAT_SANITIZE=OFF \
-        -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
-    local status=$?
-    KORVAT_BUILD_ARGS=()
-    return $status
+    configure_tree bench -DCMAKE_BUILD_TYPE=Release -DKORVAT_SANITIZE=OFF \
+        -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ &&
+        cmake --build "$KORVAT_BUILD/bench" -j "$(nproc)" --target korvat_benchmark
 }
 
 # Starts an X server of our own on a free display and exports DISPLAY;

@@ -89,8 +89,7 @@ bool predict(FILE* image, prediction* result)
     result->length = tail.length;
     result->data_end = tail.data_end;
     result->cut_zeros = scanned == 1 ? zero_cut_length(&tail) : tail.length;
-    const int64_t full = int64_t{g_track_count} * TRD_TRACK_SIZE;
-    result->restore = tail.length > TRD_MAX_LENGTH || tail.length >= full ? tail.length : full;
+    result->restore = restored_length(tail.length);
     return true;
 }
 

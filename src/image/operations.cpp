@@ -110,6 +110,13 @@ int cut_free_sectors(FILE* image)
     return result;
 }
 
+int64_t restored_length(int64_t length)
+{
+    // Never shorten, and leave a file of 2 GiB or more alone.
+    const int64_t full = int64_t{g_track_count} * TRD_TRACK_SIZE;
+    return length > TRD_MAX_LENGTH || length >= full ? length : full;
+}
+
 int restore_size(FILE* image)
 {
     if (seek_stream(image, 0, SEEK_END) != 0) {
@@ -121,9 +128,8 @@ int restore_size(FILE* image)
         status_print_errno();
         return 0;
     }
-    // Never shorten, and leave a file of 2 GiB or more alone.
-    int64_t missing = int64_t{g_track_count} * TRD_TRACK_SIZE - length;
-    if (missing <= 0 || length > TRD_MAX_LENGTH)
+    int64_t missing = restored_length(length) - length;
+    if (missing <= 0)
         return 0;
 
     std::memset(g_io_buffer, 0, sizeof g_io_buffer);

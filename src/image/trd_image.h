@@ -83,5 +83,10 @@ int64_t zero_cut_length(const zero_tail* tail);
 // g_io_buffer: where cut_free_sectors cuts (it refuses below 4,096).
 int64_t free_sector_offset();
 
+// The length restore_size gives a file of this length: the full size of the
+// disk type (g_track_count), or the length itself when that is not shorter
+// or the file is 2 GiB or more.
+int64_t restored_length(int64_t length);
+
 // The one form of the three, so a batch can hold the chosen one.
 typedef int (*image_operation)(FILE* image);
