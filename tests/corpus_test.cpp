@@ -59,6 +59,7 @@ TEST_F(Corpus, EveryFileThroughTheCheckAndTheRoundTrips)
             continue;
         }
         ++images;
+        EXPECT_TRUE(scans_agree(file.string(), TRD_SCAN_BLOCK_SIZE));
         write_file(work, original);
         ASSERT_EQ(check_and_run(work, nullptr), 0);
         ASSERT_EQ(g_track_count, 160) << "every corpus image is an 80-cylinder two-sided disk";

@@ -180,6 +180,32 @@ TEST_F(Operations, GeneratedImagesKeepEveryByteThatHoldsData)
     }
 }
 
+TEST_F(Operations, BackwardZeroScanAgreesWithAForwardPassOnEveryFile)
+{
+    // Lengths at and around the scan's block and piece edges, and random
+    // ones; data at random places, at edges, or nowhere beyond track 0.
+    std::vector<int32_t> lengths = {4096,  4097,  4351,  8191,  8192,   8193,   36863,  36864,
+                                    36865, 40960, 40961, 69632, 655359, 655360, 655361, 700000};
+    std::mt19937 random(7);
+    for (int i = 0; i < 60; ++i)
+        lengths.push_back(4097 + int32_t(random() % 700000));
+    for (int32_t length : lengths) {
+        for (int pattern = 0; pattern < (length > 4096 ? 4 : 1); ++pattern) {
+            bytes image = make_image(length);
+            if (pattern == 1)
+                image[4096 + random() % uint32_t(length - 4096)] = 1;
+            else if (pattern == 2)
+                image[std::min<int32_t>(length - 1, 4096 + 32768 * int32_t(random() % 20))] = 2;
+            else if (pattern == 3)
+                image[length - 1 - random() % 300 % uint32_t(length - 4096)] = 3;
+            write_file(path("image.trd"), image);
+            // The result must not depend on the stream's buffer.
+            for (size_t buffer : {size_t{0}, size_t{4096}, size_t{TRD_SCAN_BLOCK_SIZE}})
+                ASSERT_TRUE(scans_agree(path("image.trd"), buffer)) << "pattern " << pattern;
+        }
+    }
+}
+
 TEST_F(Operations, NoOperationTouchesAFileThatFailsTheCheck)
 {
     bytes not_image = make_image(655360);

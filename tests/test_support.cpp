@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include "batch.h"
 #include "file_io.h"
 #include "status_log.h"
 
@@ -190,4 +191,51 @@ void make_sparse_image(const std::string& file, int64_t length)
     ASSERT_EQ(set_stream_length(stream, length), 0);
     std::fclose(stream);
     ASSERT_EQ(file_length(file), length);
+}
+
+int forward_zero_tail(FILE* image, zero_tail* tail)
+{
+    tail->length = -1;
+    tail->data_end = TRD_TRACK_SIZE;
+    tail->last_read = 0;
+    if (seek_stream(image, 0, SEEK_END) != 0)
+        return -1;
+    tail->length = tell_stream(image);
+    if (tail->length <= TRD_TRACK_SIZE || tail->length > TRD_MAX_LENGTH)
+        return 0;
+    if (seek_stream(image, TRD_TRACK_SIZE, SEEK_SET) != 0)
+        return -1;
+    static unsigned char piece[TRD_TRACK_SIZE];
+    for (int64_t start = TRD_TRACK_SIZE;; start += TRD_TRACK_SIZE) {
+        const size_t count = read_stream(piece, 1, sizeof piece, image);
+        if (stream_failed(image))
+            return -1;
+        tail->last_read = count;
+        for (size_t i = 0; i < count; ++i)
+            if (piece[i] != 0)
+                tail->data_end = start + static_cast<int64_t>(i) + 1;
+        if (count < sizeof piece)
+            return 1;
+    }
+}
+
+::testing::AssertionResult scans_agree(const std::string& path, size_t buffer_size)
+{
+    FILE* image = open_image(path.c_str(), "rb", buffer_size);
+    if (!image)
+        return ::testing::AssertionFailure() << "cannot open " << path;
+    zero_tail forward, backward;
+    const int forward_result = forward_zero_tail(image, &forward);
+    const int backward_result = scan_zero_tail(image, &backward);
+    close_stream(image);
+    if (forward_result == backward_result && forward.length == backward.length &&
+        forward.data_end == backward.data_end && forward.last_read == backward.last_read &&
+        (forward_result != 1 || zero_cut_length(&forward) == zero_cut_length(&backward)))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << path << " (stream buffer " << buffer_size << "): forward " << forward_result
+           << ", length " << forward.length << ", data end " << forward.data_end << ", last read "
+           << forward.last_read << "; backward " << backward_result << ", length "
+           << backward.length << ", data end " << backward.data_end << ", last read "
+           << backward.last_read;
 }

@@ -58,3 +58,12 @@ void make_sparse_image(const std::string& file, int64_t length);
 
 // The C library's text for an error number, as the program would show it.
 std::string error_text(int error);
+
+// The zero-tail scan as one forward pass over the file in track-sized
+// pieces, through the same stream calls: the reference the real scan,
+// which reads backwards, must agree with on every file.
+int forward_zero_tail(FILE* image, zero_tail* tail);
+
+// Opens a file "rb" with the given stream buffer (0: the runtime's own) and
+// runs both scans over it; a failure names the file and what differs.
+::testing::AssertionResult scans_agree(const std::string& path, size_t buffer_size);

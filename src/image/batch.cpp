@@ -7,11 +7,25 @@
 #include <cstdio>
 #include <cstdlib>
 
+// The zero-tail scan reads a block at a time; the cut at the first free
+// sector reads track 0 only; the restore writes up to a whole disk.
 static const batch_command batch_commands[] = {
-    {IDC_CUT_ZEROS, "Cutting zeros from ", cut_zeros},
-    {IDC_CUT_FREE_SECTORS, "Cutting free sectors from ", cut_free_sectors},
-    {IDC_RESTORE_SIZE, "Restoring size for ", restore_size},
+    {IDC_CUT_ZEROS, "Cutting zeros from ", cut_zeros, TRD_SCAN_BLOCK_SIZE},
+    {IDC_CUT_FREE_SECTORS, "Cutting free sectors from ", cut_free_sectors, TRD_TRACK_SIZE},
+    {IDC_RESTORE_SIZE, "Restoring size for ", restore_size, BATCH_STREAM_BUFFER_SIZE},
 };
+
+// The buffer of the one image stream open at a time.
+static char g_stream_buffer[BATCH_STREAM_BUFFER_SIZE];
+
+FILE* open_image(const char* name, const char* mode, size_t buffer_size)
+{
+    FILE* image = open_stream(name, mode);
+    // A stream left with the runtime's own buffer still works, only slower.
+    if (image && buffer_size > 0 && buffer_size <= sizeof g_stream_buffer)
+        set_stream_buffer(image, g_stream_buffer, buffer_size);
+    return image;
+}
 
 const batch_command* find_batch_command(unsigned command)
 {
@@ -24,16 +38,16 @@ const batch_command* find_batch_command(unsigned command)
 // Opens, checks, operates on and closes one file; every outcome is told
 // through the status log, and the file is closed before the next is opened.
 // False when the file could not be opened, is no image or the operation failed.
-static bool process_image_file(const char* name, image_operation operation)
+static bool process_image_file(const char* name, const batch_command* entry)
 {
-    FILE* image = open_stream(name, "r+b");
+    FILE* image = open_image(name, "r+b", entry->stream_buffer_size);
     if (!image) {
         status_print_errno();
         return false;
     }
     bool done = false;
     if (check_trd_image(image) == 0)
-        done = operation(image) >= 0;
+        done = entry->operation(image) >= 0;
     close_stream(image);
     return done;
 }
@@ -51,7 +65,7 @@ int run_batch(unsigned command, char** names)
             char line[BATCH_LINE_SIZE];
             std::snprintf(line, sizeof line, "%s%s", entry->prefix, *name);
             status_print(line);
-            failed += !process_image_file(*name, entry->operation);
+            failed += !process_image_file(*name, entry);
             status_print("Done");
         }
         std::free(*name);

@@ -11,7 +11,20 @@ struct batch_command {
     unsigned id;
     const char* prefix;
     image_operation operation;
+    // The stream buffer the file is opened with: what the operation's reads
+    // and writes reach the file in, one system call per buffer.
+    size_t stream_buffer_size;
 };
+
+// The largest stream buffer a command asks for: a full 160-track disk, so
+// that restored zeros reach the file in one write.
+constexpr size_t BATCH_STREAM_BUFFER_SIZE = 160 * TRD_TRACK_SIZE;
+
+// Opens a file with fopen's mode and gives the stream a buffer of
+// buffer_size bytes (at most BATCH_STREAM_BUFFER_SIZE) from one static
+// block: one such stream may be open at a time. Null with errno set when
+// the file cannot be opened; the runtime's own buffer when none is asked.
+FILE* open_image(const char* name, const char* mode, size_t buffer_size);
 
 // The entry for a command identifier, or null for any other command.
 const batch_command* find_batch_command(unsigned command);

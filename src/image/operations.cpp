@@ -44,24 +44,38 @@ int scan_zero_tail(FILE* image, zero_tail* tail)
     tail->length = tell_stream(image);
     if (tail->length <= TRD_TRACK_SIZE || tail->length > TRD_MAX_LENGTH)
         return 0;
-    if (seek_stream(image, TRD_TRACK_SIZE, SEEK_SET) != 0)
-        return -1;
+    // What a forward pass in track-sized pieces would have read last: the
+    // part piece at the end, or nothing when the length is whole tracks.
+    tail->last_read = static_cast<size_t>(tail->length % TRD_TRACK_SIZE);
 
-    // One forward pass in track-sized pieces; the data ends at least at the
-    // end of track 0.
-    int64_t chunk_start = TRD_TRACK_SIZE;
-    for (;;) {
-        const size_t count = read_stream(g_io_buffer, 1, sizeof g_io_buffer, image);
-        if (stream_failed(image))
+    // Only the last non-zero byte matters, so the pieces beyond track 0 are
+    // read from the end towards the start, a block of them at a time, and
+    // the scan stops at the first block that holds data. Within a block the
+    // pieces are read forward, so that the stream fills its buffer with the
+    // whole block in one read.
+    const int64_t pieces = (tail->length + TRD_TRACK_SIZE - 1) / TRD_TRACK_SIZE;
+    for (int64_t block_end = pieces; block_end > 1; block_end -= TRD_SCAN_BLOCK_PIECES) {
+        const int64_t block_start =
+            block_end - TRD_SCAN_BLOCK_PIECES > 1 ? block_end - TRD_SCAN_BLOCK_PIECES : 1;
+        if (seek_stream(image, block_start * TRD_TRACK_SIZE, SEEK_SET) != 0)
             return -1;
-        tail->last_read = count;
-        const size_t end = end_of_data(g_io_buffer, count);
-        if (end > 0)
-            tail->data_end = chunk_start + static_cast<int64_t>(end);
-        if (count < sizeof g_io_buffer)
+        int64_t block_data_end = 0;
+        for (int64_t piece = block_start; piece < block_end; ++piece) {
+            const size_t count = read_stream(g_io_buffer, 1, sizeof g_io_buffer, image);
+            if (stream_failed(image))
+                return -1;
+            const size_t end = end_of_data(g_io_buffer, count);
+            if (end > 0)
+                block_data_end = piece * TRD_TRACK_SIZE + static_cast<int64_t>(end);
+            if (count < sizeof g_io_buffer)
+                break; // the file ended early: it was cut under us
+        }
+        if (block_data_end > 0) {
+            tail->data_end = block_data_end;
             return 1;
-        chunk_start += TRD_TRACK_SIZE;
+        }
     }
+    return 1;
 }
 
 int64_t zero_cut_length(const zero_tail* tail)
@@ -92,18 +106,14 @@ int64_t free_sector_offset()
 
 int cut_free_sectors(FILE* image)
 {
-    const int64_t target = (int64_t{g_io_buffer[TRD_FIRST_FREE_TRACK]} * TRD_SECTORS_PER_TRACK +
-                            g_io_buffer[TRD_FIRST_FREE_SECTOR]) *
-                           TRD_SECTOR_SIZE;
+    const int64_t target = free_sector_offset();
     // Cutting inside track 0 would destroy the catalogue and the disk-info
     // sector; such disks exist (the fields are left at 0 by some tools).
     if (target < TRD_TRACK_SIZE) {
         status_print("First free sector is in track 0, file not cut !");
         return -1;
     }
-    if (seek_stream(image, target, SEEK_SET) != 0)
-        return -1;
-    seek_stream(image, 0, SEEK_SET);
+    // The length change alone: it fails wherever a seek to the target would.
     const int result = set_stream_length(image, target);
     if (result < 0)
         status_print_errno();

@@ -21,6 +21,11 @@ constexpr unsigned char TRD_ID_VALUE = 0x10;
 // A file must reach the identifier byte to be judged at all.
 constexpr int32_t TRD_MIN_CHECKED_LENGTH = TRD_ID + 1; // 2,280 bytes
 
+// The zero-tail scan reads this many track-sized pieces per block, from the
+// end of the file backwards; a stream buffer of a block reads each in one go.
+constexpr int64_t TRD_SCAN_BLOCK_PIECES = 8;
+constexpr size_t TRD_SCAN_BLOCK_SIZE = TRD_SCAN_BLOCK_PIECES * TRD_TRACK_SIZE; // 32 KiB
+
 // Lengths the core handles; a file of 2 GiB or more is never cut or restored.
 constexpr int64_t TRD_MAX_LENGTH = INT32_MAX;
 
@@ -70,7 +75,8 @@ struct zero_tail {
     size_t last_read; // bytes returned by the last read of the scan
 };
 
-// Scans the stream beyond track 0 (through g_io_buffer). 1 when scanned; 0
+// Scans the stream beyond track 0 (through g_io_buffer), from the end
+// backwards, and stops at the last block that holds data. 1 when scanned; 0
 // when the file is not to be scanned (4,096 bytes or less, 2 GiB or more, or
 // a length that cannot be told); negative on a failed seek or read.
 int scan_zero_tail(FILE* image, zero_tail* tail);

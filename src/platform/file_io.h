@@ -15,6 +15,9 @@ size_t read_stream(void* buffer, size_t size, size_t count, FILE* stream);
 size_t write_stream(const void* buffer, size_t size, size_t count, FILE* stream);
 int flush_stream(FILE* stream);
 int close_stream(FILE* stream);
+// setvbuf with full buffering in the caller's buffer; before any other call
+// on the stream. 0 on success.
+int set_stream_buffer(FILE* stream, char* buffer, size_t size);
 // Nonzero when a read or write on the stream has failed.
 int stream_failed(FILE* stream);
 

@@ -85,6 +85,11 @@ size_t write_stream(const void* buffer, size_t size, size_t count, FILE* stream)
     return std::fwrite(buffer, size, count, stream);
 }
 
+int set_stream_buffer(FILE* stream, char* buffer, size_t size)
+{
+    return std::setvbuf(stream, buffer, _IOFBF, size);
+}
+
 int flush_stream(FILE* stream)
 {
     if (inject("flush", ENOSPC))

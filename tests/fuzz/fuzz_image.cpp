@@ -1,17 +1,26 @@
 // Fuzz target: the first byte of the input picks what runs (the check alone
-// or the check and one operation), the rest is the content of a real file.
-// Every input must leave the file as the data-safety rules allow; a
-// violation aborts, which the fuzzer reports as a crash.
+// or the check and one operation) and, in the in-memory build, a fault; the
+// rest is the content of the file. Every input must leave the file as the
+// data-safety rules allow; a violation aborts, which the fuzzer reports as
+// a crash. The same source builds over real files (fuzz_image_file) and over
+// files in memory (fuzz_image, many times faster); the file is made and read
+// back through the core's own file calls, so each build uses its own.
 #include "file_io.h"
 #include "status_log.h"
 #include "trd_image.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <unistd.h>
 #include <vector>
+
+#ifdef KORVAT_FUZZ_MEMORY
+#include "memory_file.h"
+#endif
 
 namespace
 {
@@ -32,25 +41,60 @@ const std::string& work_file()
     return name;
 }
 
-bytes read_back()
+void write_work_file(const bytes& content)
 {
-    bytes content;
-    FILE* file = std::fopen(work_file().c_str(), "rb");
-    require(file != nullptr, "the file can be read back");
-    unsigned char piece[65536];
-    size_t count;
-    while ((count = std::fread(piece, 1, sizeof piece, file)) > 0)
-        content.insert(content.end(), piece, piece + count);
-    std::fclose(file);
-    return content;
+    FILE* file = open_stream(work_file().c_str(), "wb");
+    require(file != nullptr, "the work file can be made");
+    if (!content.empty())
+        require(write_stream(content.data(), content.size(), 1, file) == 1,
+                "the work file can be written");
+    close_stream(file);
 }
 
-// The content cut, or padded with zeros, to a length.
-bytes resized(bytes content, size_t length)
+// The file's content after the run: in memory, the stored bytes
+// themselves; on disk, read back through the core's own calls.
+const bytes& work_file_content()
 {
-    content.resize(length, 0);
+#ifdef KORVAT_FUZZ_MEMORY
+    const bytes* content = memory_file_get(work_file());
+    require(content != nullptr, "the file is still there");
+    return *content;
+#else
+    static bytes content;
+    content.clear();
+    FILE* file = open_stream(work_file().c_str(), "rb");
+    require(file != nullptr, "the file can be read back");
+    static unsigned char piece[65536];
+    size_t count;
+    while ((count = read_stream(piece, 1, sizeof piece, file)) > 0)
+        content.insert(content.end(), piece, piece + count);
+    close_stream(file);
     return content;
+#endif
 }
+
+// True when after is the original cut, or padded with zeros, to length;
+// compared in place, so that no input pays for a copy.
+bool is_resized(const bytes& after, const bytes& original, size_t length)
+{
+    if (after.size() != length)
+        return false;
+    const size_t kept = std::min(length, original.size());
+    if (!std::equal(original.begin(), original.begin() + kept, after.begin()))
+        return false;
+    // Whole blocks at a time: the fuzzer instruments a byte loop here.
+    static const unsigned char zeros[65536] = {};
+    for (size_t at = kept; at < length; at += sizeof zeros) {
+        const size_t count = std::min(sizeof zeros, length - at);
+        if (std::memcmp(after.data() + at, zeros, count) != 0)
+            return false;
+    }
+    return true;
+}
+
+// The faults the in-memory file can give an operation: a disk that is full
+// at the file's own length, or a medium that cannot be read past track 0.
+enum fault { NO_FAULT, DISK_FULL, BAD_READ };
 
 } // namespace
 
@@ -60,27 +104,41 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     const int operation = data[0] % 4;
     const bytes original(data + 1, data + size);
-    FILE* file = std::fopen(work_file().c_str(), "wb");
-    require(file != nullptr, "the work file can be made");
-    if (!original.empty())
-        std::fwrite(original.data(), original.size(), 1, file);
-    std::fclose(file);
+#ifdef KORVAT_FUZZ_MEMORY
+    // The one work file is written over, not made anew, so that its bytes
+    // keep their storage from input to input.
+    memory_file_faults(-1, -1);
+    const fault injected = static_cast<fault>((data[0] / 4) % 3);
+#else
+    const fault injected = NO_FAULT;
+#endif
+    write_work_file(original);
 
-    file = std::fopen(work_file().c_str(), "r+b");
+#ifdef KORVAT_FUZZ_MEMORY
+    if (injected == DISK_FULL)
+        memory_file_faults(static_cast<int64_t>(original.size()), -1);
+    else if (injected == BAD_READ)
+        memory_file_faults(-1, TRD_TRACK_SIZE);
+#endif
+    FILE* file = open_stream(work_file().c_str(), "r+b");
     require(file != nullptr, "the work file opens for update");
     const int check = check_trd_image(file);
     const int16_t tracks = g_track_count;
     const bytes track0(g_io_buffer, g_io_buffer + TRD_TRACK_SIZE);
+    int result = 0;
     if (check == 0) {
         if (operation == 1)
-            cut_zeros(file);
+            result = cut_zeros(file);
         else if (operation == 2)
-            cut_free_sectors(file);
+            result = cut_free_sectors(file);
         else if (operation == 3)
-            restore_size(file);
+            result = restore_size(file);
     }
-    std::fclose(file);
-    const bytes after = read_back();
+    close_stream(file);
+#ifdef KORVAT_FUZZ_MEMORY
+    memory_file_faults(-1, -1);
+#endif
+    const bytes& after = work_file_content();
 
     if (check != 0 || operation == 0) {
         require(after == original, "a file that fails the check, or is only checked, is unchanged");
@@ -88,8 +146,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     require(original.size() >= TRD_MIN_CHECKED_LENGTH, "a passing file reaches the identifier");
     if (operation == 1) {
+        if (injected == BAD_READ && original.size() > static_cast<size_t>(TRD_TRACK_SIZE)) {
+            require(result < 0 && after == original, "a failed scan changes nothing");
+            return 0;
+        }
         // Only zeros beyond track 0 go; a cut never reaches into track 0.
-        require(after == resized(original, after.size()), "cut zeros keeps every byte before");
+        require(is_resized(after, original, after.size()), "cut zeros keeps every byte before");
         for (size_t i = after.size(); i < original.size(); ++i)
             require(original[i] == 0, "cut zeros removes zeros only");
         require(after.size() >= std::min<size_t>(original.size(), TRD_TRACK_SIZE),
@@ -99,14 +161,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     } else if (operation == 2) {
         const size_t target =
             (size_t{track0[TRD_FIRST_FREE_TRACK]} * 16 + track0[TRD_FIRST_FREE_SECTOR]) * 256;
-        if (target < static_cast<size_t>(TRD_TRACK_SIZE))
-            require(after == original, "a first free sector in track 0 is refused");
+        if (target < static_cast<size_t>(TRD_TRACK_SIZE) ||
+            (injected == DISK_FULL && target > original.size()))
+            require(result < 0 && after == original,
+                    "a first free sector in track 0, or a length the disk refuses, is refused");
         else
-            require(after == resized(original, target), "cut free sectors cuts at the target");
+            require(is_resized(after, original, target), "cut free sectors cuts at the target");
     } else {
-        const size_t full = static_cast<size_t>(tracks) * TRD_TRACK_SIZE;
-        require(after == resized(original, std::max(full, original.size())),
-                "restore size pads with zeros to the full size and never shortens");
+        const size_t full = std::max(static_cast<size_t>(tracks) * TRD_TRACK_SIZE, original.size());
+        if (injected == DISK_FULL && full > original.size())
+            require(result < 0 && after == original, "a full disk keeps the file as it was");
+        else
+            require(is_resized(after, original, full),
+                    "restore size pads with zeros to the full size and never shortens");
     }
     return 0;
 }
