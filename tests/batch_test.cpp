@@ -1,6 +1,6 @@
 #include "batch.h"
 
-#include "../src/ui/control_ids.h"
+#include "control_ids.h"
 #include "status_log.h"
 #include "test_support.h"
 

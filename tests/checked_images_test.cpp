@@ -1,7 +1,7 @@
 // The batch run over the ticked rows of a real list view, as the window runs it.
 #include "batch.h"
 
-#include "../src/ui/control_ids.h"
+#include "control_ids.h"
 #include "status_log.h"
 #include "ui_support.h"
 

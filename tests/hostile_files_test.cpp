@@ -2,7 +2,7 @@
 // an image's name, files too short to judge, the longest names.
 #include "batch.h"
 
-#include "../src/ui/control_ids.h"
+#include "control_ids.h"
 #include "file_io.h"
 #include "status_log.h"
 #include "test_support.h"

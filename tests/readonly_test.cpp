@@ -2,7 +2,7 @@
 // than root: root may write to a read-only file.
 #include "batch.h"
 
-#include "../src/ui/control_ids.h"
+#include "control_ids.h"
 #include "status_log.h"
 #include "test_support.h"
 

@@ -1,6 +1,6 @@
 #include "batch.h"
 
-#include "../ui/control_ids.h"
+#include "control_ids.h"
 #include "file_io.h"
 #include "status_log.h"
 
@@ -14,6 +14,8 @@ static const batch_command batch_commands[] = {
     {IDC_CUT_FREE_SECTORS, "Cutting free sectors from ", cut_free_sectors, TRD_TRACK_SIZE},
     {IDC_RESTORE_SIZE, "Restoring size for ", restore_size, BATCH_STREAM_BUFFER_SIZE},
 };
+
+bool (*g_batch_guard)(const batch_command* command, const char* name, FILE* image);
 
 // The buffer of the one image stream open at a time.
 static char g_stream_buffer[BATCH_STREAM_BUFFER_SIZE];
@@ -46,7 +48,7 @@ static bool process_image_file(const char* name, const batch_command* entry)
         return false;
     }
     bool done = false;
-    if (check_trd_image(image) == 0)
+    if (check_trd_image(image) == 0 && (!g_batch_guard || g_batch_guard(entry, name, image)))
         done = entry->operation(image) >= 0;
     close_stream(image);
     return done;

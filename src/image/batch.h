@@ -29,6 +29,11 @@ FILE* open_image(const char* name, const char* mode, size_t buffer_size);
 // The entry for a command identifier, or null for any other command.
 const batch_command* find_batch_command(unsigned command);
 
+// When set, asked after a file passes the check and before the operation
+// runs on it (g_io_buffer still holds track 0); false leaves the file
+// untouched and counts it failed. Null in the window.
+extern bool (*g_batch_guard)(const batch_command* command, const char* name, FILE* image);
+
 // Runs the command over names, a heap array of heap strings ended by a null
 // pointer (or null: nothing to do), which it takes over and frees. For each
 // name: the prefix and the name, then the file opened "r+b", checked,
@@ -36,10 +41,3 @@ const batch_command* find_batch_command(unsigned command);
 // the number of files that could not be opened, failed the check or whose
 // operation reported a failure.
 int run_batch(unsigned command, char** names);
-
-#ifdef _WIN32
-#include <windows.h>
-// Runs the command (5, 6 or 7; any other does nothing) over the names of
-// the list's ticked rows.
-void process_checked_images(unsigned command, HWND list);
-#endif

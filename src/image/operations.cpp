@@ -32,6 +32,50 @@ static size_t end_of_data(const unsigned char* buffer, size_t count)
     return count;
 }
 
+// Just past the last non-zero byte in [4096, end) of the stream, 4096 when
+// there is none: the pieces beyond track 0 are read from the end towards
+// the start, a block of them at a time, and the scan stops at the first
+// block that holds data. Within a block the pieces are read forward, so
+// that the stream fills its buffer with the whole block in one read.
+// Negative on a failed seek or read.
+static int64_t find_data_end(FILE* image, int64_t end)
+{
+    const int64_t pieces = (end + TRD_TRACK_SIZE - 1) / TRD_TRACK_SIZE;
+    for (int64_t block_end = pieces; block_end > 1; block_end -= TRD_SCAN_BLOCK_PIECES) {
+        const int64_t block_start =
+            block_end - TRD_SCAN_BLOCK_PIECES > 1 ? block_end - TRD_SCAN_BLOCK_PIECES : 1;
+        if (seek_stream(image, block_start * TRD_TRACK_SIZE, SEEK_SET) != 0)
+            return -1;
+        int64_t block_data_end = 0;
+        for (int64_t piece = block_start; piece < block_end; ++piece) {
+            size_t count = read_stream(g_io_buffer, 1, sizeof g_io_buffer, image);
+            if (stream_failed(image))
+                return -1;
+            // Bytes from end on are not asked for (the file may go on).
+            const int64_t start = piece * TRD_TRACK_SIZE;
+            if (start + static_cast<int64_t>(count) > end)
+                count = static_cast<size_t>(end - start);
+            const size_t data = end_of_data(g_io_buffer, count);
+            if (data > 0)
+                block_data_end = start + static_cast<int64_t>(data);
+            if (count < sizeof g_io_buffer)
+                break; // the end of the range, or the file was cut under us
+        }
+        if (block_data_end > 0)
+            return block_data_end;
+    }
+    return TRD_TRACK_SIZE;
+}
+
+// The stream's length, after a seek to its end; -1 when the seek fails, and
+// whatever tell gives (negative) when the position cannot be told.
+static int64_t stream_length(FILE* image)
+{
+    if (seek_stream(image, 0, SEEK_END) != 0)
+        return -1;
+    return tell_stream(image);
+}
+
 int scan_zero_tail(FILE* image, zero_tail* tail)
 {
     tail->length = -1;
@@ -47,35 +91,8 @@ int scan_zero_tail(FILE* image, zero_tail* tail)
     // What a forward pass in track-sized pieces would have read last: the
     // part piece at the end, or nothing when the length is whole tracks.
     tail->last_read = static_cast<size_t>(tail->length % TRD_TRACK_SIZE);
-
-    // Only the last non-zero byte matters, so the pieces beyond track 0 are
-    // read from the end towards the start, a block of them at a time, and
-    // the scan stops at the first block that holds data. Within a block the
-    // pieces are read forward, so that the stream fills its buffer with the
-    // whole block in one read.
-    const int64_t pieces = (tail->length + TRD_TRACK_SIZE - 1) / TRD_TRACK_SIZE;
-    for (int64_t block_end = pieces; block_end > 1; block_end -= TRD_SCAN_BLOCK_PIECES) {
-        const int64_t block_start =
-            block_end - TRD_SCAN_BLOCK_PIECES > 1 ? block_end - TRD_SCAN_BLOCK_PIECES : 1;
-        if (seek_stream(image, block_start * TRD_TRACK_SIZE, SEEK_SET) != 0)
-            return -1;
-        int64_t block_data_end = 0;
-        for (int64_t piece = block_start; piece < block_end; ++piece) {
-            const size_t count = read_stream(g_io_buffer, 1, sizeof g_io_buffer, image);
-            if (stream_failed(image))
-                return -1;
-            const size_t end = end_of_data(g_io_buffer, count);
-            if (end > 0)
-                block_data_end = piece * TRD_TRACK_SIZE + static_cast<int64_t>(end);
-            if (count < sizeof g_io_buffer)
-                break; // the file ended early: it was cut under us
-        }
-        if (block_data_end > 0) {
-            tail->data_end = block_data_end;
-            return 1;
-        }
-    }
-    return 1;
+    tail->data_end = find_data_end(image, tail->length);
+    return tail->data_end < 0 ? -1 : 1;
 }
 
 int64_t zero_cut_length(const zero_tail* tail)
@@ -159,4 +176,62 @@ int restore_size(FILE* image)
         return -1;
     }
     return 1;
+}
+
+int count_data_from(FILE* image, int64_t offset, int64_t* count, int64_t* data_end)
+{
+    // A buffer of its own: g_io_buffer keeps track 0 for the operation.
+    static unsigned char piece[TRD_TRACK_SIZE];
+    *count = 0;
+    *data_end = 0;
+    if (seek_stream(image, offset, SEEK_SET) != 0)
+        return -1;
+    for (int64_t start = offset;; start += TRD_TRACK_SIZE) {
+        const size_t read = read_stream(piece, 1, sizeof piece, image);
+        if (stream_failed(image))
+            return -1;
+        const size_t end = end_of_data(piece, read);
+        if (end > 0) {
+            *data_end = start + static_cast<int64_t>(end);
+            for (size_t i = 0; i < end; ++i)
+                *count += piece[i] != 0;
+        }
+        if (read < sizeof piece)
+            return 0;
+    }
+}
+
+int survey_image(FILE* image, image_survey* survey)
+{
+    survey->free_offset = free_sector_offset();
+    survey->cut_free_loses = 0;
+    survey->length = stream_length(image);
+    if (survey->length < 0)
+        return -1;
+    survey->data_end = TRD_TRACK_SIZE;
+    survey->cut_zeros = survey->length;
+    survey->restore = restored_length(survey->length);
+    const bool cut_free_shortens =
+        survey->free_offset >= TRD_TRACK_SIZE && survey->free_offset < survey->length;
+
+    // What a cut at the first free sector would discard, read forward once;
+    // when any of it is data, the last of it is where the data ends.
+    int64_t lost_end = 0;
+    if (cut_free_shortens &&
+        count_data_from(image, survey->free_offset, &survey->cut_free_loses, &lost_end) != 0)
+        return -1;
+    if (survey->length <= TRD_TRACK_SIZE || survey->length > TRD_MAX_LENGTH)
+        return 0; // cut_zeros leaves such a file alone
+    if (lost_end > 0) {
+        survey->data_end = lost_end;
+    } else {
+        // Below the first free sector only, when all above it is zeros.
+        survey->data_end =
+            find_data_end(image, cut_free_shortens ? survey->free_offset : survey->length);
+        if (survey->data_end < 0)
+            return -1;
+    }
+    zero_tail tail = {survey->length, survey->data_end, 0};
+    survey->cut_zeros = zero_cut_length(&tail);
+    return 0;
 }

@@ -94,5 +94,25 @@ int64_t free_sector_offset();
 // or the file is 2 GiB or more.
 int64_t restored_length(int64_t length);
 
+// Counts the non-zero bytes from offset to the end of the file, in one
+// forward pass through a buffer of its own (g_io_buffer keeps track 0).
+// 0 with *count and *data_end (just past the last non-zero byte, 0 when
+// there is none); negative on a failed seek or read.
+int count_data_from(FILE* image, int64_t offset, int64_t* count, int64_t* data_end);
+
+// What each operation would make of a checked image, for a report.
+struct image_survey {
+    int64_t length;
+    int64_t data_end;       // as scan_zero_tail finds it; 4096 when not scanned
+    int64_t cut_zeros;      // the length cut_zeros gives
+    int64_t free_offset;    // where cut_free_sectors cuts; below 4,096 it refuses
+    int64_t cut_free_loses; // non-zero bytes at or past free_offset that its cut discards
+    int64_t restore;        // the length restore_size gives
+};
+
+// Measures a stream that check_trd_image has just passed, reading each byte
+// beyond track 0 once at most. 0, or negative on a failed seek or read.
+int survey_image(FILE* image, image_survey* survey);
+
 // The one form of the three, so a batch can hold the chosen one.
 typedef int (*image_operation)(FILE* image);

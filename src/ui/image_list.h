@@ -65,3 +65,9 @@ HRESULT format_bounded(char* buffer, size_t capacity, const char* format, ...)
 // local time; empty when the time cannot be converted. buffer holds 26 bytes.
 constexpr size_t TIME_TEXT_SIZE = 26;
 void format_modification_time(char* buffer, int64_t time);
+
+// ---- The list's ticked rows to the batch (checked_images.cpp) ----
+
+// Runs the command (5, 6 or 7; any other does nothing) over the names of
+// the list's ticked rows.
+void process_checked_images(unsigned command, HWND list);

@@ -3,7 +3,7 @@
 // Timings are reported, never asserted.
 #include "batch.h"
 
-#include "../../src/ui/control_ids.h"
+#include "control_ids.h"
 #include "file_io.h"
 #include "status_log.h"
 #include "trd_image.h"

@@ -2,8 +2,8 @@
 // the list from a selection of COUNT images in the current folder, ticking
 // them all, the batch that cuts their zeros and the refill after it.
 // Usage (under Wine, in a folder of images named i0001.trd ...): window_timing COUNT DIGITS
-#include "../../src/ui/control_ids.h"
 #include "batch.h"
+#include "control_ids.h"
 #include "image_list.h"
 #include "status_log.h"
 

@@ -3,7 +3,7 @@
 // the ones the program promises.
 #include "batch.h"
 
-#include "../../src/ui/control_ids.h"
+#include "control_ids.h"
 #include "fault_injection.h"
 #include "status_log.h"
 #include "test_support.h"
