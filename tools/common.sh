@@ -6,7 +6,7 @@ KORVAT_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 KORVAT_BUILD=${KORVAT_BUILD:-$KORVAT_ROOT/build}
 KORVAT_PACKAGES="cmake make g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev clang-format g++-mingw-w64-x86-64-posix
     binutils-mingw-w64-x86-64 mingw-w64-tools wine wine64 xvfb x11-utils xdotool imagemagick
-    locales fonts-wine"
+    locales fonts-wine zip unzip groff-base"
 
 # Installs every package that is missing, without prompts.
 install_missing_packages() {
@@ -48,14 +48,16 @@ build_windows() {
 
 # The native tree is built with clang, whose libFuzzer runs the fuzz target.
 build_native() {
-    build_tree native -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+    build_tree native -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKORVAT_SANITIZE=ON
 }
 
-# The benchmark's tree: optimised, without sanitizers.
-build_bench() {
-    configure_tree bench -DCMAKE_BUILD_TYPE=Release -DKORVAT_SANITIZE=OFF \
+# The optimised tree, without sanitizers: the korvat-cli users run, and the
+# benchmarks.
+build_optimised() {
+    configure_tree optimised -DCMAKE_BUILD_TYPE=Release -DKORVAT_SANITIZE=OFF \
         -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ &&
-        cmake --build "$KORVAT_BUILD/bench" -j "$(nproc)" --target korvat_benchmark
+        cmake --build "$KORVAT_BUILD/optimised" -j "$(nproc)" \
+            --target korvat-cli korvat_benchmark write_floor
 }
 
 # Starts an X server of our own on a free display and exports DISPLAY;

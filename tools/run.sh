@@ -1,33 +1,110 @@
 #!/usr/bin/env bash
-# Builds korvat.exe and starts it under Wine on your display, in a demo
-# folder of sample images made afresh for the purpose (build/demo).
+# Shows KORVAT at work on a folder of sample images made afresh (build/demo).
+# With a display: builds korvat.exe alone and starts it there under Wine.
+# Without one: builds korvat-cli and runs it on the samples (info, cut-zeros,
+# restore), then takes a picture of the window after the same cut on a
+# virtual display, to build/demo/korvat.png.
 set -u
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 install_missing_packages || { echo "package installation failed" >&2; exit 1; }
-build_windows || { echo "Windows build failed" >&2; exit 1; }
-exe=$KORVAT_BUILD/windows/korvat.exe
-echo "Built $exe"
-
-if [ -z "${DISPLAY:-}" ]; then
-    echo "There is no display (DISPLAY is not set), so KORVAT cannot be shown here."
-    echo "Copy $exe to a Windows machine, or run this again from a graphical session."
-    exit 1
-fi
-
 demo=$KORVAT_BUILD/demo
-rm -rf "$demo"
-bash "$KORVAT_ROOT/tools/make_demo_images.sh" "$demo"
-echo "Sample images in $demo: blank.trd (blank disk, full size), shortened.trd (cut short),"
-echo "zero_tail.trd (full size, zeros at the end), notes.trd (not a disk image)."
-echo "Pick them in the dialog, tick rows (E ticks all) and press Cut zeros (Z),"
-echo "Cut free sectors (S) or Restore size (R). Escape asks to quit."
-
 wine_run=$KORVAT_ROOT/cmake/wine-run.sh
 # A prefix of its own: the tests' dialogs leave their last folder in theirs.
 export KORVAT_WINE_ROOT=$KORVAT_BUILD/wine
-"$wine_run" --init || { echo "could not prepare the Wine prefix" >&2; exit 1; }
-cd "$demo" && "$wine_run" "$exe"
-status=$?
-"$wine_run" --stop
-exit $status
+
+make_demo() {
+    rm -rf "$demo"
+    bash "$KORVAT_ROOT/tools/make_demo_images.sh" "$demo"
+}
+
+build_program() {
+    configure_tree windows -DCMAKE_TOOLCHAIN_FILE="$KORVAT_ROOT/cmake/toolchain-mingw-x86_64.cmake" &&
+        cmake --build "$KORVAT_BUILD/windows" -j "$(nproc)" --target "$@" >/dev/null
+}
+
+if [ -n "${DISPLAY:-}" ]; then
+    build_program korvat || { echo "Windows build failed" >&2; exit 1; }
+    exe=$KORVAT_BUILD/windows/korvat.exe
+    echo "Built $exe"
+    make_demo
+    echo "Sample images in $demo: blank.trd (blank disk, full size), shortened.trd (cut short),"
+    echo "zero_tail.trd (full size, zeros at the end), notes.trd (not a disk image)."
+    echo "Pick them in the dialog, tick rows (E ticks all) and press Cut zeros (Z),"
+    echo "Cut free sectors (S) or Restore size (R). Escape asks to quit."
+    "$wine_run" --init || { echo "could not prepare the Wine prefix" >&2; exit 1; }
+    (cd "$demo" && "$wine_run" "$exe")
+    status=$?
+    "$wine_run" --stop
+    exit $status
+fi
+
+# No display: the same work from the command line.
+configure_tree optimised -DCMAKE_BUILD_TYPE=Release -DKORVAT_SANITIZE=OFF &&
+    cmake --build "$KORVAT_BUILD/optimised" -j "$(nproc)" --target korvat-cli >/dev/null ||
+    { echo "korvat-cli build failed" >&2; exit 1; }
+cli=$KORVAT_BUILD/optimised/korvat-cli
+make_demo
+cd "$demo"
+samples=(blank.trd shortened.trd zero_tail.trd notes.trd)
+sizes() { for name in "${samples[@]}"; do printf '  %-14s %7s bytes\n' "$name" "$(stat -c %s "$name")"; done; }
+echo "There is no display here, so this is KORVAT's work from the command line,"
+echo "with korvat-cli, on the samples in $demo."
+echo
+echo "Sizes before:"
+sizes
+for command in info cut-zeros restore cut-zeros; do
+    echo
+    echo "\$ korvat-cli $command *.trd"
+    "$cli" "$command" "${samples[@]}" 2>/dev/null
+    if [ "$command" != info ]; then
+        echo "Sizes after $command:"
+        sizes
+    fi
+done
+
+# A picture of the window after the same cut, on a virtual display.
+echo
+echo "Taking a picture of the window after the same cut, on a virtual display..."
+picture=$demo/korvat.png
+shot() {
+    build_program korvat probe || return 1
+    make_demo >/dev/null
+    start_xvfb || return 1
+    "$wine_run" --init || return 1
+    local folder
+    folder=$(printf 'Z:%s' "$demo" | tr / '\\')
+    (cd "$demo" && exec timeout 120 "$wine_run" "$KORVAT_BUILD/windows/korvat.exe") &
+    local korvat=$!
+    local probe=$KORVAT_BUILD/windows/tests/probe.exe
+    timeout 60 "$wine_run" "$probe" pick "$folder" "${samples[@]}" >/dev/null || return 1
+    local window=""
+    for _ in $(seq 100); do
+        window=$(xdotool search --name '^KORVAT for Windows$' 2>/dev/null | head -n 1)
+        [ -n "$window" ] && break
+        sleep 0.1
+    done
+    [ -n "$window" ] || return 1
+    xdotool windowfocus --sync "$window" key e
+    xdotool windowfocus --sync "$window" key z
+    for _ in $(seq 60); do
+        timeout 60 "$wine_run" "$probe" status | tr -d '\r' | grep -q 'File is not TRD image' && break
+        sleep 0.5
+    done
+    sleep 1
+    import -window "$window" "$picture" 2>/dev/null
+    local status=$?
+    timeout 60 "$wine_run" "$probe" close >/dev/null
+    wait "$korvat"
+    return $status
+}
+if shot; then
+    echo "The picture is $picture."
+else
+    echo "No picture could be taken here (see above); the command-line run stands."
+fi
+"$wine_run" --stop >/dev/null 2>&1
+stop_xvfb
+echo "To see the window itself, run this again from a graphical session (DISPLAY set),"
+echo "or copy build/windows/korvat.exe to a Windows machine and start it there."
+exit 0

@@ -9,7 +9,7 @@ install_missing_packages || { echo "package installation failed" >&2; exit 1; }
 ensure_russian_locale || { echo "could not make the ru_RU.UTF-8 locale" >&2; exit 1; }
 build_native || { echo "native build failed" >&2; exit 1; }
 build_windows || { echo "Windows build failed" >&2; exit 1; }
-build_bench || { echo "benchmark build failed" >&2; exit 1; }
+build_optimised || { echo "optimised build failed" >&2; exit 1; }
 
 trap stop_xvfb EXIT
 start_xvfb || exit 1

@@ -35,7 +35,7 @@ expect "--table is for info only" "$(status_of restore --table blank.trd)" 2
 expect "no file" "$(status_of restore)" 2
 expect "usage text on standard error" "$("${cli[@]}" 2>&1 >/dev/null | tr -d '\r' | grep -c '^usage: korvat-cli COMMAND')" 1
 expect "--help" "$(status_of --help)" 0
-expect "--version" "$(run --version)" "korvat-cli 1.0.0"
+expect "--version" "$(run --version)" "korvat-cli ${KORVAT_VERSION:-unknown}"
 
 # info on an image and on a file that is not one.
 expect "info" "$(run info zero_tail.trd notes.trd)" "zero_tail.trd

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# The project as someone who only wants the programs builds it: with the
+# tests off and no test library to be found, then installed; with the tests
+# on and GoogleTest missing, a clear message. The manual page renders clean.
+# Usage: build_test.sh SOURCE_FOLDER WORK_FOLDER
+set -u -o pipefail
+source=$1
+work=$2
+checks=0
+failures=0
+expect() {
+    checks=$((checks + 1))
+    if [ "$2" != "$3" ]; then
+        failures=$((failures + 1))
+        printf 'FAIL: %s\n  expected: %s\n  actual:   %s\n' "$1" "$3" "$2" >&2
+    fi
+}
+rm -rf "$work"
+mkdir -p "$work"
+hidden=(-DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON)
+
+# Tests off, test libraries hidden: configures, builds and installs.
+cmake -S "$source" -B "$work/tree" -DKORVAT_BUILD_TESTS=OFF "${hidden[@]}" >"$work/configure.log" 2>&1
+expect "configure with the tests off and no test library" "$?" 0
+cmake --build "$work/tree" -j 2 >"$work/build.log" 2>&1
+expect "build with the tests off" "$?" 0
+cmake --install "$work/tree" --prefix "$work/prefix" >/dev/null 2>&1
+expect "install" "$?" 0
+expect "the install tree" "$(cd "$work/prefix" && find . -type f | sort)" "./bin/korvat-cli
+./share/man/man1/korvat-cli.1"
+expect "the installed program runs" "$("$work/prefix/bin/korvat-cli" --version)" \
+    "korvat-cli $(sed -n 's/^project(korvat VERSION \([0-9.]*\).*/\1/p' "$source/CMakeLists.txt")"
+
+# Tests on, GoogleTest hidden: configuring stops and says what to install.
+cmake -S "$source" -B "$work/tests-on" "${hidden[@]}" >"$work/tests-on.log" 2>&1
+expect "configure with the tests on and no GoogleTest fails" "$?" 1
+expect "the message names what to install" \
+    "$(grep -c 'GoogleTest was not found: install it (Debian: apt-get install' "$work/tests-on.log")" 1
+
+# The manual page: no warning from groff, and every section there.
+warnings=$(groff -man -ww -z "$work/prefix/share/man/man1/korvat-cli.1" 2>&1)
+expect "groff -man -ww warnings" "$warnings" ""
+expect "manual page sections" "$(grep -c '^\.SH \(NAME\|SYNOPSIS\|DESCRIPTION\|OPTIONS\|EXIT STATUS\|EXAMPLES\)' \
+    "$work/prefix/share/man/man1/korvat-cli.1")" 6
+
+echo "release-build: $checks checks, $failures failed"
+[ "$failures" -eq 0 ]
