@@ -2,6 +2,7 @@
 
 #include "test_support.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 
@@ -76,6 +77,35 @@ TEST_F(StatusLog, LongMessagesAreCutTo255CharactersWithoutTouchingTheNextSlot)
         expected += std::string(255, 'y') + "\n";
     EXPECT_EQ(pane_text(), expected);
 }
+
+#ifndef _WIN32
+// The native stand-in lets the test choose the code page.
+TEST_F(StatusLog, UTF8MessagesAreCutAtTheLastWholeCharacterThatFits)
+{
+    // Characters of 2, 3 and 4 bytes, each set at every place around the
+    // 255-byte edge: the kept text is the longest whole-character prefix.
+    for (const std::string character : {"д", "デ", "😀"}) {
+        for (size_t pad = 250; pad <= 256; ++pad) {
+            const std::string message = std::string(pad, 'a') + character + character;
+            SCOPED_TRACE(testing::Message() << character << " after " << pad << " bytes");
+            reset_status_log();
+            status_print(message.c_str());
+            std::string kept = g_status_lines[0];
+            size_t expected = std::min<size_t>(pad, 255);
+            while (expected + character.size() <= std::min<size_t>(message.size(), 255))
+                expected += character.size();
+            EXPECT_EQ(kept, message.substr(0, expected));
+        }
+    }
+    // Under a single-byte code page every byte is a character: cut at 255.
+    g_standin_code_page = 1251;
+    reset_status_log();
+    const std::string cyrillic_1251(300, '\xE4');
+    status_print(cyrillic_1251.c_str());
+    g_standin_code_page = CP_UTF8;
+    EXPECT_EQ(std::string(g_status_lines[0]), std::string(255, '\xE4'));
+}
+#endif
 
 TEST_F(StatusLog, AMessageTakenFromTheHistoryItselfIsCopiedIntact)
 {

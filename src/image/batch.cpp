@@ -16,6 +16,7 @@ static const batch_command batch_commands[] = {
 };
 
 bool (*g_batch_guard)(const batch_command* command, const char* name, FILE* image);
+void (*g_batch_file_done)();
 
 // The buffer of the one image stream open at a time.
 static char g_stream_buffer[BATCH_STREAM_BUFFER_SIZE];
@@ -69,6 +70,8 @@ int run_batch(unsigned command, char** names)
             status_print(line);
             failed += !process_image_file(*name, entry);
             status_print("Done");
+            if (g_batch_file_done)
+                g_batch_file_done();
         }
         std::free(*name);
     }

@@ -34,6 +34,10 @@ const batch_command* find_batch_command(unsigned command);
 // untouched and counts it failed. Null in the window.
 extern bool (*g_batch_guard)(const batch_command* command, const char* name, FILE* image);
 
+// When set, called after each file's "Done": the window handles its
+// messages there, so that it stays alive through a long batch.
+extern void (*g_batch_file_done)();
+
 // Runs the command over names, a heap array of heap strings ended by a null
 // pointer (or null: nothing to do), which it takes over and frees. For each
 // name: the prefix and the name, then the file opened "r+b", checked,

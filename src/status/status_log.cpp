@@ -9,10 +9,22 @@ unsigned g_status_count;
 HWND g_status_pane;
 void (*g_status_echo)(const char* message);
 
-// Copies at most 255 characters of message into a slot, always ended by a NUL.
+// Copies at most 255 bytes of message into a slot, always ended by a NUL.
+// Where the code page is UTF-8 a character is never split: the cut moves
+// back to the start of the character that would not fit whole.
 static void store_message(char* slot, const char* message)
 {
-    std::snprintf(slot, STATUS_LINE_SIZE, "%s", message ? message : "");
+    if (!message)
+        message = "";
+    size_t length = strnlen(message, STATUS_LINE_SIZE);
+    if (length == STATUS_LINE_SIZE) {
+        length = STATUS_LINE_SIZE - 1;
+        if (GetACP() == CP_UTF8)
+            while (length > 0 && (static_cast<unsigned char>(message[length]) & 0xC0) == 0x80)
+                --length;
+    }
+    std::memcpy(slot, message, length);
+    slot[length] = '\0';
 }
 
 void status_print(const char* message)

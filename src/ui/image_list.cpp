@@ -212,14 +212,17 @@ int fill_image_list(HWND owner, HWND list)
     if (owner)
         result = run_open_dialog(owner);
 
-    // Folder form: a folder, then names. Single form: one path, then an
+    // Folder form: a folder, then names (an empty folder before full paths,
+    // for files dropped from several folders). Single form: one path, then an
     // empty string; its last backslash becomes the end of the folder, so
     // that the selection reads as a folder with one name from now on.
     const char* const end = g_selection + SELECTION_SIZE;
     char* first = g_selection;
     char* name = first + strnlen(first, SELECTION_SIZE - 1) + 1;
     if (*name != '\0') {
-        change_to_folder(first);
+        // An empty folder: names from several folders, each a full path.
+        if (*first != '\0')
+            change_to_folder(first);
     } else {
         char* backslash = std::strrchr(first, '\\');
         if (backslash) {

@@ -7,8 +7,12 @@
 #endif
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 // Size of the selection buffer and of the dialog's buffer; the dialog may
 // fill all but the last two bytes, which keep the list ended.
@@ -71,3 +75,12 @@ void format_modification_time(char* buffer, int64_t time);
 // Runs the command (5, 6 or 7; any other does nothing) over the names of
 // the list's ticked rows.
 void process_checked_images(unsigned command, HWND list);
+
+// ---- Files dropped on the window (dropped_files.cpp) ----
+
+// Replaces the selection with dropped paths, as the dialog would leave it:
+// a folder dropped stands for the .trd files directly in it; paths all in
+// one folder give that folder and bare names, paths from several folders
+// an empty folder and the full paths. Returns the number of names.
+size_t select_paths(const std::vector<std::string>& dropped);
+size_t select_dropped_files(HDROP drop);

@@ -6,6 +6,7 @@
 #include "status_log.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <cstdlib>
 
@@ -50,6 +51,48 @@ static const control_spec buttons[] = {
 };
 static const control_spec status_pane = {IDC_STATUS, "static", nullptr, 10, 290, 610, 150};
 
+// While a batch runs the window is modal: it repaints and can be moved, but
+// takes no command, key or drop, and a close waits for the batch to end.
+static bool g_batch_running;
+static bool g_close_deferred;
+static DWORD g_last_pump;
+
+// Between two files of a batch: handles what is waiting for the window, at
+// most every 30 ms, so that it repaints, moves and shows the status lines
+// while the batch goes on. Input for the window's contents is dropped.
+static void pump_during_batch()
+{
+    const DWORD now = GetTickCount();
+    if (now - g_last_pump < 30)
+        return;
+    g_last_pump = now;
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if ((message.message >= WM_KEYFIRST && message.message <= WM_KEYLAST) ||
+            (message.message >= WM_MOUSEFIRST && message.message <= WM_MOUSELAST))
+            continue;
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
+// One of the three operations over the ticked rows, then the list rebuilt;
+// a close that came meanwhile is carried out now.
+static void run_batch_command(HWND window, unsigned command)
+{
+    g_batch_running = true;
+    g_last_pump = GetTickCount();
+    g_batch_file_done = pump_during_batch;
+    process_checked_images(command, g_image_list);
+    g_batch_file_done = nullptr;
+    g_batch_running = false;
+    fill_image_list(nullptr, g_image_list);
+    if (g_close_deferred) {
+        g_close_deferred = false;
+        PostMessageA(window, WM_CLOSE, 0, 0);
+    }
+}
+
 unsigned command_for_key(WPARAM virtual_key)
 {
     for (const key_command& entry : key_commands)
@@ -86,6 +129,7 @@ static void create_main_window_contents(HWND window)
         create_control(window, button);
     g_status_pane = create_control(window, status_pane);
     center_window(window);
+    DragAcceptFiles(window, TRUE);
     if (fill_image_list(window, g_image_list) == 0)
         SendMessageA(window, WM_CLOSE, 0, 0);
 }
@@ -111,8 +155,7 @@ static void run_command(HWND window, unsigned command)
     case IDC_CUT_ZEROS:
     case IDC_CUT_FREE_SECTORS:
     case IDC_RESTORE_SIZE:
-        process_checked_images(command, g_image_list);
-        fill_image_list(nullptr, g_image_list);
+        run_batch_command(window, command);
         break;
     case IDC_FILES:
         fill_image_list(window, g_image_list);
@@ -132,7 +175,28 @@ static void confirm_quit(HWND window)
 
 LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
 {
+    if (g_batch_running) {
+        switch (message) {
+        case WM_CLOSE:
+            g_close_deferred = true;
+            return 0;
+        case WM_DROPFILES:
+            DragFinish(reinterpret_cast<HDROP>(wparam));
+            return 0;
+        case WM_COMMAND:
+        case WM_KEYDOWN:
+            return 0;
+        default:
+            break;
+        }
+    }
     switch (message) {
+    case WM_DROPFILES:
+        // The dropped images replace the list, as if picked in the dialog.
+        select_dropped_files(reinterpret_cast<HDROP>(wparam));
+        DragFinish(reinterpret_cast<HDROP>(wparam));
+        fill_image_list(nullptr, g_image_list);
+        return 0;
     case WM_CREATE:
         create_main_window_contents(window);
         break;

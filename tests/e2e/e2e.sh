@@ -341,6 +341,97 @@ soak)
     expect_exit "soak"
     ;;
 
+names)
+    # Names in six scripts under a Western code page, picked at once in the
+    # real dialog: every one listed, cut and named in the status pane.
+    export LANG=en_US.UTF-8 LC_ALL=C.UTF-8
+    expect "ANSI code page of a program without the UTF-8 manifest" "$(probe acp)" 1252
+    names=(ディスク.trd диск.trd δίσκος.trd ünïcödé.trd emoji😀.trd plain.trd)
+    for name in "${names[@]}"; do cp "$images/zero_tail.trd" "$images/$name"; done
+    start_korvat
+    probe pick "$folder" "${names[@]}" || fail "could not pick the six names"
+    rows=""
+    for name in "${names[@]}"; do
+        rows+=$(printf '1|%s|%s|655360  \n' "$name" "$(time_text "$images/$name")")$'\n'
+    done
+    expect_rows "six rows, every name whole" "${rows%$'\n'}"
+    key e
+    key z
+    for name in "${names[@]}"; do log "Cutting zeros from $name" Done; done
+    expect_status "the names in the status pane (its last nine lines)" "$(pane)"
+    cut=0
+    for name in "${names[@]}"; do [ "$(length "$images/$name")" = 21504 ] && cut=$((cut + 1)); done
+    expect "every file cut" "$cut" 6
+    # The pane shows the last nine lines; the first names are shown again
+    # by restoring their files, picked anew.
+    key f
+    probe pick "$folder" "${names[@]:0:3}" || fail "could not pick the first three names"
+    key e
+    key r
+    for name in "${names[@]:0:3}"; do log "Restoring size for $name" Done; done
+    expect_status "the first names in the status pane" "$(pane)"
+    for name in "${names[@]:0:3}"; do
+        expect "$name restored" "$(length "$images/$name")" 655360
+    done
+    probe close
+    expect_exit "names run"
+    ;;
+
+locked)
+    # An emulator holds one ticked image open, sharing nothing: the batch
+    # reports the runtime's own text for it, goes on, and leaves it whole.
+    cp "$images/zero_tail.trd" "$images/held.trd"
+    cp "$images/zero_tail.trd" "$images/free.trd"
+    cp "$images/held.trd" "$work/held.orig"
+    start_korvat
+    probe pick "$folder" held.trd free.trd || fail "could not pick two files"
+    coproc holder { timeout 120 "$WINE_RUN" "$PROBE_EXE" hold "$folder\\held.trd" 20000; }
+    read -r -t 60 held <&"${holder[0]}"
+    expect "the other program holds the file" "$(printf '%s' "$held" | tr -d '\r')" held
+    key e
+    key z
+    expect_status "the runtime's text for the held file, then the next file" \
+        "Cutting zeros from held.trd\\nPermission denied\\nDone\\nCutting zeros from free.trd\\nDone\\n"
+    expect "the held file is byte-identical" "$(cmp -s "$work/held.orig" "$images/held.trd"; echo $?)" 0
+    expect "the other file is cut" "$(length "$images/free.trd")" 21504
+    kill "$holder_PID" 2>/dev/null
+    probe close
+    expect_exit "locked run"
+    ;;
+
+longbatch)
+    # A batch of 3,000 images: the window answers and its status pane
+    # changes while the batch runs, and a close sent meanwhile ends the
+    # program only after the last file, every file right.
+    count=3000
+    cp "$images/shortened.trd" "$work/template.trd"
+    truncate -s 16384 "$work/template.trd"
+    : >"$work/names.txt"
+    for i in $(seq -w 1 "$count"); do
+        cp "$work/template.trd" "$images/l$i.trd"
+        echo "l$i.trd" >>"$work/names.txt"
+    done
+    start_korvat
+    probe timed-pick "$folder" "$(windows_path "$work/names.txt")" >/dev/null || fail "could not pick $count files"
+    last="Cutting zeros from l$count.trd\\nDone\\n"
+    probe during-batch >"$work/during.txt" &
+    reader=$!
+    key e
+    key z
+    wait "$reader" || fail "the pane could not be read during the batch"
+    expect "the pane's text changes during the batch" "$(sed -n 1p "$work/during.txt")" "texts differ"
+    expect "the pane's picture changes during the batch" "$(sed -n 2p "$work/during.txt")" "pictures differ"
+    expect "the window stays open after a close during the batch" "$(sed -n 3p "$work/during.txt")" \
+        "after the close open"
+    expect "the batch had not ended when the close came" "$(sed -n 4p "$work/during.txt" | grep -cF "$last")" 0
+    expect_exit "a close during the batch"
+    wrong=0
+    for i in $(seq -w 1 "$count"); do
+        [ "$(length "$images/l$i.trd")" = 12288 ] || wrong=$((wrong + 1))
+    done
+    expect "every file cut right before the program ended" "$wrong" 0
+    ;;
+
 *)
     echo "unknown scenario $scenario" >&2
     exit 2

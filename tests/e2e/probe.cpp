@@ -21,6 +21,11 @@
 //   probe close                     close the main window as its title bar does
 //   probe memory                    korvat.exe's committed bytes and working set
 //   probe acp                       the ANSI code page
+//   probe during-batch              read the status pane twice during a batch, then
+//                                   close; prints what changed (see during_batch)
+//   probe hold FILE MS              open FILE for reading and writing, sharing nothing,
+//                                   as an emulator holds a mounted image; prints "held"
+//                                   and keeps it MS milliseconds
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -347,6 +352,66 @@ int answer(const wchar_t* which)
     return wait_until_gone(dialog, 10000) ? 0 : 1;
 }
 
+// A checksum of the pixels the screen shows in a window's rectangle.
+unsigned long long screen_checksum(HWND window)
+{
+    RECT area;
+    GetWindowRect(window, &area);
+    const int width = area.right - area.left, height = area.bottom - area.top;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
+    SelectObject(memory, old);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    std::vector<unsigned> pixels(static_cast<size_t>(width) * height);
+    GetDIBits(memory, bitmap, 0, height, pixels.data(), &info, DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    unsigned long long sum = 1469598103934665603ull;
+    for (unsigned pixel : pixels)
+        sum = (sum ^ pixel) * 1099511628211ull;
+    return sum;
+}
+
+// While a batch runs: two readings of the status pane, its text and its
+// pixels on screen, 300 ms apart, then a close as the title bar sends it.
+// Prints whether the texts and pictures differ, whether the window is
+// still there 300 ms after the close, and the second text.
+int during_batch()
+{
+    HWND pane = nullptr;
+    for (int waited = 0; waited < 60000; waited += 10) {
+        pane = GetDlgItem(main_window(), 2);
+        if (pane && window_text(pane).find(L"Cutting zeros from") != std::wstring::npos)
+            break;
+        pane = nullptr;
+        Sleep(10);
+    }
+    if (!pane)
+        return 1;
+    const std::wstring first = window_text(pane);
+    const unsigned long long first_picture = screen_checksum(pane);
+    Sleep(300);
+    const std::wstring second = window_text(pane);
+    const unsigned long long second_picture = screen_checksum(pane);
+    HWND main = main_window();
+    PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+    Sleep(300);
+    std::printf("texts %s\n", first != second ? "differ" : "same");
+    std::printf("pictures %s\n", first_picture != second_picture ? "differ" : "same");
+    std::printf("after the close %s\n", IsWindow(main) ? "open" : "gone");
+    print_utf8(escaped(second));
+    return 0;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -419,6 +484,19 @@ int wmain(int argc, wchar_t** argv)
         std::printf("%llu %llu\n", static_cast<unsigned long long>(counters.PagefileUsage),
                     static_cast<unsigned long long>(counters.WorkingSetSize));
         CloseHandle(process);
+        return 0;
+    }
+    if (command == L"during-batch")
+        return during_batch();
+    if (command == L"hold" && argc == 4) {
+        HANDLE file = CreateFileW(argv[2], GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return 1;
+        std::puts("held");
+        std::fflush(stdout);
+        Sleep(std::wcstoul(argv[3], nullptr, 10));
+        CloseHandle(file);
         return 0;
     }
     if (command == L"acp") {

@@ -43,5 +43,5 @@ expect "groff -man -ww warnings" "$warnings" ""
 expect "manual page sections" "$(grep -c '^\.SH \(NAME\|SYNOPSIS\|DESCRIPTION\|OPTIONS\|EXIT STATUS\|EXAMPLES\)' \
     "$work/prefix/share/man/man1/korvat-cli.1")" 6
 
-echo "release-build: $checks checks, $failures failed"
+echo "install: $checks checks, $failures failed"
 [ "$failures" -eq 0 ]

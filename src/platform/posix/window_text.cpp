@@ -11,3 +11,10 @@ BOOL SetWindowTextA(HWND window, const char* text)
     std::snprintf(g_standin_pane_text, sizeof g_standin_pane_text, "%s", text ? text : "");
     return 1;
 }
+
+unsigned g_standin_code_page = CP_UTF8;
+
+unsigned GetACP()
+{
+    return g_standin_code_page;
+}

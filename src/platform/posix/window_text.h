@@ -1,5 +1,5 @@
-// Native build: a stand-in for the one window call the status log makes.
-// It keeps the text that the pane would show so that tests can read it.
+// Native build: stand-ins for the window calls the status log makes. The
+// pane keeps the text it would show, so that tests can read it.
 #pragma once
 
 struct standin_window;
@@ -15,3 +15,9 @@ extern HWND g_standin_pane_window;
 
 // Keeps a copy of text (cut to the buffer) and remembers the window.
 BOOL SetWindowTextA(HWND window, const char* text);
+
+// The ANSI code page: UTF-8 (65001), as a Unix terminal speaks it, unless
+// a test sets g_standin_code_page to another.
+constexpr unsigned CP_UTF8 = 65001;
+extern unsigned g_standin_code_page;
+unsigned GetACP();

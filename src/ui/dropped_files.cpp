@@ -1,0 +1,96 @@
+// Files dropped on the main window, made into a selection as the file-open
+// dialog would leave it.
+#include "image_list.h"
+
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+// True when a name ends in ".trd", in any case.
+static bool is_trd_name(const std::string& name)
+{
+    return name.size() >= 4 && _stricmp(name.c_str() + name.size() - 4, ".trd") == 0;
+}
+
+// The .trd files directly in a folder (no deeper), sorted by name, as full paths.
+static void add_folder_images(const std::string& folder, std::vector<std::string>* paths)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    std::vector<std::string> names;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && is_trd_name(found.cFileName))
+            names.push_back(found.cFileName);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names)
+        paths->push_back(folder + "\\" + name);
+}
+
+// The folder part of a full path, "" when it has none.
+static std::string folder_of(const std::string& path)
+{
+    const size_t backslash = path.find_last_of('\\');
+    return backslash == std::string::npos ? std::string() : path.substr(0, backslash);
+}
+
+size_t select_paths(const std::vector<std::string>& dropped)
+{
+    std::vector<std::string> paths;
+    for (const std::string& path : dropped) {
+        const DWORD attributes = GetFileAttributesA(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+            add_folder_images(path, &paths);
+        else
+            paths.push_back(path); // a name that is gone is skipped by the fill
+    }
+
+    // One folder: that folder and bare names, as a multi-selection there.
+    // Several: an empty folder and the full paths, opened as they are.
+    std::string folder = paths.empty() ? std::string() : folder_of(paths[0]);
+    for (const std::string& path : paths)
+        if (folder_of(path) != folder)
+            folder.clear();
+    const bool one_folder = !folder.empty();
+
+    // Strings that do not fit the buffer, with the two closing NULs, are left out.
+    size_t used = 0, count = 0;
+    auto append = [&used](const std::string& text) {
+        if (used + text.size() + 2 > SELECTION_SIZE)
+            return false;
+        std::memcpy(g_selection + used, text.c_str(), text.size() + 1);
+        used += text.size() + 1;
+        return true;
+    };
+    append(folder);
+    for (const std::string& path : paths) {
+        if (!append(one_folder ? path.substr(folder.size() + 1) : path))
+            break;
+        ++count;
+    }
+    g_selection[used] = '\0';
+    if (count == 0)
+        g_selection[0] = g_selection[1] = '\0'; // nothing: the empty selection
+    return count;
+}
+
+size_t select_dropped_files(HDROP drop)
+{
+    std::vector<std::string> dropped;
+    const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+    for (UINT i = 0; i < count; ++i) {
+        const UINT length = DragQueryFileA(drop, i, nullptr, 0);
+        std::string path(length + 1, '\0');
+        if (DragQueryFileA(drop, i, &path[0], length + 1) == length) {
+            path.resize(length);
+            dropped.push_back(path);
+        }
+    }
+    return select_paths(dropped);
+}

@@ -1,0 +1,140 @@
+// Files dropped on the real main window: a real HDROP, built here, sent as
+// WM_DROPFILES to a window of the program's own class and procedure.
+#include "ui_support.h"
+
+#include "control_ids.h"
+#include "main_window.h"
+
+#include <shlobj.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+namespace
+{
+
+// Answers the file-open dialog that the window opens while it is created,
+// with the full path of one file.
+void answer_open_dialog(std::string path)
+{
+    for (int attempt = 0; attempt < 400; ++attempt) {
+        Sleep(50);
+        HWND dialog = FindWindowA("#32770", nullptr);
+        if (!dialog)
+            continue;
+        HWND box = GetDlgItem(dialog, 0x47C); // cmb13, or edt1 on Wine
+        HWND edit = box ? FindWindowExA(box, nullptr, "Edit", nullptr) : nullptr;
+        box = edit ? edit : (box ? box : GetDlgItem(dialog, 0x480));
+        if (!box)
+            continue;
+        Sleep(300); // the dialog empties its name box once it shows its folder
+        SendMessageA(box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+        PostMessageA(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+        for (int wait = 0; wait < 100 && IsWindow(dialog); ++wait)
+            Sleep(50);
+        if (!IsWindow(dialog))
+            return;
+    }
+}
+
+// A drop of these paths, in the form Explorer gives: a DROPFILES header
+// and the paths, each ended by a NUL, then one more NUL.
+HDROP make_drop(const std::vector<std::string>& paths)
+{
+    size_t size = sizeof(DROPFILES) + 1;
+    for (const std::string& path : paths)
+        size += path.size() + 1;
+    HGLOBAL memory = GlobalAlloc(GHND, size);
+    auto* header = static_cast<DROPFILES*>(GlobalLock(memory));
+    header->pFiles = sizeof(DROPFILES);
+    header->fWide = FALSE;
+    char* at = reinterpret_cast<char*>(header) + sizeof(DROPFILES);
+    for (const std::string& path : paths) {
+        std::memcpy(at, path.c_str(), path.size() + 1);
+        at += path.size() + 1;
+    }
+    GlobalUnlock(memory);
+    return static_cast<HDROP>(memory);
+}
+
+class DroppedFiles : public TempFolderTest
+{
+  protected:
+    void SetUp() override
+    {
+        TempFolderTest::SetUp();
+        for (const char* folder : {"one", "two", "dropped", "dropped\\below"})
+            CreateDirectoryA(path(folder).c_str(), nullptr);
+        for (const char* name :
+             {"one\\a.trd", "one\\b.trd", "two\\c.trd", "dropped\\d1.trd", "dropped\\D2.TRD",
+              "dropped\\notes.txt", "dropped\\below\\deep.trd"})
+            write_file(path(name), make_image(655360));
+
+        // The window as WinMain makes it, its first dialog answered with a.trd.
+        g_instance = GetModuleHandleA(nullptr);
+        static char* selection = static_cast<char*>(std::calloc(SELECTION_SIZE, 1));
+        g_selection = selection;
+        std::memset(g_selection, 0, SELECTION_SIZE);
+        WNDCLASSA window_class = {};
+        window_class.lpfnWndProc = main_window_proc;
+        window_class.hInstance = g_instance;
+        window_class.lpszClassName = "MainWClass";
+        RegisterClassA(&window_class);
+        std::thread answer(answer_open_dialog, path("one\\a.trd"));
+        window = CreateWindowExA(0, "MainWClass", "KORVAT for Windows", WS_CAPTION, 0, 0, 640, 480,
+                                 nullptr, nullptr, g_instance, nullptr);
+        answer.join();
+        ASSERT_NE(window, nullptr) << "the first dialog was not answered";
+    }
+
+    void TearDown() override
+    {
+        DestroyWindow(window);
+        UnregisterClassA("MainWClass", g_instance);
+        SetCurrentDirectoryA("C:\\");
+        TempFolderTest::TearDown();
+    }
+
+    std::vector<std::string> dropped(const std::vector<std::string>& paths)
+    {
+        SendMessageA(window, WM_DROPFILES, reinterpret_cast<WPARAM>(make_drop(paths)), 0);
+        std::vector<std::string> rows;
+        for (int row = 0; row < row_count(g_image_list); ++row)
+            rows.push_back(cell_text(g_image_list, row, 1));
+        return rows;
+    }
+
+    HWND window = nullptr;
+};
+
+TEST_F(DroppedFiles, ReplaceTheListAsIfPickedInTheDialog)
+{
+    ASSERT_EQ(row_count(g_image_list), 1);
+
+    // Files from one folder: bare names, that folder current.
+    EXPECT_EQ(dropped({path("one\\b.trd"), path("one\\a.trd")}),
+              (std::vector<std::string>{"b.trd", "a.trd"}));
+    EXPECT_EQ(current_folder(), path("one"));
+
+    // A folder: the .trd files directly in it, in name order, no deeper.
+    EXPECT_EQ(dropped({path("dropped")}), (std::vector<std::string>{"D2.TRD", "d1.trd"}));
+    EXPECT_EQ(current_folder(), path("dropped"));
+
+    // A name that no longer exists is skipped.
+    EXPECT_EQ(dropped({path("one\\gone.trd"), path("one\\a.trd")}),
+              (std::vector<std::string>{"a.trd"}));
+
+    // Several folders: full paths, which the batch opens as they are.
+    SetCurrentDirectoryA("C:\\");
+    EXPECT_EQ(dropped({path("one\\a.trd"), path("two\\c.trd")}),
+              (std::vector<std::string>{path("one\\a.trd"), path("two\\c.trd")}));
+    SendMessageA(window, WM_COMMAND, IDC_SELECT_ALL, 0);
+    SendMessageA(window, WM_COMMAND, IDC_CUT_ZEROS, 0);
+    EXPECT_EQ(file_length(path("one\\a.trd")), 4096);
+    EXPECT_EQ(file_length(path("two\\c.trd")), 4096);
+    EXPECT_EQ(file_length(path("one\\b.trd")), 655360);
+    EXPECT_EQ(row_count(g_image_list), 2) << "the list is rebuilt from the dropped paths";
+}
+
+} // namespace
