@@ -57,6 +57,15 @@ expect "info exit status" "$(status_of info blank.trd)" 0
 # On Windows the program expands wildcards itself.
 if [ "${#cli[@]}" -gt 1 ]; then
     expect "wildcard expanded by the program" "$(run info '*.trd' | grep -c '^[a-z_]*\.trd$')" 4
+    # Names in any script, through the UTF-8 code page: expanded, printed
+    # whole as UTF-8, and opened.
+    mkdir -p "$work/names"
+    for name in ディスク.trd диск.trd δίσκος.trd emoji😀.trd; do cp blank.trd "$work/names/$name"; done
+    expect "names in any script, expanded and printed whole" \
+        "$(cd "$work/names" && run info --table '*.trd' 2>/dev/null | tail -n +2 | cut -f1 | sort)" \
+        "$(printf '%s\n' ディスク.trd диск.trd δίσκος.trd emoji😀.trd | sort)"
+    (cd "$work/names" && run cut-zeros -q '*.trd' >/dev/null)
+    expect "names in any script, cut" "$(stat -c %s "$work/names"/* | sort -u)" 4096
 fi
 
 # --dry-run says what would happen and changes nothing.
