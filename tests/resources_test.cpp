@@ -109,7 +109,9 @@ TEST_F(Resources, ManifestAsksForNoElevationAndTheCommonControls)
     EXPECT_NE(manifest.find("Microsoft.Windows.Common-Controls"), std::string::npos);
     EXPECT_NE(manifest.find("35138b9a-5d96-4fbd-8e2d-a2440225f93a"), std::string::npos); // 7
     EXPECT_NE(manifest.find("8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"), std::string::npos); // 10, 11
-    EXPECT_EQ(manifest.find("dpiAware"), std::string::npos);
+    // Per-monitor DPI awareness, with the older form as the fallback.
+    EXPECT_NE(manifest.find(">PerMonitorV2, PerMonitor</dpiAwareness>"), std::string::npos);
+    EXPECT_NE(manifest.find(">true/pm</dpiAware>"), std::string::npos);
     // Narrow calls in UTF-8, and the version the build gives.
     EXPECT_NE(manifest.find(">UTF-8</activeCodePage>"), std::string::npos);
     EXPECT_NE(manifest.find(std::string("version=\"") + KORVAT_VERSION + ".0\""),

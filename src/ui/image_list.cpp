@@ -8,6 +8,7 @@
 #include <direct.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -49,6 +50,35 @@ HWND create_image_list(HWND parent)
         SendMessageA(list, LVM_INSERTCOLUMNA, index, reinterpret_cast<LPARAM>(&column));
     }
     return list;
+}
+
+int scaled_for_dpi(int value, UINT dpi)
+{
+    return MulDiv(value, static_cast<int>(dpi), 96);
+}
+
+// The widest text a time cell holds, in any locale's digits and names.
+static const char widest_time_text[] = "Wed Sep 28 22:48:48 2222\n";
+
+void layout_image_list(HWND list, UINT dpi)
+{
+    SetWindowPos(list, nullptr, scaled_for_dpi(10, dpi), scaled_for_dpi(10, dpi),
+                 scaled_for_dpi(610, dpi), scaled_for_dpi(230, dpi), SWP_NOZORDER | SWP_NOACTIVATE);
+    // Each column as the figures say, scaled; never narrower than its title
+    // or, for the time, a whole time text, in the list's own font.
+    const int margin = scaled_for_dpi(16, dpi);
+    for (int index = 0; index < static_cast<int>(std::size(image_columns)); ++index) {
+        int width = scaled_for_dpi(image_columns[index].width, dpi);
+        const int title = static_cast<int>(SendMessageA(
+            list, LVM_GETSTRINGWIDTHA, 0, reinterpret_cast<LPARAM>(image_columns[index].title)));
+        width = std::max(width, title + margin);
+        if (index == 2) {
+            const int time = static_cast<int>(SendMessageA(
+                list, LVM_GETSTRINGWIDTHA, 0, reinterpret_cast<LPARAM>(widest_time_text)));
+            width = std::max(width, time + margin);
+        }
+        SendMessageA(list, LVM_SETCOLUMNWIDTH, index, width);
+    }
 }
 
 // Sets the state of one row (or of all rows for row -1) under the check-box mask.

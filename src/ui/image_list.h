@@ -39,6 +39,14 @@ extern HINSTANCE g_instance;
 // Creates the report-mode list view with check boxes and its four columns.
 HWND create_image_list(HWND parent);
 
+// A figure given for 96 DPI, at another DPI, rounded as Windows rounds.
+int scaled_for_dpi(int value, UINT dpi);
+
+// Places the list and sizes its columns for the window's DPI: every figure
+// scaled from 96 DPI, and no column narrower than its title, nor the time
+// column than a whole time text, in the list's own font.
+void layout_image_list(HWND list, UINT dpi);
+
 // Inserts one unticked row: empty check-box cell, name, time text, size.
 void add_image_row(HWND list, int row, const char* name, const char* time_text, uint32_t size);
 

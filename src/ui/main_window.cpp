@@ -10,6 +10,10 @@
 
 #include <cstdlib>
 
+#ifndef WM_DPICHANGED
+#define WM_DPICHANGED 0x02E0
+#endif
+
 // Size and title of the main window, which cannot be resized.
 constexpr int MAIN_WIDTH = 640;
 constexpr int MAIN_HEIGHT = 480;
@@ -101,6 +105,61 @@ unsigned command_for_key(WPARAM virtual_key)
     return 0;
 }
 
+// ---- Display scaling ----
+// Every figure above is for 96 DPI; the window scales them to its own DPI
+// and uses the system's message font made for that DPI. The per-monitor
+// calls are looked up at run time: Windows before 10 version 1607 has none,
+// and then the system DPI and the plain metrics serve.
+
+// The message font for g_font_dpi; made once per DPI, deleted at exit or
+// when the DPI changes.
+static HFONT g_font;
+static UINT g_font_dpi;
+
+template <typename Function> static Function user32_call(const char* name)
+{
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), name)));
+}
+
+// The system DPI: the one every window starts with on a single display.
+static UINT system_dpi()
+{
+    if (auto get_dpi_for_system = user32_call<UINT(WINAPI*)()>("GetDpiForSystem"))
+        return get_dpi_for_system();
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return dpi > 0 ? static_cast<UINT>(dpi) : 96;
+}
+
+UINT window_dpi(HWND window)
+{
+    if (auto get_dpi_for_window = user32_call<UINT(WINAPI*)(HWND)>("GetDpiForWindow")) {
+        const UINT dpi = get_dpi_for_window(window);
+        if (dpi > 0)
+            return dpi;
+    }
+    return system_dpi();
+}
+
+// The system's message font for a DPI; null when the metrics cannot be read.
+static HFONT make_message_font(UINT dpi)
+{
+    NONCLIENTMETRICSA metrics = {};
+    metrics.cbSize = sizeof metrics;
+    typedef BOOL(WINAPI * metrics_for_dpi)(UINT, UINT, void*, UINT, UINT);
+    if (auto for_dpi = user32_call<metrics_for_dpi>("SystemParametersInfoForDpi")) {
+        NONCLIENTMETRICSW wide = {};
+        wide.cbSize = sizeof wide;
+        if (for_dpi(SPI_GETNONCLIENTMETRICS, sizeof wide, &wide, 0, dpi))
+            return CreateFontIndirectW(&wide.lfMessageFont);
+    }
+    if (!SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0))
+        return nullptr;
+    return CreateFontIndirectA(&metrics.lfMessageFont);
+}
+
 static HWND create_control(HWND parent, const control_spec& control)
 {
     return CreateWindowExA(0, control.window_class, control.text, WS_CHILD | WS_VISIBLE | WS_BORDER,
@@ -118,6 +177,34 @@ void center_window(HWND window)
                  (screen_height - frame.bottom) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
 }
 
+void layout_main_window(HWND window, UINT dpi)
+{
+    layout_image_list(g_image_list, dpi);
+    auto place = [&](const control_spec& control) {
+        SetWindowPos(GetDlgItem(window, static_cast<int>(control.id)), nullptr,
+                     scaled_for_dpi(control.x, dpi), scaled_for_dpi(control.y, dpi),
+                     scaled_for_dpi(control.width, dpi), scaled_for_dpi(control.height, dpi),
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    };
+    for (const control_spec& button : buttons)
+        place(button);
+    place(status_pane);
+
+    if (g_font && g_font_dpi == dpi)
+        return;
+    HFONT font = make_message_font(dpi);
+    if (!font)
+        return; // the controls keep the font they have
+    for (const control_spec& button : buttons)
+        SendMessageA(GetDlgItem(window, static_cast<int>(button.id)), WM_SETFONT,
+                     reinterpret_cast<WPARAM>(font), TRUE);
+    SendMessageA(g_status_pane, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    if (g_font)
+        DeleteObject(g_font);
+    g_font = font;
+    g_font_dpi = dpi;
+}
+
 // Builds the window's contents and opens the file-open dialog; a dialog
 // that yields nothing closes the window during its own creation.
 static void create_main_window_contents(HWND window)
@@ -128,6 +215,13 @@ static void create_main_window_contents(HWND window)
     for (const control_spec& button : buttons)
         create_control(window, button);
     g_status_pane = create_control(window, status_pane);
+    // The window was made for the system DPI; on a display of another it
+    // takes that one's size, then everything is laid out for it.
+    const UINT dpi = window_dpi(window);
+    if (dpi != system_dpi())
+        SetWindowPos(window, nullptr, 0, 0, scaled_for_dpi(MAIN_WIDTH, dpi),
+                     scaled_for_dpi(MAIN_HEIGHT, dpi), SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
+    layout_main_window(window, dpi);
     center_window(window);
     DragAcceptFiles(window, TRUE);
     if (fill_image_list(window, g_image_list) == 0)
@@ -201,8 +295,21 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         create_main_window_contents(window);
         break;
     case WM_DESTROY:
+        if (g_font)
+            DeleteObject(g_font);
+        g_font = nullptr;
         PostQuitMessage(0);
         break;
+    case WM_DPICHANGED: {
+        // Moved to a display of another scale: the size Windows suggests,
+        // then the controls, columns and fonts laid out again.
+        const RECT* suggested = reinterpret_cast<const RECT*>(lparam);
+        SetWindowPos(window, nullptr, suggested->left, suggested->top,
+                     suggested->right - suggested->left, suggested->bottom - suggested->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+        layout_main_window(window, HIWORD(wparam));
+        return 0;
+    }
     case WM_KEYDOWN:
         if (wparam == VK_ESCAPE)
             confirm_quit(window);
@@ -256,8 +363,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     g_instance = instance;
     RegisterClassA(&window_class);
 
-    HWND window = CreateWindowExA(0, main_class_name, main_title, MAIN_STYLE, 0, 0, MAIN_WIDTH,
-                                  MAIN_HEIGHT, nullptr, nullptr, instance, nullptr);
+    const UINT dpi = system_dpi();
+    HWND window = CreateWindowExA(0, main_class_name, main_title, MAIN_STYLE, 0, 0,
+                                  scaled_for_dpi(MAIN_WIDTH, dpi), scaled_for_dpi(MAIN_HEIGHT, dpi),
+                                  nullptr, nullptr, instance, nullptr);
     const int exit_code = run_message_loop(window);
     std::free(g_selection);
     return exit_code;

@@ -19,3 +19,11 @@ unsigned command_for_key(WPARAM virtual_key);
 // message's wParam. Keys from the keyboard table send their command to
 // main_window first; Escape aimed at a control is passed to main_window.
 int run_message_loop(HWND main_window);
+
+// The window's DPI: its display's where Windows tells it (Windows 10
+// version 1607 and later), the system's otherwise.
+UINT window_dpi(HWND window);
+
+// Places the list, buttons and status pane for a DPI (the 96-DPI figures
+// scaled) and gives the buttons and the pane the message font for it.
+void layout_main_window(HWND window, UINT dpi);

@@ -262,7 +262,8 @@ window)
     expect "style" "$(printf '0x%08X' $((style & ~0x04000000)))" 0x10CA0000
     expect "no sizing border" "$((style & 0x40000))" 0
     expect "no maximize box" "$((style & 0x10000))" 0
-    expect "extended style" "$exstyle" 0x00000100
+    # WS_EX_WINDOWEDGE, and WS_EX_ACCEPTFILES: files may be dropped on it.
+    expect "extended style" "$exstyle" 0x00000110
     # Escape with the main window itself focused asks once, too.
     key Escape
     expect "quit question from the main window" "$(probe question)" "Are you sure to quit ?|7|7|no owner"
@@ -339,6 +340,55 @@ soak)
     expect "working set grew by at most $bound" "$((working_after - working_before <= bound))" 1
     probe close
     expect_exit "soak"
+    ;;
+
+dpi)
+    # At 96, 144 and 192 DPI (the prefix's LogPixels): the window and every
+    # control in proportion, centred, and a batch of five files whose nine
+    # status lines the pane holds. The fonts, and that nine lines of them fit
+    # the pane, are checked in process (main_window_test): Wine refuses
+    # WM_GETFONT from another process.
+    set_dpi() {
+        "$WINE_RUN" --stop
+        "$WINE_RUN" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+    }
+    trap 'set_dpi 96; finish' EXIT
+    # id x y width height at 96 DPI, in the order probe prints them.
+    layout="1 10 10 610 230
+2 10 290 610 150
+3 10 250 80 24
+4 100 250 100 24
+5 290 250 80 24
+6 380 250 120 24
+7 510 250 110 24
+8 210 250 70 24"
+    names=(blank.trd shortened.trd zero_tail.trd a.trd b.trd)
+    for dpi in 96 144 192; do
+        set_dpi "$dpi"
+        for name in a.trd b.trd; do cp "$images/zero_tail.trd" "$images/$name"; done
+        start_korvat
+        probe pick "$folder" "${names[@]}" || fail "could not pick five files at $dpi DPI"
+        read -r left top width height _ _ screen_width screen_height < <(probe window | head -n 1)
+        expect "window size at $dpi DPI" "$width x $height" "$((640 * dpi / 96)) x $((480 * dpi / 96))"
+        expect "centred at $dpi DPI" "$left $top" "$(((screen_width - width) / 2)) $(((screen_height - height) / 2))"
+        scaled=$(printf '%s\n' "$layout" | awk -v dpi="$dpi" '{
+            printf "%d %d %d %d %d\n", $1, int($2 * dpi / 96 + 0.5), int($3 * dpi / 96 + 0.5),
+                int($4 * dpi / 96 + 0.5), int($5 * dpi / 96 + 0.5) }')
+        expect "every control's place and size at $dpi DPI" "$(probe controls)" "$scaled"
+        key e
+        key z
+        logged=()
+        for name in "${names[@]}"; do
+            log "Cutting zeros from $name" Done
+            [ "$name" = notes.trd ] && log "File is not TRD image !"
+        done
+        expect_status "the last nine status lines at $dpi DPI" "$(pane)"
+        [ "$dpi" = 144 ] && screenshot korvat-main-window-144dpi
+        probe close
+        expect_exit "$dpi DPI"
+        # The next round starts from full images again.
+        for name in "${names[@]}"; do truncate -s 655360 "$images/$name"; done
+    done
     ;;
 
 names)

@@ -21,6 +21,7 @@
 //   probe close                     close the main window as its title bar does
 //   probe memory                    korvat.exe's committed bytes and working set
 //   probe acp                       the ANSI code page
+//   probe controls                  id, place and size of each control
 //   probe during-batch              read the status pane twice during a batch, then
 //                                   close; prints what changed (see during_batch)
 //   probe hold FILE MS              open FILE for reading and writing, sharing nothing,
@@ -381,6 +382,28 @@ unsigned long long screen_checksum(HWND window)
     return sum;
 }
 
+// Each control of the main window, one line each: its id, its place and
+// size in the window's client area. (Its font cannot be asked from here:
+// Wine refuses WM_GETFONT from another process.)
+int controls()
+{
+    HWND main = main_window();
+    if (!main)
+        return 1;
+    for (int id = 1; id <= 8; ++id) {
+        HWND control = GetDlgItem(main, id);
+        if (!control)
+            return 1;
+        RECT area;
+        GetWindowRect(control, &area);
+        MapWindowPoints(nullptr, main, reinterpret_cast<POINT*>(&area), 2);
+
+        std::printf("%d %ld %ld %ld %ld\n", id, area.left, area.top, area.right - area.left,
+                    area.bottom - area.top);
+    }
+    return 0;
+}
+
 // While a batch runs: two readings of the status pane, its text and its
 // pixels on screen, 300 ms apart, then a close as the title bar sends it.
 // Prints whether the texts and pictures differ, whether the window is
@@ -486,6 +509,8 @@ int wmain(int argc, wchar_t** argv)
         CloseHandle(process);
         return 0;
     }
+    if (command == L"controls")
+        return controls();
     if (command == L"during-batch")
         return during_batch();
     if (command == L"hold" && argc == 4) {

@@ -1,5 +1,6 @@
-// Files dropped on the real main window: a real HDROP, built here, sent as
-// WM_DROPFILES to a window of the program's own class and procedure.
+// The real main window, of the program's own class and procedure, in
+// process: files dropped on it (a real HDROP, built here, sent as
+// WM_DROPFILES), and its layout at each display scale.
 #include "ui_support.h"
 
 #include "control_ids.h"
@@ -58,7 +59,7 @@ HDROP make_drop(const std::vector<std::string>& paths)
     return static_cast<HDROP>(memory);
 }
 
-class DroppedFiles : public TempFolderTest
+class MainWindow : public TempFolderTest
 {
   protected:
     void SetUp() override
@@ -91,6 +92,10 @@ class DroppedFiles : public TempFolderTest
     void TearDown() override
     {
         DestroyWindow(window);
+        // The window posts the quit message as it goes; it must not end the
+        // next test's dialog.
+        MSG quit;
+        PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
         UnregisterClassA("MainWClass", g_instance);
         SetCurrentDirectoryA("C:\\");
         TempFolderTest::TearDown();
@@ -108,7 +113,7 @@ class DroppedFiles : public TempFolderTest
     HWND window = nullptr;
 };
 
-TEST_F(DroppedFiles, ReplaceTheListAsIfPickedInTheDialog)
+TEST_F(MainWindow, DroppedFilesReplaceTheListAsIfPickedInTheDialog)
 {
     ASSERT_EQ(row_count(g_image_list), 1);
 
@@ -135,6 +140,52 @@ TEST_F(DroppedFiles, ReplaceTheListAsIfPickedInTheDialog)
     EXPECT_EQ(file_length(path("two\\c.trd")), 4096);
     EXPECT_EQ(file_length(path("one\\b.trd")), 655360);
     EXPECT_EQ(row_count(g_image_list), 2) << "the list is rebuilt from the dropped paths";
+}
+
+TEST_F(MainWindow, EachScaleShowsNineStatusLinesAndWholeTitles)
+{
+    HWND pane = GetDlgItem(window, IDC_STATUS);
+    HFONT previous = nullptr;
+    for (UINT dpi : {96u, 120u, 144u, 192u, 96u}) {
+        SCOPED_TRACE(testing::Message() << dpi << " DPI");
+        layout_main_window(window, dpi);
+        RECT area;
+        GetWindowRect(pane, &area);
+        EXPECT_EQ(area.right - area.left, MulDiv(610, dpi, 96));
+        EXPECT_EQ(area.bottom - area.top, MulDiv(150, dpi, 96));
+
+        // The message font on the pane and the buttons; the one it replaced is gone.
+        HFONT font = reinterpret_cast<HFONT>(SendMessageA(pane, WM_GETFONT, 0, 0));
+        ASSERT_NE(font, nullptr);
+        for (int id : {IDC_SELECT_ALL, IDC_FILES, IDC_CUT_ZEROS, IDC_RESTORE_SIZE})
+            EXPECT_EQ(SendMessageA(GetDlgItem(window, id), WM_GETFONT, 0, 0),
+                      reinterpret_cast<LRESULT>(font));
+        if (previous && previous != font) {
+            EXPECT_EQ(GetObjectType(previous), 0u) << "the font of the last scale was not deleted";
+        }
+        previous = font;
+
+        // Nine lines of that font fit the pane's inside.
+        RECT inside;
+        GetClientRect(pane, &inside);
+        HDC dc = GetDC(pane);
+        HGDIOBJ old = SelectObject(dc, font);
+        TEXTMETRICA metrics;
+        GetTextMetricsA(dc, &metrics);
+        SelectObject(dc, old);
+        ReleaseDC(pane, dc);
+        EXPECT_GE(inside.bottom - inside.top, 9 * metrics.tmHeight);
+
+        // Every title, and a whole time text, fits its column.
+        const char* texts[] = {"Select", "Image name", "Wed Sep 28 22:48:48 2222\n",
+                               "Size [bytes]"};
+        for (int column = 0; column < 4; ++column) {
+            const LRESULT needed = SendMessageA(g_image_list, LVM_GETSTRINGWIDTHA, 0,
+                                                reinterpret_cast<LPARAM>(texts[column]));
+            EXPECT_GT(SendMessageA(g_image_list, LVM_GETCOLUMNWIDTH, column, 0), needed)
+                << texts[column];
+        }
+    }
 }
 
 } // namespace
