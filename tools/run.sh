@@ -53,7 +53,7 @@ echo "with korvat-cli, on the samples in $demo."
 echo
 echo "Sizes before:"
 sizes
-for command in info cut-zeros restore cut-zeros; do
+for command in info cut-zeros restore; do
     echo
     echo "\$ korvat-cli $command *.trd"
     "$cli" "$command" "${samples[@]}" 2>/dev/null

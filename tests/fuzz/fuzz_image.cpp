@@ -125,6 +125,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const int check = check_trd_image(file);
     const int16_t tracks = g_track_count;
     const bytes track0(g_io_buffer, g_io_buffer + TRD_TRACK_SIZE);
+    // What korvat-cli reports before any change, from the same stream.
+    image_survey survey = {};
+    const int surveyed = check == 0 && injected == NO_FAULT ? survey_image(file, &survey) : -1;
+    // The survey reads through the track buffer; the operation needs track 0 there.
+    std::memcpy(g_io_buffer, track0.data(), TRD_TRACK_SIZE);
     int result = 0;
     if (check == 0) {
         if (operation == 1)
@@ -145,6 +150,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     }
     require(original.size() >= TRD_MIN_CHECKED_LENGTH, "a passing file reaches the identifier");
+    if (surveyed == 0) {
+        // The survey predicts each operation's length, and counts exactly
+        // the non-zero bytes a cut at the first free sector discards.
+        const size_t free_offset = static_cast<size_t>(survey.free_offset);
+        size_t lost = 0;
+        if (free_offset >= static_cast<size_t>(TRD_TRACK_SIZE))
+            for (size_t i = free_offset; i < original.size(); ++i)
+                lost += original[i] != 0;
+        require(survey.cut_free_loses == static_cast<int64_t>(lost), "the survey counts the loss");
+        if (operation == 1)
+            require(after.size() == static_cast<size_t>(survey.cut_zeros),
+                    "the survey predicts cut zeros");
+        if (operation == 2 && free_offset >= static_cast<size_t>(TRD_TRACK_SIZE))
+            require(after.size() == free_offset, "the survey predicts cut free sectors");
+        if (operation == 3)
+            require(after.size() == static_cast<size_t>(survey.restore),
+                    "the survey predicts restore");
+    }
     if (operation == 1) {
         if (injected == BAD_READ && original.size() > static_cast<size_t>(TRD_TRACK_SIZE)) {
             require(result < 0 && after == original, "a failed scan changes nothing");

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# tools/run.sh on a machine without a display: it still shows KORVAT's work
+# from the command line, leaves a picture of the window, and exits 0.
+# Usage: run_headless_test.sh
+set -u -o pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+checks=0
+failures=0
+expect() {
+    checks=$((checks + 1))
+    if [ "$2" != "$3" ]; then
+        failures=$((failures + 1))
+        printf 'FAIL: %s\n  expected: %s\n  actual:   %s\n' "$1" "$3" "$2" >&2
+    fi
+}
+output=$(env -u DISPLAY bash "$root/tools/run.sh" 2>&1)
+expect "exit status without a display" "$?" 0
+expect "the status lines of cut-zeros" \
+    "$(printf '%s\n' "$output" | grep -c -e '^Cutting zeros from zero_tail.trd$' -e '^File is not TRD image !$')" 4
+expect "the status lines of restore" "$(printf '%s\n' "$output" | grep -c '^Restoring size for blank.trd$')" 1
+expect "the sizes after the cut" "$(printf '%s\n' "$output" | grep -A4 '^Sizes after cut-zeros:' | head -n 5 | tr -s ' ')" \
+    "Sizes after cut-zeros:
+ blank.trd 4096 bytes
+ shortened.trd 12288 bytes
+ zero_tail.trd 21504 bytes
+ notes.trd 38 bytes"
+expect "the summary of a run" "$(printf '%s\n' "$output" | grep -c '^4 files, 2 changed, 1 unchanged, 1 failed; ')" 1
+expect "where the picture is" "$(printf '%s\n' "$output" | grep -c "^The picture is $root/build/demo/korvat.png.$")" 1
+expect "the picture is a PNG" "$(head -c 4 "$root/build/demo/korvat.png" 2>/dev/null | od -An -c | tr -d ' ')" '211PNG'
+echo "run: $((checks - failures)) passed, $failures failed"
+[ "$failures" -eq 0 ]
