@@ -188,4 +188,25 @@ TEST_F(MainWindow, EachScaleShowsNineStatusLinesAndWholeTitles)
     }
 }
 
+TEST_F(MainWindow, MovedToADisplayOfAnotherScaleTakesTheSuggestedSizeAndLaysOutAgain)
+{
+    HWND pane = GetDlgItem(window, IDC_STATUS);
+    const LRESULT font_before = SendMessageA(pane, WM_GETFONT, 0, 0);
+    RECT suggested = {100, 50, 100 + 960, 50 + 720};
+    SendMessageA(window, 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(144, 144),
+                 reinterpret_cast<LPARAM>(&suggested));
+    RECT frame, area;
+    GetWindowRect(window, &frame);
+    EXPECT_EQ(frame.left, 100);
+    EXPECT_EQ(frame.top, 50);
+    EXPECT_EQ(frame.right - frame.left, 960);
+    EXPECT_EQ(frame.bottom - frame.top, 720);
+    GetWindowRect(pane, &area);
+    EXPECT_EQ(area.right - area.left, 915);
+    EXPECT_EQ(area.bottom - area.top, 225);
+    GetWindowRect(g_image_list, &area);
+    EXPECT_EQ(area.right - area.left, 915);
+    EXPECT_NE(SendMessageA(pane, WM_GETFONT, 0, 0), font_before) << "no font made for the new scale";
+}
+
 } // namespace

@@ -19,7 +19,7 @@ bool (*g_batch_guard)(const batch_command* command, const char* name, FILE* imag
 void (*g_batch_file_done)();
 
 // The buffer of the one image stream open at a time.
-static char g_stream_buffer[BATCH_STREAM_BUFFER_SIZE];
+alignas(4096) static char g_stream_buffer[BATCH_STREAM_BUFFER_SIZE];
 
 FILE* open_image(const char* name, const char* mode, size_t buffer_size)
 {

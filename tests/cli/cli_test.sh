@@ -8,16 +8,8 @@ shift
 cli=("$@") # the program, or a wrapper and the program
 here=$(cd "$(dirname "$0")" && pwd)
 corpus=${KORVAT_CORPUS_DIR:-$here/../../../shared/corpus/trd}
-checks=0
-failures=0
 
-expect() {
-    checks=$((checks + 1))
-    if [ "$2" != "$3" ]; then
-        failures=$((failures + 1))
-        printf 'FAIL: %s\n  expected: %s\n  actual:   %s\n' "$1" "$3" "$2" >&2
-    fi
-}
+source "$here/../lib/expect.sh"
 run() { "${cli[@]}" "$@" 2>>"$work/stderr.log" | tr -d '\r'; }
 status_of() { "${cli[@]}" "$@" >/dev/null 2>&1; echo $?; }
 length() { stat -c %s "$1"; }

@@ -7,16 +7,8 @@ work=$1
 cli=$2
 here=$(cd "$(dirname "$0")" && pwd)
 corpus=${KORVAT_CORPUS_DIR:-$here/../../../shared/corpus/trd}
-checks=0
-failures=0
 
-expect() {
-    checks=$((checks + 1))
-    if [ "$2" != "$3" ]; then
-        failures=$((failures + 1))
-        printf 'FAIL: %s\n  expected: %s\n  actual:   %s\n' "$1" "$3" "$2" >&2
-    fi
-}
+source "$here/../lib/expect.sh"
 length() { stat -c %s "$1"; }
 # An ordinary user, for whom a folder without read permission is closed.
 as_user() {

@@ -6,15 +6,7 @@
 set -u -o pipefail
 source=$1
 work=$2
-checks=0
-failures=0
-expect() {
-    checks=$((checks + 1))
-    if [ "$2" != "$3" ]; then
-        failures=$((failures + 1))
-        printf 'FAIL: %s\n  expected: %s\n  actual:   %s\n' "$1" "$3" "$2" >&2
-    fi
-}
+source "$(dirname "$0")/../lib/expect.sh"
 rm -rf "$work"
 mkdir -p "$work"
 hidden=(-DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON)

@@ -8,15 +8,7 @@ set -u -o pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d /tmp/korvat-release-XXXXXX)
 trap 'rm -rf "$work"' EXIT
-checks=0
-failures=0
-expect() {
-    checks=$((checks + 1))
-    if [ "$2" != "$3" ]; then
-        failures=$((failures + 1))
-        printf 'FAIL: %s\n  expected: %s\n  actual:   %s\n' "$1" "$3" "$2" >&2
-    fi
-}
+source "$root/tests/lib/expect.sh"
 
 for copy in first second-copy; do
     git clone -q "$root" "$work/$copy" || exit 1

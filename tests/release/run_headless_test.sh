@@ -4,15 +4,7 @@
 # Usage: run_headless_test.sh
 set -u -o pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-checks=0
-failures=0
-expect() {
-    checks=$((checks + 1))
-    if [ "$2" != "$3" ]; then
-        failures=$((failures + 1))
-        printf 'FAIL: %s\n  expected: %s\n  actual:   %s\n' "$1" "$3" "$2" >&2
-    fi
-}
+source "$root/tests/lib/expect.sh"
 output=$(env -u DISPLAY bash "$root/tools/run.sh" 2>&1)
 expect "exit status without a display" "$?" 0
 expect "the status lines of cut-zeros" \
