@@ -206,7 +206,8 @@ TEST_F(MainWindow, MovedToADisplayOfAnotherScaleTakesTheSuggestedSizeAndLaysOutA
     EXPECT_EQ(area.bottom - area.top, 225);
     GetWindowRect(g_image_list, &area);
     EXPECT_EQ(area.right - area.left, 915);
-    EXPECT_NE(SendMessageA(pane, WM_GETFONT, 0, 0), font_before) << "no font made for the new scale";
+    EXPECT_NE(SendMessageA(pane, WM_GETFONT, 0, 0), font_before)
+        << "no font made for the new scale";
 }
 
 } // namespace
