@@ -72,6 +72,11 @@ static void pump_during_batch()
     g_last_pump = now;
     MSG message;
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            // Not ours to take: the message loop ends the program after the batch.
+            PostQuitMessage(static_cast<int>(message.wParam));
+            return;
+        }
         if ((message.message >= WM_KEYFIRST && message.message <= WM_KEYLAST) ||
             (message.message >= WM_MOUSEFIRST && message.message <= WM_MOUSELAST))
             continue;
