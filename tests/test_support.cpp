@@ -10,6 +10,11 @@
 #include <cstring>
 #include <filesystem>
 
+#ifndef _WIN32
+#include <csignal>
+#include <sys/resource.h>
+#endif
+
 namespace fs = std::filesystem;
 
 void TempFolderTest::SetUp()
@@ -239,3 +244,25 @@ int forward_zero_tail(FILE* image, zero_tail* tail)
            << backward.length << ", data end " << backward.data_end << ", last read "
            << backward.last_read;
 }
+
+#ifndef _WIN32
+file_size_limit::file_size_limit(uint64_t bytes)
+{
+    struct rlimit limit;
+    getrlimit(RLIMIT_FSIZE, &limit);
+    old_limit = limit.rlim_cur;
+    limit.rlim_cur = bytes;
+    std::signal(SIGXFSZ, SIG_IGN);
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+        ADD_FAILURE() << "could not limit the file size";
+}
+
+file_size_limit::~file_size_limit()
+{
+    struct rlimit limit;
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = old_limit;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, SIG_DFL);
+}
+#endif

@@ -67,3 +67,14 @@ int forward_zero_tail(FILE* image, zero_tail* tail);
 // Opens a file "rb" with the given stream buffer (0: the runtime's own) and
 // runs both scans over it; a failure names the file and what differs.
 ::testing::AssertionResult scans_agree(const std::string& path, size_t buffer_size);
+
+#ifndef _WIN32
+// Files of this process may not grow past a size (RLIMIT_FSIZE), with
+// SIGXFSZ ignored so that a write past it fails with EFBIG, as on a full
+// disk; as it was again when the limit goes out of scope.
+struct file_size_limit {
+    explicit file_size_limit(uint64_t bytes);
+    ~file_size_limit();
+    uint64_t old_limit;
+};
+#endif

@@ -10,10 +10,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <sys/resource.h>
 
 namespace
 {
@@ -158,15 +156,10 @@ TEST_F(FaultInjection, AFullDiskKeepsTheZerosWrittenAndSaysWhy)
     // The file may grow to 100,000 bytes only; writing past that fails.
     const bytes image = make_image(4096);
     write_file(path("full.trd"), image);
-    struct rlimit old_limit;
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
-    struct rlimit limit = old_limit;
-    limit.rlim_cur = 100000;
-    std::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
-    run_batch(IDC_RESTORE_SIZE, heap_names({path("full.trd")}));
-    setrlimit(RLIMIT_FSIZE, &old_limit);
-    std::signal(SIGXFSZ, SIG_DFL);
+    {
+        file_size_limit limit(100000);
+        run_batch(IDC_RESTORE_SIZE, heap_names({path("full.trd")}));
+    }
 
     EXPECT_EQ(status_history(), (std::vector<std::string>{"Restoring size for " + path("full.trd"),
                                                           error_text(EFBIG), "Done"}));

@@ -8,9 +8,8 @@
 #include "file_io.h"
 
 #include <cerrno>
-#include <csignal>
+#include <memory>
 #include <random>
-#include <sys/resource.h>
 
 // The in-memory bodies, built into this test under their own namespace.
 namespace memory_io
@@ -165,12 +164,7 @@ TEST_F(MemoryFile, FaultsFailTheSameWay)
     // A file that may not grow past 10,000 bytes: the write stops at the
     // limit and fails, and so does a length change past it.
     open_both(content, "r+b");
-    struct rlimit old_limit;
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
-    struct rlimit limit = old_limit;
-    limit.rlim_cur = 10000;
-    std::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    auto limit = std::make_unique<file_size_limit>(10000);
     memory_file_faults(10000, -1);
     seek_stream(real, 0, SEEK_END);
     memory_io::seek_stream(memory, 0, SEEK_END);
@@ -185,8 +179,7 @@ TEST_F(MemoryFile, FaultsFailTheSameWay)
     EXPECT_FALSE(memory_written);
     EXPECT_EQ(real_write_errno, errno);
     EXPECT_SAME_CALL(set_stream_length, 20000);
-    setrlimit(RLIMIT_FSIZE, &old_limit);
-    std::signal(SIGXFSZ, SIG_DFL);
+    limit.reset();
     memory_file_faults(-1, -1);
     EXPECT_EQ(file_length(real_name), 10000);
     EXPECT_TRUE(same_bytes(*memory_file_get("memory.trd"), read_file(real_name)));
