@@ -1,22 +1,13 @@
 #include "operands.h"
 
+#include "trd_image.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
 
 namespace fs = std::filesystem;
-
-bool has_trd_extension(const std::string& name)
-{
-    if (name.size() < 4)
-        return false;
-    std::string extension = name.substr(name.size() - 4);
-    for (char& c : extension)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return extension == ".trd";
-}
 
 static void report(const std::string& name, const std::string& problem)
 {
@@ -43,7 +34,7 @@ static void walk_folder(const fs::path& folder, std::vector<std::string>* found,
             continue;
         if (fs::is_directory(own)) {
             folders.push_back(entry.path());
-        } else if (has_trd_extension(entry.path().filename().string()) &&
+        } else if (has_trd_extension(entry.path().filename().string().c_str()) &&
                    fs::is_regular_file(entry.status(error)) && !error) {
             found->push_back(entry.path().string());
         }

@@ -18,6 +18,3 @@ struct operand_list {
 // links to folders are not followed), and is a usage error otherwise; any
 // other operand is taken as it is, whatever its name.
 void add_operand(const std::string& operand, bool recursive, operand_list* list);
-
-// True when a name ends in ".trd", in any case.
-bool has_trd_extension(const std::string& name);

@@ -8,6 +8,21 @@
 unsigned char g_io_buffer[TRD_TRACK_SIZE];
 int16_t g_track_count;
 
+bool has_trd_extension(const char* name)
+{
+    const size_t length = std::strlen(name);
+    if (length < 4)
+        return false;
+    const char* extension = name + length - 4;
+    for (int i = 0; i < 4; ++i) {
+        const char c = extension[i];
+        const char lower = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        if (lower != ".trd"[i])
+            return false;
+    }
+    return true;
+}
+
 int parse_disk_info()
 {
     if (g_io_buffer[TRD_INFO_START] != 0x00)

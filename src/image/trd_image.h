@@ -31,6 +31,10 @@ constexpr int64_t TRD_MAX_LENGTH = INT32_MAX;
 
 // ---- Check (disk_info.cpp) ----
 
+// True when a file name ends in ".trd", in any case: the names a folder
+// contributes when it is walked or dropped.
+bool has_trd_extension(const char* name);
+
 // Track buffer: track 0 of the file in hand after a successful check; the
 // operations reuse it for their own reads and writes.
 extern unsigned char g_io_buffer[TRD_TRACK_SIZE];

@@ -2,18 +2,14 @@
 // dialog would leave it.
 #include "image_list.h"
 
+#include "trd_image.h"
+
 #include <shellapi.h>
 
 #include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
-
-// True when a name ends in ".trd", in any case.
-static bool is_trd_name(const std::string& name)
-{
-    return name.size() >= 4 && _stricmp(name.c_str() + name.size() - 4, ".trd") == 0;
-}
 
 // The .trd files directly in a folder (no deeper), sorted by name, as full paths.
 static void add_folder_images(const std::string& folder, std::vector<std::string>* paths)
@@ -24,7 +20,8 @@ static void add_folder_images(const std::string& folder, std::vector<std::string
         return;
     std::vector<std::string> names;
     do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && is_trd_name(found.cFileName))
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            has_trd_extension(found.cFileName))
             names.push_back(found.cFileName);
     } while (FindNextFileA(search, &found));
     FindClose(search);
