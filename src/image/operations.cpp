@@ -144,18 +144,43 @@ int64_t restored_length(int64_t length)
     return length > TRD_MAX_LENGTH || length >= full ? length : full;
 }
 
+// The stream's length, found by reading on from its position to the end of
+// the file, but no further than the full size: a file that reaches it is
+// never lengthened, so the rest need not be read. When the check has just
+// read the image with a whole-disk stream buffer, the bytes are already in
+// that buffer and only the last read reaches the file; a seek to the end
+// would instead ask for the file's status and read the last block again.
+// A read that meets the end of the file lets a write follow without a seek.
+// Negative on a failed tell or read.
+static int64_t read_to_end(FILE* image, int64_t full)
+{
+    int64_t length = tell_stream(image);
+    if (length < 0)
+        return -1;
+    while (length < full) {
+        const size_t count = read_stream(g_io_buffer, 1, sizeof g_io_buffer, image);
+        if (stream_failed(image))
+            return -1;
+        length += static_cast<int64_t>(count);
+        if (count < sizeof g_io_buffer)
+            break;
+    }
+    return length;
+}
+
 int restore_size(FILE* image)
 {
-    if (seek_stream(image, 0, SEEK_END) != 0) {
+    const int64_t full = int64_t{g_track_count} * TRD_TRACK_SIZE;
+    const int64_t length = read_to_end(image, full);
+    if (length < 0) {
         status_print_errno();
         return -1;
     }
-    const int64_t length = tell_stream(image);
     if (length <= 0) {
         status_print_errno();
         return 0;
     }
-    int64_t missing = restored_length(length) - length;
+    int64_t missing = full - length;
     if (missing <= 0)
         return 0;
 

@@ -67,7 +67,9 @@ int cut_zeros(FILE* image);
 int cut_free_sectors(FILE* image);
 
 // Appends zero bytes up to the full size of the disk type; never shortens.
-// Negative on a failed seek or write, with the error text.
+// Reads on from the stream's position to find the file's end, so it follows
+// the check on the same stream. Negative on a failed read or write, with
+// the error text.
 int restore_size(FILE* image);
 
 // ---- What the operations measure, for a report that changes nothing ----

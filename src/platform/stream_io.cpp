@@ -1,6 +1,11 @@
 // The C library's own stream calls, for both builds.
 #include "file_io.h"
 
+// An image stream is only ever used by the thread that opened it, so where
+// the C library has calls that skip the stream's lock (glibc), reads,
+// writes and the error test use them: a scan or a restore makes one call
+// per 4,096-byte piece, and a lock taken and let go on each of 160 pieces
+// adds up to several microseconds a disk.
 FILE* open_stream(const char* name, const char* mode)
 {
     return std::fopen(name, mode);
@@ -8,12 +13,20 @@ FILE* open_stream(const char* name, const char* mode)
 
 size_t read_stream(void* buffer, size_t size, size_t count, FILE* stream)
 {
+#if defined(__GLIBC__)
+    return fread_unlocked(buffer, size, count, stream);
+#else
     return std::fread(buffer, size, count, stream);
+#endif
 }
 
 size_t write_stream(const void* buffer, size_t size, size_t count, FILE* stream)
 {
+#if defined(__GLIBC__)
+    return fwrite_unlocked(buffer, size, count, stream);
+#else
     return std::fwrite(buffer, size, count, stream);
+#endif
 }
 
 int set_stream_buffer(FILE* stream, char* buffer, size_t size)
@@ -33,5 +46,9 @@ int close_stream(FILE* stream)
 
 int stream_failed(FILE* stream)
 {
+#if defined(__GLIBC__)
+    return ferror_unlocked(stream);
+#else
     return std::ferror(stream);
+#endif
 }

@@ -168,11 +168,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             require(after.size() == static_cast<size_t>(survey.restore),
                     "the survey predicts restore");
     }
+    // Both cut zeros and restore size read on past track 0.
+    if ((operation == 1 || operation == 3) && injected == BAD_READ &&
+        original.size() > static_cast<size_t>(TRD_TRACK_SIZE)) {
+        require(result < 0 && after == original, "a failed read changes nothing");
+        return 0;
+    }
     if (operation == 1) {
-        if (injected == BAD_READ && original.size() > static_cast<size_t>(TRD_TRACK_SIZE)) {
-            require(result < 0 && after == original, "a failed scan changes nothing");
-            return 0;
-        }
         // Only zeros beyond track 0 go; a cut never reaches into track 0.
         require(is_resized(after, original, after.size()), "cut zeros keeps every byte before");
         for (size_t i = after.size(); i < original.size(); ++i)
