@@ -92,9 +92,9 @@ bytes make_image(int32_t length, unsigned char disk_type, unsigned char files,
     return image;
 }
 
-int check_and_run(const std::string& path, image_operation operation)
+int check_and_run(const std::string& path, image_operation operation, size_t stream_buffer)
 {
-    FILE* file = std::fopen(path.c_str(), "r+b");
+    FILE* file = open_image(path.c_str(), "r+b", stream_buffer);
     if (!file)
         return -100;
     int result = check_trd_image(file);

@@ -33,8 +33,9 @@ bytes make_image(int32_t length, unsigned char disk_type = 0x16, unsigned char f
 
 // Opens the file "r+b", runs the check and, when it passes, the operation
 // (when one is given); returns the check's result, or the operation's.
-// Returns -100 when the file cannot be opened.
-int check_and_run(const std::string& path, image_operation operation);
+// Returns -100 when the file cannot be opened. A stream buffer size other
+// than 0 gives the stream the batch's buffer of that size.
+int check_and_run(const std::string& path, image_operation operation, size_t stream_buffer = 0);
 
 // Empties the history and gives the log a pane whose text can be read.
 void reset_status_log();
