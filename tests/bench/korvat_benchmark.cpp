@@ -1,6 +1,7 @@
-// Each operation against the floor of the file work it cannot avoid,
-// measured in the same run on the same files; prints the ratios at the end.
-// Timings are reported, never asserted.
+// Each operation against the floor of the file work it cannot avoid: the
+// two run in turn on the same file, iteration by iteration, and the ratios
+// of their times (over all repetitions, when there are several) are printed
+// at the end. Timings are reported, never asserted.
 #include "batch.h"
 
 #include "control_ids.h"
@@ -10,6 +11,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -59,97 +61,118 @@ void check_and_run(const std::string& name, unsigned command)
     close_stream(image);
 }
 
-void cut_zeros_case(benchmark::State& state, const char* name)
+// One operation and its floor, run in turn in every iteration on the same
+// file, so that both meet the same state of the machine and of the file
+// system (a length change costs three times as much on some states of the
+// page cache as on others). Each side is followed by its own reset, which
+// is not timed, and leaves the file as it found it.
+struct pair_work {
+    const char* name;
+    void (*operation)(const char* file);
+    void (*operation_reset)(const char* file);
+    void (*floor)(const char* file);
+    void (*floor_reset)(const char* file);
+    const char* file;
+};
+
+using clock_type = std::chrono::steady_clock;
+
+double seconds_between(clock_type::time_point start, clock_type::time_point end)
 {
+    return std::chrono::duration<double>(end - start).count();
+}
+
+// The operation's time is the benchmark's own (manual) time; the floor's
+// goes into the counter "floor", per iteration.
+void pair_case(benchmark::State& state, const pair_work* work)
+{
+    double floor_seconds = 0;
     for (auto _ : state) {
-        check_and_run(name, IDC_CUT_ZEROS);
-        state.PauseTiming();
-        set_length(name, 655360); // the cut tail was zeros: the same file again
-        state.ResumeTiming();
+        const clock_type::time_point start = clock_type::now();
+        work->operation(work->file);
+        const clock_type::time_point done = clock_type::now();
+        work->operation_reset(work->file);
+        const clock_type::time_point floor_start = clock_type::now();
+        work->floor(work->file);
+        const clock_type::time_point floor_done = clock_type::now();
+        work->floor_reset(work->file);
+        state.SetIterationTime(seconds_between(start, done));
+        floor_seconds += seconds_between(floor_start, floor_done);
     }
+    state.counters["floor"] = benchmark::Counter(floor_seconds, benchmark::Counter::kAvgIterations);
+}
+
+void cut_zeros_file(const char* name)
+{
+    check_and_run(name, IDC_CUT_ZEROS);
+}
+
+void restore_size_file(const char* name)
+{
+    check_and_run(name, IDC_RESTORE_SIZE);
+}
+
+void cut_free_file(const char* name)
+{
+    check_and_run(name, IDC_CUT_FREE_SECTORS);
+}
+
+// The cut tail was zeros: the same file again.
+void back_to_full(const char* name)
+{
+    set_length(name, 655360);
+}
+
+void back_to_one_track(const char* name)
+{
+    set_length(name, 4096);
 }
 
 // Floor: the same stream calls reading the whole file in 4,096-byte pieces.
-// Between runs the file is cut and restored as the operation's runs leave it,
-// so that both read the file in the same state (a cut tail comes back as a
-// hole that the next read must fill in again).
-void read_floor(benchmark::State& state, const char* name, off_t cut_length)
+void read_whole_file(const char* name)
 {
     static unsigned char buffer[TRD_TRACK_SIZE];
-    for (auto _ : state) {
-        FILE* image = open_stream(file_path(name).c_str(), "r+b");
-        while (read_stream(buffer, 1, sizeof buffer, image) == sizeof buffer) {
-        }
-        benchmark::DoNotOptimize(buffer);
-        close_stream(image);
-        // The same pause as the operation's, so that its cost is on both sides.
-        state.PauseTiming();
-        set_length(name, cut_length);
-        set_length(name, 655360);
-        state.ResumeTiming();
+    FILE* image = open_stream(file_path(name).c_str(), "r+b");
+    while (read_stream(buffer, 1, sizeof buffer, image) == sizeof buffer) {
     }
+    benchmark::DoNotOptimize(buffer);
+    close_stream(image);
+}
+
+// After a read, the file is cut and restored as the operation leaves it, so
+// that both read the file in the same state (a cut tail comes back as a hole
+// that the next read must fill in again).
+template <off_t cut_length> void cut_and_back(const char* name)
+{
+    set_length(name, cut_length);
+    set_length(name, 655360);
 }
 
 // What a cut itself costs: the length change alone, from a full image to the
 // length that cut_zeros gives the long-tail image.
-void truncate_case(benchmark::State& state, const char* name, int64_t length)
+void cut_long_tail_only(const char* name)
 {
-    for (auto _ : state) {
-        FILE* image = open_stream(file_path(name).c_str(), "r+b");
-        set_stream_length(image, length);
-        close_stream(image);
-        state.PauseTiming();
-        set_length(name, 655360);
-        state.ResumeTiming();
-    }
-}
-
-void restore_size_case(benchmark::State& state)
-{
-    for (auto _ : state) {
-        check_and_run("restore.trd", IDC_RESTORE_SIZE);
-        state.PauseTiming();
-        set_length("restore.trd", 4096);
-        state.ResumeTiming();
-    }
+    FILE* image = open_stream(file_path(name).c_str(), "r+b");
+    set_stream_length(image, 5120);
+    close_stream(image);
 }
 
 // Floor: one write of the same number of zero bytes.
-void restore_floor(benchmark::State& state)
+void write_missing_zeros(const char* name)
 {
     static unsigned char zeros[655360 - 4096];
-    for (auto _ : state) {
-        FILE* image = open_stream(file_path("restore.trd").c_str(), "r+b");
-        seek_stream(image, 0, SEEK_END);
-        write_stream(zeros, sizeof zeros, 1, image);
-        close_stream(image);
-        state.PauseTiming();
-        set_length("restore.trd", 4096);
-        state.ResumeTiming();
-    }
-}
-
-void cut_free_case(benchmark::State& state)
-{
-    for (auto _ : state) {
-        check_and_run("free.trd", IDC_CUT_FREE_SECTORS);
-        state.PauseTiming();
-        set_length("free.trd", 655360);
-        state.ResumeTiming();
-    }
+    FILE* image = open_stream(file_path(name).c_str(), "r+b");
+    seek_stream(image, 0, SEEK_END);
+    write_stream(zeros, sizeof zeros, 1, image);
+    close_stream(image);
 }
 
 // Floor: the length change alone, on a stream opened the same way.
-void cut_free_floor(benchmark::State& state)
+void change_length_only(const char* name)
 {
-    for (auto _ : state) {
-        FILE* image = open_stream(file_path("free.trd").c_str(), "r+b");
-        set_stream_length(image, 4096);
-        close_stream(image);
-        state.PauseTiming();
-        set_length("free.trd", 655360);
-        state.ResumeTiming();
-    }
+    FILE* image = open_stream(file_path(name).c_str(), "r+b");
+    set_stream_length(image, 4096);
+    close_stream(image);
 }
 
 constexpr int BATCH_FILES = 1000;
@@ -164,39 +187,55 @@ char** batch_names()
 
 // Cut zeros over images whose last byte holds data: nothing changes, so
 // every iteration does the same work.
-void batch_case(benchmark::State& state)
+void run_whole_batch(const char*)
 {
-    for (auto _ : state)
-        run_batch(IDC_CUT_ZEROS, batch_names());
+    run_batch(IDC_CUT_ZEROS, batch_names());
 }
 
-void batch_floor(benchmark::State& state)
+void batch_without_status(const char*)
 {
-    for (auto _ : state) {
-        char** names = batch_names();
-        for (int i = 0; i < BATCH_FILES; ++i) {
-            FILE* image = open_stream(names[i], "r+b");
-            if (check_trd_image(image) == 0)
-                cut_zeros(image);
-            close_stream(image);
-            std::free(names[i]);
-        }
-        std::free(names);
+    char** names = batch_names();
+    for (int i = 0; i < BATCH_FILES; ++i) {
+        FILE* image = open_stream(names[i], "r+b");
+        if (check_trd_image(image) == 0)
+            cut_zeros(image);
+        close_stream(image);
+        std::free(names[i]);
     }
+    std::free(names);
 }
 
-// Keeps each run's time per iteration, for the ratios.
+void nothing(const char*) {}
+
+// Keeps each benchmark's time and floor per iteration over all its
+// repetitions, for the ratios; shows the aggregates when there are any.
 class RatioReporter : public benchmark::ConsoleReporter
 {
   public:
     void ReportRuns(const std::vector<Run>& runs) override
     {
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration && run.iterations > 0)
-                times[run.benchmark_name()] = run.real_accumulated_time / run.iterations;
-        ConsoleReporter::ReportRuns(runs);
+        std::vector<Run> shown;
+        for (const Run& run : runs) {
+            if (run.run_type == Run::RT_Aggregate || run.repetitions <= 1)
+                shown.push_back(run);
+            const auto floor = run.counters.find("floor");
+            if (run.run_type != Run::RT_Iteration || run.iterations <= 0 ||
+                floor == run.counters.end())
+                continue;
+            total& t = totals[run.run_name.function_name];
+            t.seconds += run.real_accumulated_time;
+            t.floor_seconds += floor->second.value * static_cast<double>(run.iterations);
+            t.iterations += run.iterations;
+        }
+        if (!shown.empty())
+            ConsoleReporter::ReportRuns(shown);
     }
-    std::map<std::string, double> times;
+    struct total {
+        double seconds = 0;
+        double floor_seconds = 0;
+        int64_t iterations = 0;
+    };
+    std::map<std::string, total> totals;
 };
 
 } // namespace
@@ -219,43 +258,46 @@ int main(int argc, char** argv)
     for (int i = 0; i < BATCH_FILES; ++i)
         make_image_file("batch" + std::to_string(i) + ".trd", 8192, 8192);
 
-    struct pair {
+    struct row {
         const char* what;
-        const char* measured;
-        const char* floor;
-        double target;
+        pair_work work;
+        double target; // 0: shown for what it tells, no target
     };
-    const pair pairs[] = {
-        {"cut_zeros, short zero tail", "cut_zeros/short_tail", "read_floor/short_tail", 0.5},
-        {"cut_zeros, long zero tail", "cut_zeros/long_tail", "read_floor/long_tail", 1.1},
-        {"cut_zeros, nothing to cut", "cut_zeros/nothing_to_cut", "read_floor/nothing_to_cut",
+    static const row rows[] = {
+        {"cut_zeros, short zero tail",
+         {"cut_zeros/short_tail", cut_zeros_file, back_to_full, read_whole_file,
+          cut_and_back<650240>, "short-tail.trd"},
+         0.5},
+        {"cut_zeros, long zero tail",
+         {"cut_zeros/long_tail", cut_zeros_file, back_to_full, read_whole_file, cut_and_back<5120>,
+          "long-tail.trd"},
+         1.1},
+        {"cut_zeros, nothing to cut",
+         {"cut_zeros/nothing_to_cut", cut_zeros_file, back_to_full, read_whole_file,
+          cut_and_back<655360>, "full.trd"},
          0.25},
-        {"cut_zeros, data in last sector", "cut_zeros/last_sector", "read_floor/last_sector", 0.25},
-        {"  the cut of the long tail alone", "set_length_only/long_tail", "read_floor/long_tail",
+        {"cut_zeros, data in last sector",
+         {"cut_zeros/last_sector", cut_zeros_file, back_to_full, read_whole_file,
+          cut_and_back<655360>, "last-sector.trd"},
+         0.25},
+        {"  the cut of the long tail alone",
+         {"set_length_only/long_tail", cut_long_tail_only, back_to_full, read_whole_file,
+          cut_and_back<5120>, "long-tail.trd"},
          0},
-        {"restore_size from 4,096 bytes", "restore_size", "restore_floor", 1.25},
-        {"cut_free_sectors", "cut_free_sectors", "cut_free_floor", 1.10},
-        {"batch of 1,000 images", "batch", "batch_floor", 1.20},
+        {"restore_size from 4,096 bytes",
+         {"restore_size", restore_size_file, back_to_one_track, write_missing_zeros,
+          back_to_one_track, "restore.trd"},
+         1.25},
+        {"cut_free_sectors",
+         {"cut_free_sectors", cut_free_file, back_to_full, change_length_only, back_to_full,
+          "free.trd"},
+         1.10},
+        {"batch of 1,000 images",
+         {"batch", run_whole_batch, nothing, batch_without_status, nothing, ""},
+         1.20},
     };
-    benchmark::RegisterBenchmark("cut_zeros/short_tail", cut_zeros_case, "short-tail.trd");
-    benchmark::RegisterBenchmark("read_floor/short_tail", read_floor, "short-tail.trd",
-                                 off_t{650240});
-    benchmark::RegisterBenchmark("cut_zeros/long_tail", cut_zeros_case, "long-tail.trd");
-    benchmark::RegisterBenchmark("read_floor/long_tail", read_floor, "long-tail.trd", off_t{5120});
-    benchmark::RegisterBenchmark("cut_zeros/nothing_to_cut", cut_zeros_case, "full.trd");
-    benchmark::RegisterBenchmark("read_floor/nothing_to_cut", read_floor, "full.trd",
-                                 off_t{655360});
-    benchmark::RegisterBenchmark("cut_zeros/last_sector", cut_zeros_case, "last-sector.trd");
-    benchmark::RegisterBenchmark("read_floor/last_sector", read_floor, "last-sector.trd",
-                                 off_t{655360});
-    benchmark::RegisterBenchmark("set_length_only/long_tail", truncate_case, "long-tail.trd",
-                                 int64_t{5120});
-    benchmark::RegisterBenchmark("restore_size", restore_size_case);
-    benchmark::RegisterBenchmark("restore_floor", restore_floor);
-    benchmark::RegisterBenchmark("cut_free_sectors", cut_free_case);
-    benchmark::RegisterBenchmark("cut_free_floor", cut_free_floor);
-    benchmark::RegisterBenchmark("batch", batch_case)->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("batch_floor", batch_floor)->Unit(benchmark::kMillisecond);
+    for (const row& r : rows)
+        benchmark::RegisterBenchmark(r.work.name, pair_case, &r.work)->UseManualTime();
 
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
@@ -263,12 +305,15 @@ int main(int argc, char** argv)
     benchmark::Shutdown();
 
     std::printf("\n%-32s %12s %12s %8s %8s\n", "operation", "time", "floor", "ratio", "target");
-    for (const pair& p : pairs) {
-        if (!reporter.times.count(p.measured) || !reporter.times.count(p.floor))
+    for (const row& r : rows) {
+        const auto found = reporter.totals.find(r.work.name);
+        if (found == reporter.totals.end())
             continue;
-        const double measured = reporter.times[p.measured], floor = reporter.times[p.floor];
-        std::printf("%-32s %10.1fus %10.1fus %7.2fx %7.2fx\n", p.what, measured * 1e6, floor * 1e6,
-                    measured / floor, p.target);
+        const RatioReporter::total& t = found->second;
+        const double measured = t.seconds / static_cast<double>(t.iterations);
+        const double floor = t.floor_seconds / static_cast<double>(t.iterations);
+        std::printf("%-32s %10.1fus %10.1fus %7.2fx %7.2fx\n", r.what, measured * 1e6, floor * 1e6,
+                    measured / floor, r.target);
     }
     std::string command = std::string("rm -rf ") + folder;
     return std::system(command.c_str()) == 0 ? 0 : 1;
