@@ -176,11 +176,14 @@ int restore_size(FILE* image)
         status_print_errno();
         return -1;
     }
-    if (length <= 0) {
+    // An empty file: only a stream that the check has not passed.
+    if (length == 0) {
         status_print_errno();
         return 0;
     }
-    int64_t missing = full - length;
+    // A length read only up to the full size gives nothing missing, as the
+    // whole length would.
+    int64_t missing = restored_length(length) - length;
     if (missing <= 0)
         return 0;
 
