@@ -6,17 +6,23 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 // The zero-tail scan reads a block at a time; the cut at the first free
 // sector reads track 0 only; the restore writes up to a whole disk.
 static const batch_command batch_commands[] = {
-    {IDC_CUT_ZEROS, "Cutting zeros from ", cut_zeros, TRD_SCAN_BLOCK_SIZE},
-    {IDC_CUT_FREE_SECTORS, "Cutting free sectors from ", cut_free_sectors, TRD_TRACK_SIZE},
-    {IDC_RESTORE_SIZE, "Restoring size for ", restore_size, BATCH_STREAM_BUFFER_SIZE},
+    {IDC_CUT_ZEROS, "Cutting zeros from ", cut_zeros, plan_cut_zeros, apply_cut_zeros,
+     TRD_SCAN_BLOCK_SIZE},
+    {IDC_CUT_FREE_SECTORS, "Cutting free sectors from ", cut_free_sectors, plan_cut_free,
+     apply_cut_free, TRD_TRACK_SIZE},
+    {IDC_RESTORE_SIZE, "Restoring size for ", restore_size, plan_restore, apply_restore,
+     BATCH_STREAM_BUFFER_SIZE},
 };
 
 bool (*g_batch_guard)(const batch_command* command, const char* name, FILE* image);
-void (*g_batch_file_done)();
+void (*g_batch_file_done)(const char* name, bool ok);
+volatile bool g_batch_stop;
+bool g_batch_read_first;
 
 // The buffer of the one image stream open at a time.
 alignas(4096) static char g_stream_buffer[BATCH_STREAM_BUFFER_SIZE];
@@ -38,6 +44,14 @@ const batch_command* find_batch_command(unsigned command)
     return nullptr;
 }
 
+// Checks a stream open for update and runs the operation on it, when the
+// check and the guard let it.
+static bool check_and_operate(const char* name, const batch_command* entry, FILE* image)
+{
+    return check_trd_image(image) == 0 && (!g_batch_guard || g_batch_guard(entry, name, image)) &&
+           entry->operation(image) >= 0;
+}
+
 // Opens, checks, operates on and closes one file; every outcome is told
 // through the status log, and the file is closed before the next is opened.
 // False when the file could not be opened, is no image or the operation failed.
@@ -48,30 +62,96 @@ static bool process_image_file(const char* name, const batch_command* entry)
         status_print_errno();
         return false;
     }
-    bool done = false;
-    if (check_trd_image(image) == 0 && (!g_batch_guard || g_batch_guard(entry, name, image)))
-        done = entry->operation(image) >= 0;
+    const bool done = check_and_operate(name, entry, image);
     close_stream(image);
     return done;
 }
 
-int run_batch(unsigned command, char** names)
+// The same outcomes, but the file is checked and its change planned on a
+// read-only stream, and opened for update only when its length will change.
+// The change planned is then made, unless the file is no longer the one
+// that was planned on, which is checked and operated on afresh.
+static bool process_read_first(const char* name, const batch_command* entry)
+{
+    FILE* image = open_image(name, "rb", entry->stream_buffer_size);
+    if (!image) {
+        status_print_errno();
+        return false;
+    }
+    length_plan plan = {-1, -1};
+    file_identity planned_on = {};
+    bool done = false, change = false;
+    if (check_trd_image(image) == 0 && (!g_batch_guard || g_batch_guard(entry, name, image)) &&
+        entry->plan(image, &plan) >= 0) {
+        change = plan.new_length != plan.length;
+        done = !change;
+        if (change && stream_identity(image, &planned_on) != 0) {
+            status_print_errno();
+            change = false;
+        }
+    }
+    close_stream(image);
+    if (!change)
+        return done;
+
+    image = open_image(name, "r+b", entry->stream_buffer_size);
+    if (!image) {
+        status_print_errno();
+        return false;
+    }
+    file_identity now;
+    if (stream_identity(image, &now) == 0 && now.device == planned_on.device &&
+        now.file == planned_on.file && now.size == planned_on.size &&
+        (entry->id != IDC_RESTORE_SIZE || seek_stream(image, plan.length, SEEK_SET) == 0))
+        done = entry->apply(image, &plan) >= 0;
+    else
+        done = check_and_operate(name, entry, image);
+    close_stream(image);
+    return done;
+}
+
+void count_batch_file(batch_totals* totals, bool ok, int64_t before, int64_t after)
+{
+    ++totals->files;
+    totals->before += before > 0 ? before : 0;
+    totals->after += after > 0 ? after : 0;
+    if (!ok)
+        ++totals->failed;
+    else if (before != after)
+        ++totals->changed;
+    else
+        ++totals->unchanged;
+}
+
+void format_batch_summary(const batch_totals* totals, bool would_change, char* text, size_t size)
+{
+    std::snprintf(text, size,
+                  "%lld file%s, %lld %s, %lld unchanged, %lld failed; %lld -> %lld bytes",
+                  totals->files, totals->files == 1 ? "" : "s", totals->changed,
+                  would_change ? "would change" : "changed", totals->unchanged, totals->failed,
+                  totals->before, totals->after);
+}
+
+int run_batch(unsigned command, char** names, batch_totals* totals)
 {
     const batch_command* entry = find_batch_command(command);
     int failed = 0;
     if (!names)
         return 0;
     for (char** name = names; *name; ++name) {
-        if (entry) {
-            // The line is cut to the buffer here and to a slot by the log;
-            // the file is always opened by its full name.
-            char line[BATCH_LINE_SIZE];
-            std::snprintf(line, sizeof line, "%s%s", entry->prefix, *name);
-            status_print(line);
-            failed += !process_image_file(*name, entry);
+        if (entry && !g_batch_stop) {
+            // The log cuts the line to a slot; the file is always opened
+            // by its full name.
+            status_print((std::string(entry->prefix) + *name).c_str());
+            const int64_t before = totals ? length_of_file(*name) : -1;
+            const bool done = g_batch_read_first ? process_read_first(*name, entry)
+                                                 : process_image_file(*name, entry);
+            failed += !done;
+            if (totals)
+                count_batch_file(totals, done, before, length_of_file(*name));
             status_print("Done");
             if (g_batch_file_done)
-                g_batch_file_done();
+                g_batch_file_done(*name, done);
         }
         std::free(*name);
     }

@@ -3,14 +3,14 @@
 
 #include "trd_image.h"
 
-// Length of the line buffer in which a status line is joined.
-constexpr int BATCH_LINE_SIZE = 1024;
-
 // What each batch command prints before a file's name, and does to it.
 struct batch_command {
     unsigned id;
     const char* prefix;
     image_operation operation;
+    // The operation's two halves, for a batch that plans on a read-only stream.
+    int (*plan)(FILE* image, length_plan* plan);
+    int (*apply)(FILE* image, const length_plan* plan);
     // The stream buffer the file is opened with: what the operation's reads
     // and writes reach the file in, one system call per buffer.
     size_t stream_buffer_size;
@@ -34,14 +34,39 @@ const batch_command* find_batch_command(unsigned command);
 // untouched and counts it failed. Null in the window.
 extern bool (*g_batch_guard)(const batch_command* command, const char* name, FILE* image);
 
-// When set, called after each file's "Done": the window handles its
-// messages there, so that it stays alive through a long batch.
-extern void (*g_batch_file_done)();
+// When set, called after each file's "Done" with whether it went well:
+// the window handles its messages there, so that it stays alive through a
+// long batch.
+extern void (*g_batch_file_done)(const char* name, bool ok);
+
+// When true, no further file is begun; the file in hand is finished first.
+extern volatile bool g_batch_stop;
+
+// When true, each file is checked and its change planned on a read-only
+// stream, and opened for update only when its length will change, so that
+// a file that needs no change is never opened for writing (it may be
+// read-only). When false, as in the window, each file is opened for update.
+extern bool g_batch_read_first;
+
+// What a batch did, for its summary.
+struct batch_totals {
+    long long files, changed, unchanged, failed;
+    long long before, after; // bytes, over the files whose length could be told
+};
+
+// Adds one file; a length below 0 (no file) adds no bytes.
+void count_batch_file(batch_totals* totals, bool ok, int64_t before, int64_t after);
+
+// The summary both programs end a batch with: "3 files, 2 changed, 0
+// unchanged, 1 failed; 1966080 -> 1314816 bytes"; with would_change, as a
+// dry run says it.
+void format_batch_summary(const batch_totals* totals, bool would_change, char* text, size_t size);
 
 // Runs the command over names, a heap array of heap strings ended by a null
 // pointer (or null: nothing to do), which it takes over and frees. For each
 // name: the prefix and the name, then the file opened "r+b", checked,
-// operated on and closed, then "Done". No failure ends the batch. Returns
-// the number of files that could not be opened, failed the check or whose
-// operation reported a failure.
-int run_batch(unsigned command, char** names);
+// operated on and closed, then "Done". No failure ends the batch; a stop
+// ends it before the next file. Adds each file begun to totals (when given).
+// Returns the number of files that could not be opened, failed the check or
+// whose operation reported a failure.
+int run_batch(unsigned command, char** names, batch_totals* totals = nullptr);

@@ -3,6 +3,7 @@
 #include "file_io.h"
 #include "status_log.h"
 
+#include <cstdio>
 #include <cstring>
 
 unsigned char g_io_buffer[TRD_TRACK_SIZE];
@@ -47,15 +48,46 @@ int parse_disk_info()
     }
 }
 
-int check_trd_image(FILE* image)
+int64_t read_track0(FILE* image)
 {
     // The buffer is shared across files: clear it and count the bytes read,
     // so that a short file is judged on its own bytes only.
     std::memset(g_io_buffer, 0, sizeof g_io_buffer);
-    size_t count = read_stream(g_io_buffer, 1, sizeof g_io_buffer, image);
-    if (!stream_failed(image) && count >= static_cast<size_t>(TRD_MIN_CHECKED_LENGTH) &&
-        parse_disk_info() == 1)
+    const size_t count = read_stream(g_io_buffer, 1, sizeof g_io_buffer, image);
+    return stream_failed(image) ? -1 : static_cast<int64_t>(count);
+}
+
+int judge_track0(int64_t count)
+{
+    return count >= TRD_MIN_CHECKED_LENGTH && parse_disk_info() == 1;
+}
+
+void describe_check_failure(int64_t count, char* text, size_t size)
+{
+    const unsigned char* info = g_io_buffer;
+    if (count < TRD_MIN_CHECKED_LENGTH)
+        std::snprintf(text, size, "the file holds %lld bytes, wanted at least %d",
+                      static_cast<long long>(count < 0 ? 0 : count), TRD_MIN_CHECKED_LENGTH);
+    else if (info[TRD_INFO_START] != 0x00)
+        std::snprintf(text, size, "byte 0x%03X is 0x%02X, wanted 0x00", TRD_INFO_START,
+                      info[TRD_INFO_START]);
+    else if (info[TRD_FILE_COUNT] >= 0x80)
+        std::snprintf(text, size, "the file count at 0x%03X is 0x%02X, wanted below 0x80",
+                      TRD_FILE_COUNT, info[TRD_FILE_COUNT]);
+    else if (info[TRD_ID] != TRD_ID_VALUE)
+        std::snprintf(text, size, "the identifier at 0x%03X is 0x%02X, wanted 0x%02X", TRD_ID,
+                      info[TRD_ID], TRD_ID_VALUE);
+    else if (info[TRD_DISK_TYPE] < 0x16 || info[TRD_DISK_TYPE] > 0x19)
+        std::snprintf(text, size, "the disk type at 0x%03X is 0x%02X, wanted 0x16 to 0x19",
+                      TRD_DISK_TYPE, info[TRD_DISK_TYPE]);
+    else if (size > 0)
+        text[0] = '\0';
+}
+
+int check_trd_image(FILE* image)
+{
+    if (judge_track0(read_track0(image)))
         return 0;
-    status_print("File is not TRD image !");
+    status_print(TRD_NOT_IMAGE_TEXT);
     return -1;
 }

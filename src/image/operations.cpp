@@ -5,10 +5,9 @@
 
 #include <cstring>
 
-// Offset just past the last non-zero byte of a buffer, 0 when all are zero.
 // A zero tail is skipped 256 bytes at a time (a loop the compiler turns into
 // vector instructions), then 32, then the last bytes one by one.
-static size_t end_of_data(const unsigned char* buffer, size_t count)
+size_t end_of_data(const unsigned char* buffer, size_t count)
 {
     while (count >= 256) {
         uint64_t words[32];
@@ -32,13 +31,12 @@ static size_t end_of_data(const unsigned char* buffer, size_t count)
     return count;
 }
 
-// Just past the last non-zero byte in [4096, end) of the stream, 4096 when
-// there is none: the pieces beyond track 0 are read from the end towards
+// The pieces beyond track 0 are read from the end towards
 // the start, a block of them at a time, and the scan stops at the first
 // block that holds data. Within a block the pieces are read forward, so
 // that the stream fills its buffer with the whole block in one read.
 // Negative on a failed seek or read.
-static int64_t find_data_end(FILE* image, int64_t end)
+int64_t find_data_end(FILE* image, int64_t end)
 {
     const int64_t pieces = (end + TRD_TRACK_SIZE - 1) / TRD_TRACK_SIZE;
     for (int64_t block_end = pieces; block_end > 1; block_end -= TRD_SCAN_BLOCK_PIECES) {
@@ -67,9 +65,7 @@ static int64_t find_data_end(FILE* image, int64_t end)
     return TRD_TRACK_SIZE;
 }
 
-// The stream's length, after a seek to its end; -1 when the seek fails, and
-// whatever tell gives (negative) when the position cannot be told.
-static int64_t stream_length(FILE* image)
+int64_t stream_length(FILE* image)
 {
     if (seek_stream(image, 0, SEEK_END) != 0)
         return -1;
@@ -103,15 +99,18 @@ int64_t zero_cut_length(const zero_tail* tail)
     return (tail->data_end + TRD_SECTOR_SIZE - 1) / TRD_SECTOR_SIZE * TRD_SECTOR_SIZE;
 }
 
-int cut_zeros(FILE* image)
+int plan_cut_zeros(FILE* image, length_plan* plan)
 {
     zero_tail tail;
     const int scanned = scan_zero_tail(image, &tail);
-    if (scanned <= 0)
-        return scanned;
-    if (tail.data_end >= tail.length)
-        return static_cast<int>(tail.last_read);
-    return set_stream_length(image, zero_cut_length(&tail));
+    plan->length = tail.length;
+    plan->new_length = scanned > 0 ? zero_cut_length(&tail) : tail.length;
+    return scanned < 0 ? scanned : 0;
+}
+
+int apply_cut_zeros(FILE* image, const length_plan* plan)
+{
+    return set_stream_length(image, plan->new_length);
 }
 
 int64_t free_sector_offset()
@@ -121,17 +120,30 @@ int64_t free_sector_offset()
            TRD_SECTOR_SIZE;
 }
 
-int cut_free_sectors(FILE* image)
+int plan_cut_free(FILE* image, length_plan* plan)
 {
-    const int64_t target = free_sector_offset();
+    plan->new_length = free_sector_offset();
     // Cutting inside track 0 would destroy the catalogue and the disk-info
     // sector; such disks exist (the fields are left at 0 by some tools).
-    if (target < TRD_TRACK_SIZE) {
+    if (plan->new_length < TRD_TRACK_SIZE) {
+        plan->length = -1;
         status_print("First free sector is in track 0, file not cut !");
         return -1;
     }
-    // The length change alone: it fails wherever a seek to the target would.
-    const int result = set_stream_length(image, target);
+    // The size from the descriptor: no seek, and no read past track 0.
+    file_identity identity;
+    if (stream_identity(image, &identity) != 0) {
+        plan->length = -1;
+        status_print_errno();
+        return -1;
+    }
+    plan->length = identity.size;
+    return 0;
+}
+
+int apply_cut_free(FILE* image, const length_plan* plan)
+{
+    const int result = set_stream_length(image, plan->new_length);
     if (result < 0)
         status_print_errno();
     return result;
@@ -168,25 +180,29 @@ static int64_t read_to_end(FILE* image, int64_t full)
     return length;
 }
 
-int restore_size(FILE* image)
+int plan_restore(FILE* image, length_plan* plan)
 {
     const int64_t full = int64_t{g_track_count} * TRD_TRACK_SIZE;
-    const int64_t length = read_to_end(image, full);
-    if (length < 0) {
+    // A length read only up to the full size gives nothing missing, as the
+    // whole length would.
+    plan->length = read_to_end(image, full);
+    plan->new_length = plan->length;
+    if (plan->length < 0) {
         status_print_errno();
         return -1;
     }
     // An empty file: only a stream that the check has not passed.
-    if (length == 0) {
+    if (plan->length == 0) {
         status_print_errno();
         return 0;
     }
-    // A length read only up to the full size gives nothing missing, as the
-    // whole length would.
-    int64_t missing = restored_length(length) - length;
-    if (missing <= 0)
-        return 0;
+    plan->new_length = restored_length(plan->length);
+    return 0;
+}
 
+int apply_restore(FILE* image, const length_plan* plan)
+{
+    int64_t missing = plan->new_length - plan->length;
     std::memset(g_io_buffer, 0, sizeof g_io_buffer);
     while (missing > 0) {
         const size_t piece =
@@ -206,60 +222,29 @@ int restore_size(FILE* image)
     return 1;
 }
 
-int count_data_from(FILE* image, int64_t offset, int64_t* count, int64_t* data_end)
+// Each operation is its plan and, only when the length changes, the change:
+// a file that keeps its length is not written, and keeps its time.
+static int plan_and_apply(FILE* image, int (*plan_operation)(FILE*, length_plan*),
+                          int (*apply_operation)(FILE*, const length_plan*))
 {
-    // A buffer of its own: g_io_buffer keeps track 0 for the operation.
-    static unsigned char piece[TRD_TRACK_SIZE];
-    *count = 0;
-    *data_end = 0;
-    if (seek_stream(image, offset, SEEK_SET) != 0)
-        return -1;
-    for (int64_t start = offset;; start += TRD_TRACK_SIZE) {
-        const size_t read = read_stream(piece, 1, sizeof piece, image);
-        if (stream_failed(image))
-            return -1;
-        const size_t end = end_of_data(piece, read);
-        if (end > 0) {
-            *data_end = start + static_cast<int64_t>(end);
-            for (size_t i = 0; i < end; ++i)
-                *count += piece[i] != 0;
-        }
-        if (read < sizeof piece)
-            return 0;
-    }
+    length_plan plan;
+    const int planned = plan_operation(image, &plan);
+    if (planned < 0 || plan.new_length == plan.length)
+        return planned;
+    return apply_operation(image, &plan);
 }
 
-int survey_image(FILE* image, image_survey* survey)
+int cut_zeros(FILE* image)
 {
-    survey->free_offset = free_sector_offset();
-    survey->cut_free_loses = 0;
-    survey->length = stream_length(image);
-    if (survey->length < 0)
-        return -1;
-    survey->data_end = TRD_TRACK_SIZE;
-    survey->cut_zeros = survey->length;
-    survey->restore = restored_length(survey->length);
-    const bool cut_free_shortens =
-        survey->free_offset >= TRD_TRACK_SIZE && survey->free_offset < survey->length;
+    return plan_and_apply(image, plan_cut_zeros, apply_cut_zeros);
+}
 
-    // What a cut at the first free sector would discard, read forward once;
-    // when any of it is data, the last of it is where the data ends.
-    int64_t lost_end = 0;
-    if (cut_free_shortens &&
-        count_data_from(image, survey->free_offset, &survey->cut_free_loses, &lost_end) != 0)
-        return -1;
-    if (survey->length <= TRD_TRACK_SIZE || survey->length > TRD_MAX_LENGTH)
-        return 0; // cut_zeros leaves such a file alone
-    if (lost_end > 0) {
-        survey->data_end = lost_end;
-    } else {
-        // Below the first free sector only, when all above it is zeros.
-        survey->data_end =
-            find_data_end(image, cut_free_shortens ? survey->free_offset : survey->length);
-        if (survey->data_end < 0)
-            return -1;
-    }
-    zero_tail tail = {survey->length, survey->data_end, 0};
-    survey->cut_zeros = zero_cut_length(&tail);
-    return 0;
+int cut_free_sectors(FILE* image)
+{
+    return plan_and_apply(image, plan_cut_free, apply_cut_free);
+}
+
+int restore_size(FILE* image)
+{
+    return plan_and_apply(image, plan_restore, apply_restore);
 }

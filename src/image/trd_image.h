@@ -18,6 +18,11 @@ constexpr int TRD_DISK_TYPE = 0x8E3;  // 0x16 to 0x19
 constexpr int TRD_FILE_COUNT = 0x8E4; // below 0x80
 constexpr int TRD_ID = 0x8E7;         // must hold 0x10
 constexpr unsigned char TRD_ID_VALUE = 0x10;
+// The rest of the disk-info sector, which the check does not test.
+constexpr int TRD_FREE_SECTORS = 0x8E5;  // 16 bits, little-endian
+constexpr int TRD_DELETED_COUNT = 0x8F4; // deleted files among the file count
+constexpr int TRD_LABEL = 0x8F5;         // 8 bytes, blank-padded
+constexpr int TRD_LABEL_SIZE = 8;
 // A file must reach the identifier byte to be judged at all.
 constexpr int32_t TRD_MIN_CHECKED_LENGTH = TRD_ID + 1; // 2,280 bytes
 
@@ -42,6 +47,9 @@ extern unsigned char g_io_buffer[TRD_TRACK_SIZE];
 // 40); 0 before any file has passed.
 extern int16_t g_track_count;
 
+// The status line of a file that fails the check.
+constexpr char TRD_NOT_IMAGE_TEXT[] = "File is not TRD image !";
+
 // Reads track 0 of a stream positioned at the start of the file into
 // g_io_buffer and tests its disk-info sector. 0 when it is a TR-DOS image
 // (g_track_count set); -1 after writing "File is not TRD image !".
@@ -51,6 +59,114 @@ int check_trd_image(FILE* image);
 // Tests the disk-info fields in g_io_buffer: 1 when they pass (and
 // g_track_count is set), 0 otherwise. Writes no status line.
 int parse_disk_info();
+
+// The check's read alone: track 0 into g_io_buffer, cleared first, so that
+// a short file is judged on its own bytes only. The number of bytes read,
+// or -1 when the read fails (errno set).
+int64_t read_track0(FILE* image);
+
+// The check's verdict on what read_track0 read (count bytes): 1 when the
+// file passes (g_track_count set), 0 otherwise. Writes no status line.
+int judge_track0(int64_t count);
+
+// Which test a file fails, for a report: the offset, the value found and
+// what was wanted ("byte 0x800 is 0x54, wanted 0x00"), from the bytes that
+// read_track0 read; empty when the file passes.
+void describe_check_failure(int64_t count, char* text, size_t size);
+
+// ---- Catalogue (catalogue.cpp) ----
+// Track 0 holds up to 128 entries of 16 bytes in sectors 0 to 7; the list
+// ends at the first entry whose first byte is 0, and an entry whose first
+// byte is 1 is a deleted file. A sector is named by its logical number,
+// track * 16 + sector.
+
+constexpr int TRD_MAX_ENTRIES = 128;
+constexpr int TRD_ENTRY_SIZE = 16;
+constexpr int TRD_NAME_SIZE = 8;
+constexpr unsigned char TRD_DELETED_MARK = 0x01;
+// Just past the furthest sector an entry can name: track 255, sector 255,
+// and 255 sectors long.
+constexpr int32_t TRD_REACHABLE_SECTORS = 255 * TRD_SECTORS_PER_TRACK + 255 + 255;
+
+struct trd_entry {
+    unsigned char name[TRD_NAME_SIZE]; // blank-padded, as on the disk
+    unsigned char type;
+    uint16_t start;       // start address or parameter
+    uint16_t length;      // in bytes
+    uint8_t sectors;      // length in sectors
+    uint8_t first_sector; // within its track
+    uint8_t first_track;  // logical track
+    bool deleted;
+};
+
+// Where an entry starts, and just past where it ends, as sector numbers.
+int32_t entry_first(const trd_entry& entry);
+int32_t entry_end(const trd_entry& entry);
+
+// The catalogue and the disk-info fields around it, as one description.
+struct trd_catalogue {
+    int entry_count; // entries before the end mark, deleted ones included
+    int deleted_entries;
+    trd_entry entries[TRD_MAX_ENTRIES];
+    // As the disk-info sector records them:
+    uint8_t disk_type;
+    uint8_t file_count;    // deleted files included
+    uint8_t deleted_count; // deleted files
+    uint16_t free_sectors;
+    uint8_t first_free_sector, first_free_track;
+    unsigned char label[TRD_LABEL_SIZE];
+    int32_t disk_sectors; // of the whole disk its type gives; 0 for no type
+};
+
+// The catalogue as track 0 in g_io_buffer holds it: read once, after the
+// check, and never from the file again.
+void read_catalogue(trd_catalogue* catalogue);
+
+// The first free sector's number, track * 16 + sector.
+int32_t first_free_of(const trd_catalogue& catalogue);
+
+// Bytes from the disk (a name, a label) as text any output can carry:
+// printable ASCII as it is, a backslash as "\\", any other byte as "\xNN".
+// Always ended by a NUL within size; returns text.
+const char* escape_disk_text(const unsigned char* bytes, size_t count, char* text, size_t size);
+
+// An entry as TR-DOS names it, "boot    <B>", escaped; returns text.
+const char* entry_display_name(const trd_entry& entry, char* text, size_t size);
+
+// What can be wrong with a disk beyond the five bytes the check tests.
+enum image_problem_kind {
+    PROBLEM_BYTES_MISSING,    // found: bytes past the disk's end used but not held
+    PROBLEM_IN_TRACK_ZERO,    // entry starts in track 0; found: its first sector
+    PROBLEM_PAST_DISK_END,    // entry; found: bytes past the end of the disk
+    PROBLEM_SECTOR_NUMBER,    // entry, or -1 for the first free sector; found: the number
+    PROBLEM_FREE_BEFORE_FILE, // entry: the file ending last; found: first free, wanted: its end
+    PROBLEM_FILE_COUNT,       // found: recorded; wanted: entries
+    PROBLEM_DELETED_COUNT,    // found: recorded; wanted: deleted entries
+    PROBLEM_FREE_COUNT,       // found: recorded; wanted: sectors from first free to the disk's end
+    PROBLEM_SHARED_SECTORS,   // entry and other; found: sectors both claim
+};
+
+struct image_problem {
+    image_problem_kind kind;
+    int entry; // index into the catalogue, -1 for none
+    int other;
+    int64_t found;
+    int64_t wanted;
+};
+
+// Enough for every problem one catalogue can have.
+constexpr int TRD_MAX_PROBLEMS = 4 * TRD_MAX_ENTRIES + 8;
+
+// Every problem of a disk of this length with this catalogue, in a fixed
+// order, up to capacity; the number found. Entries of no sectors (menu
+// labels) are normal. An image shorter than its disk is not damaged for
+// that alone: the bytes it lacks are the zeros restore gives back.
+int find_image_problems(const trd_catalogue& catalogue, int64_t length, image_problem* problems,
+                        int capacity);
+
+// One plain line for a problem, without the file's name.
+void describe_image_problem(const trd_catalogue& catalogue, const image_problem& problem,
+                            char* text, size_t size);
 
 // ---- Operations (operations.cpp) ----
 // Each takes a stream that check_trd_image has just passed, changes the
@@ -100,25 +216,86 @@ int64_t free_sector_offset();
 // or the file is 2 GiB or more.
 int64_t restored_length(int64_t length);
 
-// Counts the non-zero bytes from offset to the end of the file, in one
-// forward pass through a buffer of its own (g_io_buffer keeps track 0).
-// 0 with *count and *data_end (just past the last non-zero byte, 0 when
-// there is none); negative on a failed seek or read.
-int count_data_from(FILE* image, int64_t offset, int64_t* count, int64_t* data_end);
+// Offset just past the last non-zero byte of a buffer, 0 when all are zero.
+size_t end_of_data(const unsigned char* buffer, size_t count);
 
-// What each operation would make of a checked image, for a report.
+// Just past the last non-zero byte in [4096, end) of the stream, 4096 when
+// there is none, read through g_io_buffer from the end backwards a block at
+// a time. Negative on a failed seek or read.
+int64_t find_data_end(FILE* image, int64_t end);
+
+// The stream's length, after a seek to its end; -1 when the seek fails, and
+// whatever tell gives (negative) when the position cannot be told.
+int64_t stream_length(FILE* image);
+
+// What each operation would make of a checked image, and what it holds: the
+// one description that every report and every question is made from.
 struct image_survey {
-    int64_t length;
+    int64_t length;         // -1 when only the loss was surveyed
     int64_t data_end;       // as scan_zero_tail finds it; 4096 when not scanned
     int64_t cut_zeros;      // the length cut_zeros gives
     int64_t free_offset;    // where cut_free_sectors cuts; below 4,096 it refuses
     int64_t cut_free_loses; // non-zero bytes at or past free_offset that its cut discards
-    int64_t restore;        // the length restore_size gives
+    // Where those bytes lie: inside files, inside deleted files only, and
+    // the rest outside every entry.
+    int64_t loses_in_files;
+    int64_t loses_in_deleted;
+    int64_t restore; // the length restore_size gives
+    trd_catalogue catalogue;
 };
+
+// The non-zero bytes a cut at the first free sector would discard, outside
+// every entry.
+inline int64_t loses_outside(const image_survey& survey)
+{
+    return survey.cut_free_loses - survey.loses_in_files - survey.loses_in_deleted;
+}
 
 // Measures a stream that check_trd_image has just passed, reading each byte
 // beyond track 0 once at most. 0, or negative on a failed seek or read.
 int survey_image(FILE* image, image_survey* survey);
 
+// The part of the survey a cut at the first free sector needs: the catalogue
+// and what the cut would discard, read forward once from the first free
+// sector (nothing when it lies in track 0). The lengths stay -1. 0, or
+// negative on a failed seek or read.
+int survey_cut_free(FILE* image, image_survey* survey);
+
+enum survey_verdict { SURVEY_IMAGE, SURVEY_NOT_IMAGE, SURVEY_ERROR };
+
+// How much of a file survey_file reads: track 0 alone (the catalogue), what
+// a cut at the first free sector loses too, or everything survey_image finds.
+enum survey_depth { SURVEY_CATALOGUE, SURVEY_CUT_FREE, SURVEY_WHOLE };
+
+// Opens a file read-only, checks it without a status line and surveys it to
+// the depth asked. SURVEY_ERROR leaves errno set; SURVEY_NOT_IMAGE leaves
+// why (when given) saying which test failed.
+survey_verdict survey_file(const char* name, survey_depth depth, image_survey* survey, char* why,
+                           size_t why_size);
+
 // The one form of the three, so a batch can hold the chosen one.
 typedef int (*image_operation)(FILE* image);
+
+// ---- Each operation in two halves ----
+// The plan measures the file and says what the operation makes of it,
+// writing the same status lines as the operation on a failure; the apply
+// makes that change on a stream open for update. An operation is its plan,
+// then its apply only when the length changes. A program can plan on a
+// read-only stream and open the file for writing only to apply.
+
+struct length_plan {
+    int64_t length;     // as far as the operation reads it; -1 when not told
+    int64_t new_length; // what the operation gives the file
+};
+
+// Negative on failure; the plan stands otherwise.
+int plan_cut_zeros(FILE* image, length_plan* plan);
+int plan_cut_free(FILE* image, length_plan* plan);
+int plan_restore(FILE* image, length_plan* plan);
+
+// The change, from the stream's position where it writes (restore appends
+// at the position the plan's read left, the end of the file). Negative on
+// failure, with the operation's status line.
+int apply_cut_zeros(FILE* image, const length_plan* plan);
+int apply_cut_free(FILE* image, const length_plan* plan);
+int apply_restore(FILE* image, const length_plan* plan);

@@ -9,8 +9,22 @@
 #include <cstdint>
 #include <cstdio>
 
-// fopen, fread, fwrite, fflush, fclose and ferror, as the C library has them.
+// The error number open_stream sets for a name that is not a regular file
+// (a folder, a FIFO, a device): outside the system's own numbers, and told
+// as "Not a regular file" by the status log.
+constexpr int ERROR_NOT_REGULAR_FILE = 0x4B52;
+
+// fopen for regular files only: anything else is refused with
+// ERROR_NOT_REGULAR_FILE, after an open that cannot wait (a FIFO without a
+// writer, a terminal) and before a byte is read.
 FILE* open_stream(const char* name, const char* mode);
+
+// When set, open_stream refuses a name that is itself a symbolic link, as
+// not a regular file, instead of following it: korvat-cli sets it for the
+// files a folder walk finds. The Windows build follows links always.
+extern bool g_open_no_follow;
+
+// fread, fwrite, fflush, fclose and ferror, as the C library has them.
 size_t read_stream(void* buffer, size_t size, size_t count, FILE* stream);
 size_t write_stream(const void* buffer, size_t size, size_t count, FILE* stream);
 int flush_stream(FILE* stream);
@@ -31,3 +45,17 @@ int64_t tell_stream(FILE* stream);
 // length cuts the file, a longer one appends zero bytes. The descriptor's
 // position is left where it was. 0 on success, -1 with errno set.
 int set_stream_length(FILE* stream, int64_t length);
+
+// What tells one file from another, and its size, from the descriptor
+// under a stream (nothing written to it is pending).
+struct file_identity {
+    uint64_t device;
+    uint64_t file;
+    int64_t size;
+};
+
+// 0, or -1 with errno set.
+int stream_identity(FILE* stream, file_identity* identity);
+
+// A file's length by name, -1 when it has none (gone, or no name at all).
+int64_t length_of_file(const char* name);

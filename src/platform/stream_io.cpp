@@ -6,11 +6,6 @@
 // writes and the error test use them: a scan or a restore makes one call
 // per 4,096-byte piece, and a lock taken and let go on each of 160 pieces
 // adds up to several microseconds a disk.
-FILE* open_stream(const char* name, const char* mode)
-{
-    return std::fopen(name, mode);
-}
-
 size_t read_stream(void* buffer, size_t size, size_t count, FILE* stream)
 {
 #if defined(__GLIBC__)

@@ -1,5 +1,7 @@
 #include "status_log.h"
 
+#include "file_io.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -42,8 +44,9 @@ void status_print(const char* message)
         std::memcpy(g_status_lines[STATUS_LINE_COUNT - 1], copy, STATUS_LINE_SIZE);
     }
 
+    // The echo gets the whole message: a terminal has no slot to fit.
     if (g_status_echo)
-        g_status_echo(copy);
+        g_status_echo(message ? message : "");
 
     // Every line ends in a lone line feed; nine full slots need 2,305 bytes.
     char text[STATUS_TEXT_SIZE];
@@ -61,5 +64,5 @@ void status_print(const char* message)
 
 void status_print_errno()
 {
-    status_print(std::strerror(errno));
+    status_print(errno == ERROR_NOT_REGULAR_FILE ? NOT_REGULAR_FILE_TEXT : std::strerror(errno));
 }

@@ -14,13 +14,16 @@ extern unsigned g_status_count;
 // The status pane; stored by the main window when it creates the pane.
 extern HWND g_status_pane;
 
-// When set, receives each new message as it is stored (its first 255
-// characters), for a program that reports to a terminal. Null in the window.
+// When set, receives each new message whole as it is stored, for a program
+// that reports to a terminal. Null in the window.
 extern void (*g_status_echo)(const char* message);
 
 // Appends message (its first 255 characters; null counts as empty) to the
 // history and shows the whole history in the status pane.
 void status_print(const char* message);
+
+// What status_print_errno says for a name that is not a regular file.
+constexpr char NOT_REGULAR_FILE_TEXT[] = "Not a regular file";
 
 // Appends the C library's text for the current errno.
 void status_print_errno();

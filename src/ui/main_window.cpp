@@ -64,7 +64,7 @@ static DWORD g_last_pump;
 // Between two files of a batch: handles what is waiting for the window, at
 // most every 30 ms, so that it repaints, moves and shows the status lines
 // while the batch goes on. Input for the window's contents is dropped.
-static void pump_during_batch()
+static void pump_during_batch(const char*, bool)
 {
     const DWORD now = GetTickCount();
     if (now - g_last_pump < 30)

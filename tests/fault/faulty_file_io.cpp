@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <iterator>
+#include <sys/stat.h>
 #include <unistd.h>
 
 int g_fault_at;
@@ -56,6 +57,8 @@ static void mark_failed(FILE* stream, bool failed)
             entry = nullptr;
     }
 }
+
+bool g_open_no_follow;
 
 FILE* open_stream(const char* name, const char* mode)
 {
@@ -132,4 +135,24 @@ int set_stream_length(FILE* stream, int64_t length)
     if (std::fflush(stream) != 0)
         return -1;
     return ftruncate(fileno(stream), static_cast<off_t>(length)) == 0 ? 0 : -1;
+}
+
+int stream_identity(FILE* stream, file_identity* identity)
+{
+    if (inject("identity", EIO))
+        return -1;
+    struct stat status;
+    if (fstat(fileno(stream), &status) != 0)
+        return -1;
+    identity->device = static_cast<uint64_t>(status.st_dev);
+    identity->file = static_cast<uint64_t>(status.st_ino);
+    identity->size = static_cast<int64_t>(status.st_size);
+    return 0;
+}
+
+// What the batch measures for its summary: not one of the operations' calls.
+int64_t length_of_file(const char* name)
+{
+    struct stat status;
+    return stat(name, &status) == 0 ? static_cast<int64_t>(status.st_size) : -1;
 }

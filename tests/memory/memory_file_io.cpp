@@ -63,6 +63,8 @@ namespace memory_io
 {
 #endif
 
+bool g_open_no_follow;
+
 // The binary modes the project uses: "rb", "r+b", "wb" and "w+b".
 FILE* open_stream(const char* name, const char* mode)
 {
@@ -206,6 +208,21 @@ int set_stream_length(FILE* file, int64_t length)
     }
     stream->data->resize(static_cast<size_t>(length), 0);
     return 0;
+}
+
+int stream_identity(FILE* file, file_identity* identity)
+{
+    const memory_stream* stream = stream_of(file);
+    identity->device = 0;
+    identity->file = reinterpret_cast<uintptr_t>(stream->data);
+    identity->size = static_cast<int64_t>(stream->data->size());
+    return 0;
+}
+
+int64_t length_of_file(const char* name)
+{
+    const auto found = g_memory_files.find(name);
+    return found == g_memory_files.end() ? -1 : static_cast<int64_t>(found->second.size());
 }
 
 #ifdef KORVAT_MEMORY_FILE_NAMESPACE

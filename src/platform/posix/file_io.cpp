@@ -1,9 +1,50 @@
 #include "../file_io.h"
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 static_assert(sizeof(off_t) == 8, "the native build needs 64-bit file offsets");
+
+bool g_open_no_follow;
+
+FILE* open_stream(const char* name, const char* mode)
+{
+    // The modes the project uses: "rb", "r+b", "wb", "w+b".
+    const bool update = std::strchr(mode, '+') != nullptr;
+    int flags = update ? O_RDWR : (mode[0] == 'r' ? O_RDONLY : O_WRONLY);
+    if (mode[0] == 'w')
+        flags |= O_CREAT | O_TRUNC;
+    // Not blocking: a FIFO opens at once whether or not it has a writer,
+    // and is then refused below instead of waited on.
+    const int descriptor =
+        open(name, flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (g_open_no_follow ? O_NOFOLLOW : 0),
+             0666);
+    if (descriptor < 0) {
+        if (g_open_no_follow && errno == ELOOP)
+            errno = ERROR_NOT_REGULAR_FILE; // the name is a link
+        return nullptr;
+    }
+    struct stat status;
+    int error = 0;
+    if (fstat(descriptor, &status) != 0)
+        error = errno;
+    else if (!S_ISREG(status.st_mode))
+        error = ERROR_NOT_REGULAR_FILE;
+    else if (fcntl(descriptor, F_SETFL, flags & ~(O_CREAT | O_TRUNC)) != 0)
+        error = errno;
+    FILE* stream = error ? nullptr : fdopen(descriptor, mode);
+    if (!stream) {
+        if (!error)
+            error = errno;
+        close(descriptor);
+        errno = error;
+    }
+    return stream;
+}
 
 int seek_stream(FILE* stream, int64_t offset, int origin)
 {
@@ -20,4 +61,23 @@ int set_stream_length(FILE* stream, int64_t length)
     if (flush_stream(stream) != 0)
         return -1;
     return ftruncate(fileno(stream), static_cast<off_t>(length)) == 0 ? 0 : -1;
+}
+
+int stream_identity(FILE* stream, file_identity* identity)
+{
+    struct stat status;
+    if (fstat(fileno(stream), &status) != 0)
+        return -1;
+    identity->device = static_cast<uint64_t>(status.st_dev);
+    identity->file = static_cast<uint64_t>(status.st_ino);
+    identity->size = static_cast<int64_t>(status.st_size);
+    return 0;
+}
+
+int64_t length_of_file(const char* name)
+{
+    struct stat status;
+    if (stat(name, &status) != 0)
+        return -1;
+    return static_cast<int64_t>(status.st_size);
 }

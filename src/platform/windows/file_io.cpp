@@ -1,7 +1,30 @@
 #include "../file_io.h"
 
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
 #include <cerrno>
 #include <io.h>
+#include <sys/stat.h>
+
+bool g_open_no_follow;
+
+FILE* open_stream(const char* name, const char* mode)
+{
+    FILE* stream = std::fopen(name, mode);
+    if (!stream)
+        return nullptr;
+    // A device name (CON, NUL, COM1) opens as a character device, a pipe
+    // as a pipe: only a file on a disk is an image.
+    if (GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)))) != FILE_TYPE_DISK) {
+        std::fclose(stream);
+        errno = ERROR_NOT_REGULAR_FILE;
+        return nullptr;
+    }
+    return stream;
+}
 
 int seek_stream(FILE* stream, int64_t offset, int origin)
 {
@@ -23,4 +46,27 @@ int set_stream_length(FILE* stream, int64_t length)
         return -1;
     }
     return 0;
+}
+
+int stream_identity(FILE* stream, file_identity* identity)
+{
+    BY_HANDLE_FILE_INFORMATION information;
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &information)) {
+        errno = EIO;
+        return -1;
+    }
+    identity->device = information.dwVolumeSerialNumber;
+    identity->file = uint64_t{information.nFileIndexHigh} << 32 | information.nFileIndexLow;
+    identity->size =
+        static_cast<int64_t>(uint64_t{information.nFileSizeHigh} << 32 | information.nFileSizeLow);
+    return 0;
+}
+
+int64_t length_of_file(const char* name)
+{
+    struct _stat64 status;
+    if (_stat64(name, &status) != 0)
+        return -1;
+    return static_cast<int64_t>(status.st_size);
 }
