@@ -1,62 +1,189 @@
 #include "operands.h"
 
+#include "cli.h"
 #include "trd_image.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+
+#ifdef _WIN32
 #include <filesystem>
 #include <system_error>
+#include <windows.h>
+#else
+#include <fts.h>
+#include <unistd.h>
+#endif
 
-namespace fs = std::filesystem;
-
-static void report(const std::string& name, const std::string& problem)
+namespace
 {
-    std::fprintf(stderr, "korvat-cli: %s: %s\n", name.c_str(), problem.c_str());
+
+bool is_folder(const std::string& name)
+{
+#ifdef _WIN32
+    const DWORD attributes = GetFileAttributesA(name.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+#else
+    struct stat status;
+    return stat(name.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+#endif
 }
 
-// Walks one folder and those below it, collecting image names. A folder
-// that cannot be read is reported and skipped; the rest of the walk goes on.
-static void walk_folder(const fs::path& folder, std::vector<std::string>* found, int* unreadable)
+// Lists a file unless the same file is listed already.
+void add_file(operand_list* list, const std::string& name, bool walked)
 {
-    std::error_code error;
-    fs::directory_iterator entries(folder, error);
-    if (error) {
-        report(folder.string(), error.message());
-        ++*unreadable;
+#ifdef _WIN32
+    // What the same file is named by, whatever the case or the form of the path.
+    char full[MAX_PATH * 4];
+    const DWORD length = GetFullPathNameA(name.c_str(), sizeof full, full, nullptr);
+    std::string key = length > 0 && length < sizeof full ? std::string(full, length) : name;
+    CharLowerBuffA(&key[0], static_cast<DWORD>(key.size()));
+    if (!list->seen_paths.insert(key).second)
         return;
-    }
+#else
+    struct stat status;
+    const int found = walked ? lstat(name.c_str(), &status) : stat(name.c_str(), &status);
+    if (found == 0 &&
+        !list->seen_files
+             .insert({static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)})
+             .second)
+        return;
+#endif
+    list->files.push_back({name, walked});
+}
+
+#ifdef _WIN32
+
+// Walks one folder and those below it. Links (reparse points) are listed
+// as files when named like images, so that opening refuses them; folders
+// behind them are not entered.
+void walk_folder(const std::filesystem::path& folder, std::vector<std::string>* found,
+                 int* unreadable)
+{
+    namespace fs = std::filesystem;
     std::vector<fs::path> folders;
-    for (const fs::directory_entry& entry : entries) {
-        // The link itself decides: a link to a folder is never walked, so
-        // a loop of links cannot trap the walk.
-        const fs::file_status own = entry.symlink_status(error);
-        if (error)
-            continue;
-        if (fs::is_directory(own)) {
-            folders.push_back(entry.path());
-        } else if (has_trd_extension(entry.path().filename().string().c_str()) &&
-                   fs::is_regular_file(entry.status(error)) && !error) {
-            found->push_back(entry.path().string());
+    {
+        std::error_code error;
+        fs::directory_iterator entries(folder, error);
+        if (error) {
+            report(folder.string(), error.message());
+            ++*unreadable;
+            return;
         }
-    }
+        for (fs::directory_iterator end; entries != end; entries.increment(error)) {
+            if (error) {
+                report(folder.string(), error.message());
+                ++*unreadable;
+                break;
+            }
+            const fs::file_status own = entries->symlink_status(error);
+            if (error)
+                continue;
+            if (fs::is_directory(own))
+                folders.push_back(entries->path());
+            else if (has_trd_extension(entries->path().filename().string().c_str()))
+                found->push_back(entries->path().string());
+        }
+    } // the folder is closed before those below it are opened
     for (const fs::path& below : folders)
         walk_folder(below, found, unreadable);
 }
 
-void add_operand(const std::string& operand, bool recursive, operand_list* list)
+void walk(const std::string& operand, std::vector<std::string>* found, int* unreadable)
 {
-    std::error_code error;
-    if (!fs::is_directory(fs::status(operand, error))) {
-        list->files.push_back(operand);
+    walk_folder(operand, found, unreadable);
+}
+
+#else
+
+// The system's walker: no link followed below the operand, one folder open
+// at a time whatever the depth, and every folder it cannot open or search
+// reported with the system's text.
+void walk(const std::string& operand, std::vector<std::string>* found, int* unreadable)
+{
+    std::string path = operand;
+    char* roots[] = {&path[0], nullptr};
+    FTS* tree = fts_open(roots, FTS_PHYSICAL | FTS_COMFOLLOW | FTS_NOCHDIR, nullptr);
+    if (!tree) {
+        report(operand, std::strerror(errno));
+        ++*unreadable;
         return;
     }
-    if (!recursive) {
-        report(operand, "is a folder (-r walks folders)");
-        ++list->usage_errors;
+    errno = 0;
+    while (FTSENT* entry = fts_read(tree)) {
+        switch (entry->fts_info) {
+        case FTS_D:
+            // A folder that can be read but not searched gives its names
+            // and nothing behind them: said once, for the folder.
+            if (access(entry->fts_accpath, R_OK | X_OK) != 0) {
+                report(entry->fts_path, std::strerror(errno));
+                ++*unreadable;
+                fts_set(tree, entry, FTS_SKIP);
+            }
+            break;
+        case FTS_DNR:
+        case FTS_ERR:
+        case FTS_NS:
+            report(entry->fts_path, std::strerror(entry->fts_errno));
+            ++*unreadable;
+            break;
+        case FTS_DP:
+        case FTS_DC:
+        case FTS_DOT:
+            break;
+        default:
+            // Files, links and anything else named like an image: opening
+            // refuses what is not a regular file.
+            if (entry->fts_level > 0 && has_trd_extension(entry->fts_name))
+                found->push_back(entry->fts_path);
+            break;
+        }
+        errno = 0;
+    }
+    // The walk itself failed (fts_read ends with errno 0 when it is done).
+    if (errno != 0) {
+        report(operand, std::strerror(errno));
+        ++*unreadable;
+    }
+    fts_close(tree);
+}
+
+#endif
+
+} // namespace
+
+bool check_operands(const std::vector<std::string>& operands, bool recursive)
+{
+    bool usable = true;
+    for (const std::string& operand : operands) {
+        if (!recursive && is_folder(operand)) {
+            report(operand, "is a folder (-r walks folders)");
+            usable = false;
+        }
+    }
+    return usable;
+}
+
+void add_operand(const std::string& operand, bool recursive, operand_list* list)
+{
+    if (!recursive || !is_folder(operand)) {
+#ifdef _WIN32
+        // The runtime leaves a wildcard that matches nothing as it is.
+        if (operand.find_first_of("*?") != std::string::npos &&
+            GetFileAttributesA(operand.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            report(operand, "no file matches");
+            ++list->unreadable;
+            return;
+        }
+#endif
+        add_file(list, operand, false);
         return;
     }
     std::vector<std::string> found;
-    walk_folder(operand, &found, &list->unreadable);
+    walk(operand, &found, &list->unreadable);
     std::sort(found.begin(), found.end());
-    list->files.insert(list->files.end(), found.begin(), found.end());
+    for (const std::string& name : found)
+        add_file(list, name, true);
 }

@@ -1,20 +1,38 @@
 // korvat-cli's operands turned into the files a run works on: files named
-// on the command line as they are, folders walked when asked.
+// on the command line as they are, folders walked when asked, and every
+// file once however it is reached.
 #pragma once
 
+#include <cstdint>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
-struct operand_list {
-    std::vector<std::string> files;
-    // Folders that could not be read, and operands that were folders
-    // without a walk asked for; each already reported on standard error.
-    int unreadable = 0;
-    int usage_errors = 0;
+struct operand_file {
+    std::string name;
+    // Found by a walk, which follows no link: a link among such files is
+    // refused, not followed.
+    bool walked;
 };
 
-// Adds one operand: a folder is walked to any depth when recursive (the
-// regular files whose name ends in ".trd", in any case, sorted by path;
-// links to folders are not followed), and is a usage error otherwise; any
-// other operand is taken as it is, whatever its name.
+struct operand_list {
+    std::vector<operand_file> files;
+    // Folders that could not be walked, and names matching nothing; each
+    // already reported on standard error.
+    int unreadable = 0;
+    // What each file already listed is (device and file number where the
+    // system has them, the full path otherwise).
+    std::set<std::pair<uint64_t, uint64_t>> seen_files;
+    std::set<std::string> seen_paths;
+};
+
+// Every operand checked before any file is touched: false after reporting
+// each that is a usage error (a folder when no walk is asked for).
+bool check_operands(const std::vector<std::string>& operands, bool recursive);
+
+// Adds one operand: a folder is walked to any depth (the files whose name
+// ends in ".trd", in any case, sorted by path; no link followed), any other
+// operand is taken as it is, whatever its name, following a link. A file
+// already listed is not listed again.
 void add_operand(const std::string& operand, bool recursive, operand_list* list);

@@ -25,7 +25,7 @@ expect "unknown command" "$(status_of trim blank.trd)" 2
 expect "unknown option" "$(status_of cut-zeros --force blank.trd)" 2
 expect "--table is for info only" "$(status_of restore --table blank.trd)" 2
 expect "no file" "$(status_of restore)" 2
-expect "usage text on standard error" "$("${cli[@]}" 2>&1 >/dev/null | tr -d '\r' | grep -c '^usage: korvat-cli COMMAND')" 1
+expect "usage text on standard error" "$("${cli[@]}" 2>&1 >/dev/null | tr -d '\r' | grep -c '^usage: korvat-cli ')" 1
 expect "--help" "$(status_of --help)" 0
 expect "--version" "$(run --version)" "korvat-cli ${KORVAT_VERSION:-unknown}"
 
@@ -33,13 +33,15 @@ expect "--version" "$(run --version)" "korvat-cli ${KORVAT_VERSION:-unknown}"
 expect "info" "$(run info zero_tail.trd notes.trd)" "zero_tail.trd
   length            655360
   disk type         0x16: 80 cylinders, two sides, 160 tracks
-  files             1
+  label             \"KORVAT  \"
+  files             1 (1 live, 0 deleted)
   first free        track 5, sector 4, offset 21504
   last non-zero     21479
   cut-zeros gives   21504
   cut-free gives    21504
   cut-free loses    0 non-zero bytes
   restore gives     655360
+  problems          none
 notes.trd
 File is not TRD image !
 2 files, 0 changed, 1 unchanged, 1 failed; 655398 -> 655398 bytes"
@@ -91,7 +93,7 @@ expect "lengths after restore" "$(length blank.trd) $(length zero_tail.trd) $(le
     "655360 655360 655360"
 expect "cut-free" "$(run cut-free zero_tail.trd)" "Cutting free sectors from zero_tail.trd
 Done
-1 files, 1 changed, 0 unchanged, 0 failed; 655360 -> 21504 bytes"
+1 file, 1 changed, 0 unchanged, 0 failed; 655360 -> 21504 bytes"
 expect "length after cut-free" "$(length zero_tail.trd)" 21504
 expect "exit status with a non-image" "$(status_of cut-zeros blank.trd notes.trd)" 1
 

@@ -57,42 +57,42 @@ expect "walk, the unreadable folder named with the system's text" \
     "$(grep -c "^korvat-cli: $tree/closed: Permission denied$" "$work/walk.err")" 1
 expect "walk, the non-image reported" "$(grep -c 'not-an-image.trd: File is not TRD image !$' "$work/walk.err")" 1
 expect "walk, the non-image's row" "$(printf '%s\n' "$listing" | grep not-an-image | cut -f3-)" \
-    "$(printf 'not-trd\t-\t-\t-\t-\t-\t-\t-\t-')"
+    "$(printf 'not-trd\t-\t-\t-\t-\t-\t-\t-\t-\t-\t-\t-\t-\t-')"
 expect "walk, summary on standard error under a table" "$(tail -n 1 "$work/walk.err")" \
-    "7 files, 0 changed, 6 unchanged, 1 failed; 3932198 -> 3932198 bytes"
+    "7 files, 0 changed, 5 unchanged, 2 failed; 3932198 -> 3932198 bytes"
 
-# A folder without -r is a usage error for that operand; the rest run.
-"$cli" info "$tree/a" "$tree/top.trd" >"$work/no-r.out" 2>"$work/no-r.err"
+# A folder without -r is a usage error, found before any file is touched.
+"$cli" cut-zeros "$tree/a" "$tree/top.trd" >"$work/no-r.out" 2>"$work/no-r.err"
 expect "folder without -r, exit status" "$?" 2
-expect "folder without -r, reported" "$(cat "$work/no-r.err")" "korvat-cli: $tree/a: is a folder (-r walks folders)"
-expect "folder without -r, the other operand done" "$(tail -n 1 "$work/no-r.out")" \
-    "1 files, 0 changed, 1 unchanged, 0 failed; 655360 -> 655360 bytes"
+expect "folder without -r, reported" "$(head -n 1 "$work/no-r.err")" "korvat-cli: $tree/a: is a folder (-r walks folders)"
+expect "folder without -r, nothing done" "$(cat "$work/no-r.out"; length "$tree/top.trd")" 655360
 
-# The real run over the tree: only .trd files change, quietly. The link to
-# top.trd is a file and is cut through; top.trd is then already cut.
+# The real run over the tree: only .trd files change, quietly; the link is
+# refused, and top.trd cut once, by its own name.
 chmod 755 "$tree/closed"
 "$cli" cut-zeros -r -q "$tree" >"$work/cut.out" 2>"$work/cut.err"
 expect "quiet run, standard output is the summary alone" "$(cat "$work/cut.out")" \
-    "8 files, 6 changed, 1 unchanged, 1 failed; 3953702 -> 150566 bytes"
-expect "quiet run, the failure on standard error" "$(cat "$work/cut.err")" \
-    "korvat-cli: $tree/a/b/not-an-image.trd: File is not TRD image !"
+    "8 files, 6 changed, 0 unchanged, 2 failed; 4587558 -> 784422 bytes"
+expect "quiet run, the failures on standard error" "$(cat "$work/cut.err")" \
+    "korvat-cli: $tree/a/b/not-an-image.trd: File is not TRD image !
+korvat-cli: $tree/a/link-to-file.trd: Not a regular file"
 expect "a file not named .trd is left alone" "$(length "$tree/a/image-named.img")" 655360
 expect "names in Cyrillic and Japanese cut" "$(length "$tree/диски/диск.trd") $(length "$tree/ディスク/ディスク.trd")" \
     "21504 21504"
 expect "a file named explicitly is taken whatever its name" \
     "$("$cli" cut-zeros -q "$tree/a/image-named.img"; length "$tree/a/image-named.img")" \
-    "1 files, 1 changed, 0 unchanged, 0 failed; 655360 -> 21504 bytes
+    "1 file, 1 changed, 0 unchanged, 0 failed; 655360 -> 21504 bytes
 21504"
 expect "-- ends the options" "$(cd "$work/demo" && cp blank.trd ./-r && "$cli" info --table -- -r 2>/dev/null | cut -f1,3 | tail -n 1)" \
     "$(printf -- '-r\ttrd')"
 
 # The table on real disks, against values measured independently.
 if [ -d "$corpus" ]; then
-    expect "table on corpus disks" "$(cd "$corpus" && "$cli" info --table mescaline.trd oxygene7.trd advent7_ff0.trd zxmak_test.trd 2>/dev/null | tail -n +2)" \
-        "$(printf '%s\n' "mescaline.trd	655360	trd	0x16	12	134656	150016	134656	655360	5545	-" \
-            "oxygene7.trd	655360	trd	0x16	8	74752	76288	74752	655360	1518	-" \
-            "advent7_ff0.trd	655360	trd	0x16	42	0	654080	-	655360	-	-" \
-            "zxmak_test.trd	655360	trd	0x16	19	250880	648704	250880	655360	349943	-")"
+    expect "table on corpus disks" "$(cd "$corpus" && "$cli" info --table mescaline.trd oxygene7.trd advent7_ff0.trd zxmak_test.trd 2>/dev/null | tail -n +2 | cut -f1-11,13-15)" \
+        "$(printf '%s\n' "mescaline.trd	655360	trd	0x16	12	134656	150016	134656	655360	5545	-	12	0	0" \
+            "oxygene7.trd	655360	trd	0x16	8	74752	76288	74752	655360	1518	-	8	0	0" \
+            "advent7_ff0.trd	655360	trd	0x16	42	0	654080	-	655360	-	-	42	0	4" \
+            "zxmak_test.trd	655360	trd	0x16	19	250880	648704	250880	655360	349943	-	19	0	0")"
 
     # cut-free keeps data unless forced.
     cp "$corpus/mescaline.trd" "$work/mescaline.trd"
@@ -101,16 +101,16 @@ if [ -d "$corpus" ]; then
     expect "cut-free refused, exit status" "$?" 1
     expect "cut-free refused, file untouched" "$(cmp -s "$corpus/mescaline.trd" "$work/mescaline.trd"; echo $?)" 0
     expect "cut-free refused, the reason on standard error" "$(cat "$work/free.err")" \
-        "korvat-cli: $work/mescaline.trd: Not cut: 5545 non-zero bytes lie past the first free sector (--force cuts anyway)"
+        "korvat-cli: $work/mescaline.trd: Not cut: 5545 non-zero bytes lie past the first free sector, outside every entry (--force cuts anyway)"
     expect "cut-free dry run shows the count" "$("$cli" cut-free --dry-run "$work/mescaline.trd" 2>/dev/null | sed -n 2p)" \
-        "Dry run: not cut, 5545 non-zero bytes lie past the first free sector (--force cuts anyway)"
+        "Dry run: not cut, 5545 non-zero bytes lie past the first free sector, outside every entry (--force cuts anyway)"
     "$cli" cut-free --force "$work/mescaline.trd" >"$work/free.out" 2>"$work/free.err"
     expect "cut-free forced, exit status" "$?" 0
     expect "cut-free forced, length" "$(length "$work/mescaline.trd")" 134656
     expect "cut-free forced, the warning" "$(cat "$work/free.err")" \
         "korvat-cli: $work/mescaline.trd: warning: 5545 non-zero bytes past the first free sector are cut away (--force)"
     expect "cut-free forced, summary" "$(tail -n 1 "$work/free.out")" \
-        "1 files, 1 changed, 0 unchanged, 0 failed; 655360 -> 134656 bytes"
+        "1 file, 1 changed, 0 unchanged, 0 failed; 655360 -> 134656 bytes"
 else
     echo "corpus: skipped, $corpus not found"
 fi

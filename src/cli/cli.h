@@ -1,0 +1,102 @@
+// korvat-cli's parts: the options of a run, what the commands do to each
+// file (commands.cpp) and how the tool writes to its two streams
+// (output.cpp). The operands and the folder walk are in operands.h.
+#pragma once
+
+#include "batch.h"
+#include "trd_image.h"
+
+#include <cstdio>
+#include <string>
+
+// ---- The run ----
+
+enum cli_command { COMMAND_INFO, COMMAND_LIST, COMMAND_VERIFY, COMMAND_OPERATION };
+
+struct cli_options {
+    cli_command command = COMMAND_INFO;
+    unsigned operation = 0; // the batch command, for COMMAND_OPERATION
+    bool dry_run = false;
+    bool force = false;
+    bool table = false;
+    bool quiet = false;
+    bool recursive = false;
+};
+
+extern cli_options g_options;
+
+// What the operations and info did, for the summary.
+extern batch_totals g_totals;
+
+// What verify found, for its own summary.
+struct verify_totals {
+    long long files, whole, with_problems, not_images, unreadable;
+};
+extern verify_totals g_verify_totals;
+
+// The status lines of the file in hand, for its failure report.
+void begin_file();
+
+// ---- Commands (commands.cpp); each false when the file failed ----
+
+bool show_info(const std::string& name);
+bool show_list(const std::string& name);
+bool verify_image(const std::string& name);
+bool dry_run(const batch_command* command, const std::string& name);
+bool run_operation(const batch_command* command, const std::string& name);
+
+// The table's header line for the command, or null when it has none.
+const char* table_header(cli_command command);
+
+// Before cut-free changes a file: refuses a loss of data unless --force.
+bool guard_cut_free(const batch_command* command, const char* name, FILE* image);
+
+// ---- Output (output.cpp) ----
+
+// Before any file is opened: a standard stream that was closed at start is
+// given /dev/null, so that no image can take its place, and will fail the run.
+void guard_standard_streams();
+
+// Sets the streams up: which are terminals, SIGPIPE and the progress line.
+void start_output(size_t file_count);
+
+// A line to standard output, ended by a line feed added here; a name in it
+// is made safe for a terminal when standard output is one.
+void print_line(const std::string& line);
+// A diagnostic on standard error: "korvat-cli: NAME: MESSAGE", always made
+// safe, one line whatever the name holds.
+void report(const std::string& name, const std::string& message);
+
+// The status log's echo: each status line as it happens, unless quiet or
+// under a table; kept for the failure report either way.
+void echo_status(const char* message);
+// The last status line of the file in hand, "-" when there is none.
+std::string last_status_line();
+// After a failed file: what its status lines said, on standard error, less
+// what standard output has just shown on the same terminal.
+void report_failure(const std::string& name);
+
+// Control characters (C0, DEL, C1) and bytes that are not UTF-8 as escapes.
+std::string terminal_safe(const std::string& text);
+
+// A field of a --table line: tab, line feed, carriage return and backslash
+// as \t, \n, \r and \\.
+std::string table_field(const std::string& text);
+
+// The progress line, on a terminal only: redrawn at most ten times a
+// second; cleared before any other line and at the end.
+void show_progress(size_t done, size_t total, const std::string& name);
+void clear_progress();
+
+// The summary line: to standard output, or to standard error under a
+// table (standard output flushed first, so that a shared log keeps order).
+void print_summary(const std::string& line);
+
+// True once a write to standard output met a closed pipe: the run ends
+// quietly after the file in hand.
+bool output_pipe_closed();
+
+// Flushes and closes the standard streams; false after reporting a write
+// that failed. Ends the process quietly, as SIGPIPE would, when standard
+// output's reader has gone.
+bool finish_output();

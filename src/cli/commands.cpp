@@ -1,0 +1,394 @@
+// What korvat-cli's commands do to one file: the reports (info, list,
+// verify), the dry run, and the operations through the window's own batch.
+#include "cli.h"
+
+#include "control_ids.h"
+#include "file_io.h"
+#include "status_log.h"
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace
+{
+
+const char* disk_description(unsigned char type)
+{
+    switch (type) {
+    case 0x16:
+        return "80 cylinders, two sides";
+    case 0x17:
+        return "40 cylinders, two sides";
+    case 0x18:
+        return "80 cylinders, one side";
+    default:
+        return "40 cylinders, one side";
+    }
+}
+
+std::string number(int64_t value)
+{
+    return std::to_string(value);
+}
+
+// Where the non-zero bytes past the first free sector lie.
+std::string loss_place(const image_survey& survey)
+{
+    std::string where;
+    const struct {
+        int64_t count;
+        const char* place;
+    } parts[] = {
+        {loses_outside(survey), "outside every entry"},
+        {survey.loses_in_deleted, "inside deleted files"},
+        {survey.loses_in_files, "inside files"},
+    };
+    int places = 0;
+    for (const auto& part : parts)
+        places += part.count > 0;
+    for (const auto& part : parts) {
+        if (part.count == 0)
+            continue;
+        if (!where.empty())
+            where += ", ";
+        where += places > 1 ? number(part.count) + " " + part.place : part.place;
+    }
+    return where;
+}
+
+// What a cut at the first free sector would discard and where it lies, said
+// the same way in every place that says it.
+std::string loss_text(const image_survey& survey)
+{
+    return number(survey.cut_free_loses) + " non-zero bytes lie past the first free sector, " +
+           loss_place(survey);
+}
+
+std::vector<std::string> problem_texts(const image_survey& survey)
+{
+    image_problem problems[TRD_MAX_PROBLEMS];
+    const int count =
+        find_image_problems(survey.catalogue, survey.length, problems, TRD_MAX_PROBLEMS);
+    std::vector<std::string> texts;
+    for (int i = 0; i < count && i < TRD_MAX_PROBLEMS; ++i) {
+        char text[256];
+        describe_image_problem(survey.catalogue, problems[i], text, sizeof text);
+        texts.push_back(text);
+    }
+    return texts;
+}
+
+std::string joined(const std::vector<std::string>& texts)
+{
+    std::string all;
+    for (const std::string& text : texts)
+        all += (all.empty() ? "" : "; ") + text;
+    return all.empty() ? "-" : all;
+}
+
+std::string label_of(const trd_catalogue& catalogue)
+{
+    char label[4 * TRD_LABEL_SIZE + 1];
+    return escape_disk_text(catalogue.label, TRD_LABEL_SIZE, label, sizeof label);
+}
+
+// One line of standard output, formatted.
+void show(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void show(const char* format, ...)
+{
+    char line[512];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(line, sizeof line, format, arguments);
+    va_end(arguments);
+    print_line(line);
+}
+
+// One line of a table, each field made safe.
+void print_row(const std::vector<std::string>& fields)
+{
+    std::string line;
+    for (const std::string& field : fields)
+        line += (line.empty() ? "" : "\t") + table_field(field);
+    print_line(line);
+}
+
+// Surveys a file for a report, with the status line of a failure.
+survey_verdict survey_for_report(const std::string& name, survey_depth depth, image_survey* survey)
+{
+    const survey_verdict verdict = survey_file(name.c_str(), depth, survey, nullptr, 0);
+    if (verdict == SURVEY_NOT_IMAGE)
+        status_print(TRD_NOT_IMAGE_TEXT);
+    else if (verdict == SURVEY_ERROR)
+        status_print_errno();
+    return verdict;
+}
+
+} // namespace
+
+const char* table_header(cli_command command)
+{
+    switch (command) {
+    case COMMAND_INFO:
+        return "path\tlength\tverdict\tdisk_type\tfiles\tfirst_free\tcut_zeros\tcut_free\trestore\t"
+               "cut_free_loses\terror\tlabel\tlive_files\tdeleted_files\tproblems\tproblem_list";
+    case COMMAND_LIST:
+        return "path\tentry\tname\ttype\tstart\tlength\tsectors\ttrack\tsector\tdeleted";
+    case COMMAND_VERIFY:
+        return "path\tlength\tverdict\tproblems\tloses_outside\tloses_in_deleted\tdetails";
+    default:
+        return nullptr;
+    }
+}
+
+bool show_info(const std::string& name)
+{
+    const int64_t before = length_of_file(name.c_str());
+    if (!g_options.table && !g_options.quiet)
+        print_line(name);
+    image_survey survey;
+    const survey_verdict verdict = survey_for_report(name, SURVEY_WHOLE, &survey);
+    const bool measured = verdict == SURVEY_IMAGE;
+    count_batch_file(&g_totals, measured, before, before);
+    const std::vector<std::string> problems =
+        measured ? problem_texts(survey) : std::vector<std::string>();
+    const trd_catalogue& catalogue = survey.catalogue;
+
+    if (g_options.table) {
+        std::vector<std::string> row = {name, before >= 0 ? number(before) : "-"};
+        if (measured) {
+            char type[8];
+            std::snprintf(type, sizeof type, "0x%02X", catalogue.disk_type);
+            const bool refused = survey.free_offset < TRD_TRACK_SIZE;
+            row.insert(
+                row.end(),
+                {"trd", type, number(catalogue.file_count), number(survey.free_offset),
+                 number(survey.cut_zeros), refused ? "-" : number(survey.free_offset),
+                 number(survey.restore), refused ? "-" : number(survey.cut_free_loses), "-",
+                 label_of(catalogue), number(catalogue.entry_count - catalogue.deleted_entries),
+                 number(catalogue.deleted_entries), number(problems.size()), joined(problems)});
+        } else {
+            const bool not_image = verdict == SURVEY_NOT_IMAGE;
+            row.insert(row.end(),
+                       {not_image ? "not-trd" : "error", "-", "-", "-", "-", "-", "-", "-",
+                        not_image ? "-" : last_status_line(), "-", "-", "-", "-", "-"});
+        }
+        print_row(row);
+        return measured;
+    }
+    if (!measured || g_options.quiet)
+        return measured;
+    show("  length            %" PRId64, survey.length);
+    show("  disk type         0x%02X: %s, %d tracks", catalogue.disk_type,
+         disk_description(catalogue.disk_type), int{g_track_count});
+    show("  label             \"%s\"", label_of(catalogue).c_str());
+    show("  files             %u (%d live, %d deleted)", unsigned{catalogue.file_count},
+         catalogue.entry_count - catalogue.deleted_entries, catalogue.deleted_entries);
+    show("  first free        track %u, sector %u, offset %" PRId64,
+         unsigned{catalogue.first_free_track}, unsigned{catalogue.first_free_sector},
+         survey.free_offset);
+    if (survey.data_end > TRD_TRACK_SIZE)
+        show("  last non-zero     %" PRId64, survey.data_end - 1);
+    else
+        show("  last non-zero     none beyond track 0");
+    show("  cut-zeros gives   %" PRId64, survey.cut_zeros);
+    if (survey.free_offset < TRD_TRACK_SIZE) {
+        show("  cut-free gives    %" PRId64 " (refused: first free sector in track 0)",
+             survey.length);
+    } else {
+        show("  cut-free gives    %" PRId64, survey.free_offset);
+        if (survey.cut_free_loses == 0)
+            show("  cut-free loses    0 non-zero bytes");
+        else
+            show("  cut-free loses    %" PRId64 " non-zero bytes, %s", survey.cut_free_loses,
+                 loss_place(survey).c_str());
+    }
+    show("  restore gives     %" PRId64, survey.restore);
+    if (problems.empty())
+        show("  problems          none");
+    for (const std::string& problem : problems)
+        show("  problem           %s", problem.c_str());
+    return true;
+}
+
+bool show_list(const std::string& name)
+{
+    const int64_t length = length_of_file(name.c_str());
+    if (!g_options.table && !g_options.quiet)
+        print_line(name);
+    image_survey survey;
+    const bool image = survey_for_report(name, SURVEY_CATALOGUE, &survey) == SURVEY_IMAGE;
+    count_batch_file(&g_totals, image, length, length);
+    if (!image)
+        return false;
+    const trd_catalogue& catalogue = survey.catalogue;
+    char line[256];
+    if (!g_options.table) {
+        if (g_options.quiet)
+            return true;
+        const int live = catalogue.entry_count - catalogue.deleted_entries;
+        std::snprintf(line, sizeof line, "  label \"%s\", %d file%s, %d deleted",
+                      label_of(catalogue).c_str(), live, live == 1 ? "" : "s",
+                      catalogue.deleted_entries);
+        print_line(line);
+        print_line("    #  name          start  length  sectors  track  sector");
+    }
+    for (int i = 0; i < catalogue.entry_count; ++i) {
+        const trd_entry& entry = catalogue.entries[i];
+        char shown[4 * TRD_NAME_SIZE + 1], type[5];
+        escape_disk_text(entry.name, TRD_NAME_SIZE, shown, sizeof shown);
+        escape_disk_text(&entry.type, 1, type, sizeof type);
+        if (g_options.table) {
+            print_row({name, number(i + 1), shown, type, number(entry.start), number(entry.length),
+                       number(entry.sectors), number(entry.first_track), number(entry.first_sector),
+                       entry.deleted ? "deleted" : "-"});
+            continue;
+        }
+        std::snprintf(line, sizeof line, "  %3d  %-8s <%s>  %5u  %6u  %7u  %5u  %6u%s", i + 1,
+                      shown, type, unsigned{entry.start}, unsigned{entry.length},
+                      unsigned{entry.sectors}, unsigned{entry.first_track},
+                      unsigned{entry.first_sector}, entry.deleted ? "  deleted" : "");
+        print_line(line);
+    }
+    if (!g_options.table) {
+        std::snprintf(line, sizeof line, "  %u free sectors", unsigned{catalogue.free_sectors});
+        print_line(line);
+    }
+    return true;
+}
+
+bool verify_image(const std::string& name)
+{
+    image_survey survey;
+    char why[160];
+    const int64_t length = length_of_file(name.c_str());
+    const survey_verdict verdict =
+        survey_file(name.c_str(), SURVEY_WHOLE, &survey, why, sizeof why);
+    ++g_verify_totals.files;
+    std::vector<std::string> problems;
+    std::string verdict_word, details;
+    if (verdict == SURVEY_ERROR) {
+        ++g_verify_totals.unreadable;
+        verdict_word = "error";
+        details = errno == ERROR_NOT_REGULAR_FILE ? NOT_REGULAR_FILE_TEXT : std::strerror(errno);
+        report(name, details);
+    } else if (verdict == SURVEY_NOT_IMAGE) {
+        ++g_verify_totals.not_images;
+        verdict_word = "not-trd";
+        details = std::string("not a TR-DOS image: ") + why;
+        if (!g_options.table)
+            print_line(name + ": " + details);
+    } else {
+        problems = problem_texts(survey);
+        details = joined(problems);
+        verdict_word = problems.empty() ? "whole" : "problems";
+        ++(problems.empty() ? g_verify_totals.whole : g_verify_totals.with_problems);
+        if (!g_options.table) {
+            if (problems.empty() && !g_options.quiet)
+                print_line(name + ": whole");
+            for (const std::string& problem : problems)
+                print_line(name + ": " + problem);
+            if (loses_outside(survey) > 0 && !g_options.quiet)
+                print_line(name + ": note: " + number(loses_outside(survey)) +
+                           " non-zero bytes past the first free sector belong to no file"
+                           " (a loader's data, or leftovers)");
+            if (survey.loses_in_deleted > 0 && !g_options.quiet)
+                print_line(name + ": note: " + number(survey.loses_in_deleted) +
+                           " non-zero bytes past the first free sector lie in deleted files");
+        }
+    }
+    if (g_options.table) {
+        const bool image = verdict == SURVEY_IMAGE;
+        print_row({name, length >= 0 ? number(length) : "-", verdict_word,
+                   image ? number(problems.size()) : "-",
+                   image ? number(loses_outside(survey)) : "-",
+                   image ? number(survey.loses_in_deleted) : "-", details});
+    }
+    return verdict == SURVEY_IMAGE && problems.empty();
+}
+
+bool dry_run(const batch_command* command, const std::string& name)
+{
+    const int64_t before = length_of_file(name.c_str());
+    status_print((command->prefix + name).c_str());
+    bool ok = false;
+    int64_t after = before;
+    image_survey survey;
+    const survey_verdict verdict = survey_for_report(name, SURVEY_WHOLE, &survey);
+    if (verdict == SURVEY_IMAGE) {
+        ok = true;
+        const bool cut_free = command->id == IDC_CUT_FREE_SECTORS;
+        after = command->id == IDC_CUT_ZEROS           ? survey.cut_zeros
+                : command->id == IDC_RESTORE_SIZE      ? survey.restore
+                : survey.free_offset >= TRD_TRACK_SIZE ? survey.free_offset
+                                                       : survey.length;
+        std::string text =
+            "Dry run: " + number(survey.length) + " bytes would become " + number(after);
+        if (cut_free && survey.free_offset < TRD_TRACK_SIZE) {
+            ok = false;
+            status_print("First free sector is in track 0, file not cut !");
+        } else if (cut_free && survey.cut_free_loses > 0 && !g_options.force) {
+            ok = false;
+            after = survey.length;
+            text = "Dry run: not cut, " + loss_text(survey) + " (--force cuts anyway)";
+        } else if (cut_free && survey.cut_free_loses > 0) {
+            text += ", losing " + number(survey.cut_free_loses) + " non-zero bytes";
+        }
+        // A change the run could not make is a failure already.
+        if (ok && after != survey.length) {
+            if (FILE* writable = open_stream(name.c_str(), "r+b")) {
+                close_stream(writable);
+            } else {
+                status_print_errno();
+                ok = false;
+                after = survey.length;
+                text.clear();
+            }
+        }
+        if (!text.empty())
+            status_print(text.c_str());
+        if (!ok && cut_free && survey.cut_free_loses > 0 && !g_options.force)
+            report(name, "not cut: " + loss_text(survey) + " (--force cuts anyway)");
+    }
+    status_print("Done");
+    count_batch_file(&g_totals, ok, before, after);
+    return ok;
+}
+
+bool guard_cut_free(const batch_command*, const char* name, FILE* image)
+{
+    image_survey survey;
+    if (survey_cut_free(image, &survey) != 0) {
+        status_print_errno();
+        return false;
+    }
+    if (survey.cut_free_loses == 0)
+        return true;
+    if (!g_options.force) {
+        status_print(("Not cut: " + loss_text(survey) + " (--force cuts anyway)").c_str());
+        return false;
+    }
+    report(name, "warning: " + number(survey.cut_free_loses) +
+                     " non-zero bytes past the first free sector are cut away (--force)");
+    return true;
+}
+
+bool run_operation(const batch_command* command, const std::string& name)
+{
+    char** names = static_cast<char**>(std::calloc(2, sizeof(char*)));
+    char* copy = static_cast<char*>(std::malloc(name.size() + 1));
+    if (!names || !copy) {
+        std::free(names);
+        std::free(copy);
+        report(name, std::strerror(ENOMEM));
+        count_batch_file(&g_totals, false, -1, -1);
+        return false;
+    }
+    std::memcpy(copy, name.c_str(), name.size() + 1);
+    names[0] = copy;
+    return run_batch(command->id, names, &g_totals) == 0;
+}
