@@ -8,6 +8,7 @@
 
 #include <shlobj.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -140,6 +141,89 @@ TEST_F(MainWindow, DroppedFilesReplaceTheListAsIfPickedInTheDialog)
     EXPECT_EQ(file_length(path("two\\c.trd")), 4096);
     EXPECT_EQ(file_length(path("one\\b.trd")), 655360);
     EXPECT_EQ(row_count(g_image_list), 2) << "the list is rebuilt from the dropped paths";
+}
+
+// Waits for the question before a cut that loses data, until the command
+// has returned without one; notes its text and which button is the
+// default, and answers it.
+struct question_seen {
+    std::atomic<bool> command_done{false};
+    bool asked = false;
+    bool no_is_default = false;
+    std::string text;
+};
+
+void answer_question(int button, question_seen* seen)
+{
+    for (int attempt = 0; attempt < 400 && !seen->command_done; ++attempt) {
+        HWND box = FindWindowA("#32770", "Cut free sectors");
+        if (!box) {
+            Sleep(50);
+            continue;
+        }
+        Sleep(100);
+        char text[1024] = "";
+        GetDlgItemTextA(box, 0xFFFF, text, sizeof text); // the message's static control
+        seen->asked = true;
+        seen->text = text;
+        seen->no_is_default =
+            (GetWindowLongA(GetDlgItem(box, IDNO), GWL_STYLE) & 0xF) == BS_DEFPUSHBUTTON;
+        PostMessageA(box, WM_COMMAND, button, 0);
+        return;
+    }
+}
+
+TEST_F(MainWindow, CutFreeAsksBeforeLosingDataAndEachAnswerDoesWhatItSays)
+{
+    bytes lossy = make_image(655360, 0x16, 0, 1, 0);
+    lossy[300000] = 7; // a loader's data, past the first free sector
+    const bytes clean = make_image(655360, 0x16, 0, 1, 0);
+    struct {
+        const char* what;
+        bool lossy_ticked;
+        int answer;
+        int64_t lossy_after, clean_after;
+        const char* left_line; // the status line just before the batch's, or ""
+    } cases[] = {
+        {"Yes cuts every ticked image", true, IDYES, 4096, 4096, ""},
+        {"No cuts only the images that lose nothing", true, IDNO, 655360, 4096,
+         "Not cut, 1 non-zero bytes past its first free sector: lossy.trd"},
+        {"Cancel cuts nothing", true, IDCANCEL, 655360, 655360, ""},
+        {"no question when nothing would be lost", false, IDCANCEL, 655360, 4096, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        write_file(path("one\\lossy.trd"), lossy);
+        write_file(path("one\\clean.trd"), clean);
+        ASSERT_EQ(dropped({path("one\\lossy.trd"), path("one\\clean.trd")}).size(), 2u);
+        if (c.lossy_ticked)
+            tick_row(g_image_list, 0);
+        tick_row(g_image_list, 1);
+        reset_status_log();
+        question_seen seen;
+        std::thread answer(answer_question, c.answer, &seen);
+        SendMessageA(window, WM_COMMAND, IDC_CUT_FREE_SECTORS, 0);
+        seen.command_done = true;
+        answer.join();
+        EXPECT_EQ(seen.asked, c.lossy_ticked);
+        if (seen.asked) {
+            EXPECT_TRUE(seen.no_is_default);
+            EXPECT_EQ(seen.text.substr(0, 100), "1 of the 2 ticked images would lose data: 1 "
+                                               "non-zero bytes in all lie past their first free "
+                                               "sectors.");
+            EXPECT_NE(seen.text.find("lossy.trd (1 bytes)"), std::string::npos);
+        }
+        EXPECT_EQ(file_length(path("one\\lossy.trd")), c.lossy_after);
+        EXPECT_EQ(file_length(path("one\\clean.trd")), c.clean_after);
+        const std::vector<std::string> history = status_history();
+        if (*c.left_line) {
+            ASSERT_FALSE(history.empty());
+            EXPECT_EQ(history.front(), c.left_line);
+        }
+        if (c.answer == IDCANCEL && c.lossy_ticked) {
+            EXPECT_TRUE(history.empty()) << "Cancel wrote " << history.size() << " lines";
+        }
+    }
 }
 
 TEST_F(MainWindow, EachScaleShowsNineStatusLinesAndWholeTitles)

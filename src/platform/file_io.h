@@ -47,7 +47,8 @@ int64_t tell_stream(FILE* stream);
 int set_stream_length(FILE* stream, int64_t length);
 
 // What tells one file from another, and its size, from the descriptor
-// under a stream (nothing written to it is pending).
+// under a stream (nothing written to it is pending): the device and file
+// numbers, or on Windows the creation and modification times.
 struct file_identity {
     uint64_t device;
     uint64_t file;

@@ -80,9 +80,25 @@ void format_modification_time(char* buffer, int64_t time);
 
 // ---- The list's ticked rows to the batch (checked_images.cpp) ----
 
+struct batch_totals;
+
+// What the window lends a batch over its list; either may be null.
+struct checked_images_hooks {
+    // Asks the question before a cut at the first free sector that would
+    // lose data, and gives IDYES, IDNO or IDCANCEL.
+    int (*ask)(const char* question);
+    // Called after each file of the survey that precedes the question.
+    void (*between_files)();
+};
+
 // Runs the command (5, 6 or 7; any other does nothing) over the names of
-// the list's ticked rows.
-void process_checked_images(unsigned command, HWND list);
+// the list's ticked rows, adding each file to totals (when given). With a
+// question to ask, a cut at the first free sector first surveys the ticked
+// images read-only; when any would lose non-zero bytes it asks once: Yes
+// cuts every one, No only those that lose nothing (each left one gets a
+// status line, and counts as unchanged), Cancel nothing.
+void process_checked_images(unsigned command, HWND list, batch_totals* totals = nullptr,
+                            const checked_images_hooks* hooks = nullptr);
 
 // ---- Files dropped on the window (dropped_files.cpp) ----
 

@@ -61,10 +61,13 @@ static bool g_batch_running;
 static bool g_close_deferred;
 static DWORD g_last_pump;
 
+// The main window, for the questions it owns.
+static HWND g_main_window;
+
 // Between two files of a batch: handles what is waiting for the window, at
 // most every 30 ms, so that it repaints, moves and shows the status lines
 // while the batch goes on. Input for the window's contents is dropped.
-static void pump_during_batch(const char*, bool)
+static void pump_during_batch()
 {
     const DWORD now = GetTickCount();
     if (now - g_last_pump < 30)
@@ -85,14 +88,28 @@ static void pump_during_batch(const char*, bool)
     }
 }
 
+static void file_done(const char*, bool)
+{
+    pump_during_batch();
+}
+
+// Asked before a cut at the first free sector that would lose data; No,
+// the default, keeps every such image.
+static int ask_before_losing_data(const char* question)
+{
+    return MessageBoxA(g_main_window, question, "Cut free sectors",
+                       MB_YESNOCANCEL | MB_ICONWARNING | MB_DEFBUTTON2);
+}
+
 // One of the three operations over the ticked rows, then the list rebuilt;
 // a close that came meanwhile is carried out now.
 static void run_batch_command(HWND window, unsigned command)
 {
     g_batch_running = true;
     g_last_pump = GetTickCount();
-    g_batch_file_done = pump_during_batch;
-    process_checked_images(command, g_image_list);
+    g_batch_file_done = file_done;
+    const checked_images_hooks hooks = {ask_before_losing_data, pump_during_batch};
+    process_checked_images(command, g_image_list, nullptr, &hooks);
     g_batch_file_done = nullptr;
     g_batch_running = false;
     fill_image_list(nullptr, g_image_list);
@@ -297,6 +314,7 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         fill_image_list(nullptr, g_image_list);
         return 0;
     case WM_CREATE:
+        g_main_window = window;
         create_main_window_contents(window);
         break;
     case WM_DESTROY:

@@ -50,16 +50,14 @@ int set_stream_length(FILE* stream, int64_t length)
 
 int stream_identity(FILE* stream, file_identity* identity)
 {
-    BY_HANDLE_FILE_INFORMATION information;
-    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
-    if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &information)) {
-        errno = EIO;
+    // The times stand for the file number the runtime does not give; the
+    // volume's number is not asked for (Wine warns where it has none).
+    struct _stat64 status;
+    if (_fstat64(_fileno(stream), &status) != 0)
         return -1;
-    }
-    identity->device = information.dwVolumeSerialNumber;
-    identity->file = uint64_t{information.nFileIndexHigh} << 32 | information.nFileIndexLow;
-    identity->size =
-        static_cast<int64_t>(uint64_t{information.nFileSizeHigh} << 32 | information.nFileSizeLow);
+    identity->device = static_cast<uint64_t>(status.st_ctime);
+    identity->file = static_cast<uint64_t>(status.st_mtime);
+    identity->size = static_cast<int64_t>(status.st_size);
     return 0;
 }
 
