@@ -209,8 +209,8 @@ TEST_F(MainWindow, CutFreeAsksBeforeLosingDataAndEachAnswerDoesWhatItSays)
         if (seen.asked) {
             EXPECT_TRUE(seen.no_is_default);
             EXPECT_EQ(seen.text.substr(0, 100), "1 of the 2 ticked images would lose data: 1 "
-                                               "non-zero bytes in all lie past their first free "
-                                               "sectors.");
+                                                "non-zero bytes in all lie past their first free "
+                                                "sectors.");
             EXPECT_NE(seen.text.find("lossy.trd (1 bytes)"), std::string::npos);
         }
         EXPECT_EQ(file_length(path("one\\lossy.trd")), c.lossy_after);
