@@ -96,6 +96,116 @@ bool is_resized(const bytes& after, const bytes& original, size_t length)
 // at the file's own length, or a medium that cannot be read past track 0.
 enum fault { NO_FAULT, DISK_FULL, BAD_READ };
 
+// ---- A reference for the catalogue and its problems, written apart ----
+
+struct reference_entry {
+    int track, sector, first, end; // the last two in sectors
+    bool deleted, holds;
+};
+
+std::vector<reference_entry> reference_entries(const bytes& image)
+{
+    std::vector<reference_entry> entries;
+    for (size_t at = 0; at + 16 <= 2048 && image[at] != 0; at += 16) {
+        const int first = image[at + 15] * 16 + image[at + 14];
+        entries.push_back({image[at + 15], image[at + 14], first, first + image[at + 13],
+                           image[at] == 1, image[at + 13] > 0});
+    }
+    return entries;
+}
+
+// How many problems of each kind verify must report on this image.
+std::vector<int> reference_problem_counts(const bytes& image, size_t length)
+{
+    std::vector<int> counts(PROBLEM_SHARED_SECTORS + 1, 0);
+    const std::vector<reference_entry> entries = reference_entries(image);
+    const int disk = image[0x8E3] == 0x16 ? 2560 : image[0x8E3] == 0x19 ? 640 : 1280;
+    const int first_free = image[0x8E2] * 16 + image[0x8E1];
+    int used = first_free, deleted = 0, last_end = -1;
+    for (const reference_entry& e : entries) {
+        deleted += e.deleted;
+        if (!e.holds)
+            continue;
+        used = std::max(used, e.end);
+        counts[PROBLEM_IN_TRACK_ZERO] += e.track == 0;
+        counts[PROBLEM_SECTOR_NUMBER] += e.sector > 15;
+        counts[PROBLEM_PAST_DISK_END] += e.end > disk;
+        if (!e.deleted)
+            last_end = std::max(last_end, e.end);
+    }
+    counts[PROBLEM_SECTOR_NUMBER] += image[0x8E1] > 15;
+    if (used > disk && int64_t{used} * 256 > std::max<int64_t>(int64_t(length), disk * 256))
+        counts[PROBLEM_BYTES_MISSING] = 1;
+    counts[PROBLEM_FREE_BEFORE_FILE] = last_end > first_free;
+    counts[PROBLEM_FILE_COUNT] = image[0x8E4] != entries.size();
+    counts[PROBLEM_DELETED_COUNT] = image[0x8F4] != deleted;
+    counts[PROBLEM_FREE_COUNT] =
+        (image[0x8E5] | image[0x8E6] << 8) != std::max(0, disk - first_free);
+    // An entry that, taken in the order the entries start, meets any before it.
+    std::vector<size_t> order;
+    for (size_t i = 0; i < entries.size(); ++i)
+        if (entries[i].holds)
+            order.push_back(i);
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return entries[a].first < entries[b].first; });
+    for (size_t k = 0; k < order.size(); ++k)
+        for (size_t j = 0; j < k; ++j)
+            if (entries[order[j]].end > entries[order[k]].first) {
+                ++counts[PROBLEM_SHARED_SECTORS];
+                break;
+            }
+    return counts;
+}
+
+// What the survey says of an image must agree with the reference: its
+// catalogue as track 0 holds it, where the bytes past the first free
+// sector lie, and how many problems of each kind verify reports.
+void require_survey_agrees(const bytes& original, const image_survey& survey)
+{
+    bytes track0(original.begin(),
+                 original.begin() + static_cast<long>(std::min<size_t>(original.size(), 4096)));
+    track0.resize(4096, 0);
+    const std::vector<reference_entry> entries = reference_entries(track0);
+    const trd_catalogue& catalogue = survey.catalogue;
+    require(catalogue.entry_count == static_cast<int>(entries.size()),
+            "the catalogue ends at the first entry whose first byte is 0");
+    for (size_t i = 0; i < entries.size(); ++i)
+        require(entry_first(catalogue.entries[i]) == entries[i].first &&
+                    entry_end(catalogue.entries[i]) == entries[i].end &&
+                    catalogue.entries[i].deleted == entries[i].deleted,
+                "each entry is read as track 0 holds it");
+
+    int64_t in_files = 0, in_deleted = 0, outside = 0;
+    const size_t free_offset = (size_t{track0[0x8E2]} * 16 + track0[0x8E1]) * 256;
+    if (free_offset >= 4096) {
+        for (size_t start = free_offset; start < original.size(); start += 256) {
+            const int sector = static_cast<int>(start / 256);
+            bool live = false, dead = false;
+            for (const reference_entry& e : entries) {
+                if (sector >= e.first && sector < e.end) {
+                    live |= !e.deleted;
+                    dead |= e.deleted;
+                }
+            }
+            int64_t& owner = live ? in_files : dead ? in_deleted : outside;
+            for (size_t at = start; at < start + 256 && at < original.size(); ++at)
+                owner += original[at] != 0;
+        }
+    }
+    require(survey.loses_in_files == in_files && survey.loses_in_deleted == in_deleted &&
+                loses_outside(survey) == outside,
+            "the survey says where the bytes past the first free sector lie");
+
+    static image_problem problems[TRD_MAX_PROBLEMS];
+    const int count = find_image_problems(catalogue, survey.length, problems, TRD_MAX_PROBLEMS);
+    require(count <= TRD_MAX_PROBLEMS, "every problem fits the list");
+    std::vector<int> counts(PROBLEM_SHARED_SECTORS + 1, 0);
+    for (int i = 0; i < count; ++i)
+        ++counts[problems[i].kind];
+    require(counts == reference_problem_counts(track0, original.size()),
+            "verify's verdict agrees with the reference");
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -125,9 +235,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const int check = check_trd_image(file);
     const int16_t tracks = g_track_count;
     const bytes track0(g_io_buffer, g_io_buffer + TRD_TRACK_SIZE);
-    // What korvat-cli reports before any change, from the same stream.
-    image_survey survey = {};
-    const int surveyed = check == 0 && injected == NO_FAULT ? survey_image(file, &survey) : -1;
+    // What korvat-cli reports before any change, from the same stream. In
+    // memory, the file's track 0 is spoilt meanwhile: the catalogue must
+    // come from the check's read, never from the file again.
+    static image_survey survey;
+    int surveyed = -1;
+    if (check == 0 && injected == NO_FAULT) {
+#ifdef KORVAT_FUZZ_MEMORY
+        bytes spoilt = original;
+        std::fill(spoilt.begin(), spoilt.begin() + std::min<long>(long(spoilt.size()), 4096), 0xE5);
+        memory_file_put(work_file(), spoilt);
+#endif
+        surveyed = survey_image(file, &survey);
+#ifdef KORVAT_FUZZ_MEMORY
+        memory_file_put(work_file(), original);
+#endif
+        if (surveyed == 0)
+            require_survey_agrees(original, survey);
+    }
     // The survey reads through the track buffer; the operation needs track 0 there.
     std::memcpy(g_io_buffer, track0.data(), TRD_TRACK_SIZE);
     int result = 0;
