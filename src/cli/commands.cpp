@@ -154,8 +154,10 @@ bool show_info(const std::string& name)
     const survey_verdict verdict = survey_for_report(name, SURVEY_WHOLE, &survey);
     const bool measured = verdict == SURVEY_IMAGE;
     count_batch_file(&g_totals, measured, before, before);
+    // The problems' texts, only where they are shown.
+    const bool shown = g_options.table || !g_options.quiet;
     const std::vector<std::string> problems =
-        measured ? problem_texts(survey) : std::vector<std::string>();
+        measured && shown ? problem_texts(survey) : std::vector<std::string>();
     const trd_catalogue& catalogue = survey.catalogue;
 
     if (g_options.table) {

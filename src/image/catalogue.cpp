@@ -77,15 +77,18 @@ const char* escape_disk_text(const unsigned char* bytes, size_t count, char* tex
         return text;
     size_t used = 0;
     for (size_t i = 0; i < count; ++i) {
-        char piece[5];
+        static const char hex[] = "0123456789ABCDEF";
         const unsigned char c = bytes[i];
-        if (c == '\\')
-            std::memcpy(piece, "\\\\", 3);
-        else if (c >= 0x20 && c < 0x7F)
-            piece[0] = static_cast<char>(c), piece[1] = '\0';
-        else
-            std::snprintf(piece, sizeof piece, "\\x%02X", c);
-        const size_t length = std::strlen(piece);
+        char piece[4] = {static_cast<char>(c)};
+        size_t length = 1;
+        if (c == '\\') {
+            piece[1] = '\\';
+            length = 2;
+        } else if (c < 0x20 || c >= 0x7F) {
+            const char escape[4] = {'\\', 'x', hex[c >> 4], hex[c & 0xF]};
+            std::memcpy(piece, escape, sizeof escape);
+            length = 4;
+        }
         if (used + length >= size)
             break; // whole escapes only
         std::memcpy(text + used, piece, length);

@@ -25,6 +25,29 @@ void map_owners(const trd_catalogue& catalogue, unsigned char* owners)
     }
 }
 
+// The non-zero bytes of one whole sector, sixteen bytes at a time: each
+// lane counts its zero bytes (at most 16), and the lanes are added at the end.
+int count_non_zero_sector(const unsigned char* sector)
+{
+    typedef unsigned char lanes __attribute__((vector_size(16)));
+    const lanes none = {};
+    lanes zeros = {};
+    for (int at = 0; at < TRD_SECTOR_SIZE; at += 16) {
+        lanes bytes;
+        std::memcpy(&bytes, sector + at, sizeof bytes);
+        zeros -= reinterpret_cast<lanes>(bytes == none); // a match is all ones: minus -1
+    }
+    int zero_count = 0;
+    for (int lane = 0; lane < 16; ++lane)
+        zero_count += zeros[lane];
+    return TRD_SECTOR_SIZE - zero_count;
+}
+
+// The loss count reads past the stream's own buffer, straight into this
+// one, so that each byte is copied once, as a plain read copies it.
+constexpr size_t SURVEY_PIECE_SIZE = 16 * TRD_TRACK_SIZE; // 64 KiB
+alignas(64) unsigned char g_survey_piece[SURVEY_PIECE_SIZE];
+
 // Counts the non-zero bytes from offset (a sector boundary) to the end of
 // the file, in one forward pass through a buffer of its own (g_io_buffer
 // keeps track 0), and sorts them by the owner of their sector. *data_end is
@@ -32,24 +55,26 @@ void map_owners(const trd_catalogue& catalogue, unsigned char* owners)
 // a failed seek or read.
 int count_loss(FILE* image, int64_t offset, image_survey* survey, int64_t* data_end)
 {
-    unsigned char piece[TRD_TRACK_SIZE];
     unsigned char owners[TRD_REACHABLE_SECTORS];
     map_owners(survey->catalogue, owners);
     *data_end = 0;
     if (seek_stream(image, offset, SEEK_SET) != 0)
         return -1;
-    for (int64_t start = offset;; start += TRD_TRACK_SIZE) {
-        const size_t read = read_stream(piece, 1, sizeof piece, image);
+    for (int64_t start = offset;; start += SURVEY_PIECE_SIZE) {
+        const size_t read = read_stream(g_survey_piece, 1, sizeof g_survey_piece, image);
         if (stream_failed(image))
             return -1;
-        const size_t end = end_of_data(piece, read);
+        const size_t end = end_of_data(g_survey_piece, read);
         if (end > 0)
             *data_end = start + static_cast<int64_t>(end);
         for (size_t at = 0; at < end; at += TRD_SECTOR_SIZE) {
             int count = 0;
-            const size_t stop = at + TRD_SECTOR_SIZE < end ? at + TRD_SECTOR_SIZE : end;
-            for (size_t i = at; i < stop; ++i)
-                count += piece[i] != 0;
+            if (at + TRD_SECTOR_SIZE <= end) {
+                count = count_non_zero_sector(g_survey_piece + at);
+            } else {
+                for (size_t i = at; i < end; ++i)
+                    count += g_survey_piece[i] != 0;
+            }
             if (count == 0)
                 continue;
             const int64_t sector = (start + static_cast<int64_t>(at)) / TRD_SECTOR_SIZE;
@@ -62,7 +87,7 @@ int count_loss(FILE* image, int64_t offset, image_survey* survey, int64_t* data_
             else if (owner == OWNED_BY_DELETED)
                 survey->loses_in_deleted += count;
         }
-        if (read < sizeof piece)
+        if (read < sizeof g_survey_piece)
             return 0;
     }
 }

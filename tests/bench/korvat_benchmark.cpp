@@ -167,10 +167,47 @@ void write_missing_zeros(const char* name)
     close_stream(image);
 }
 
-// Floor: the length change alone, on a stream opened the same way.
-void change_length_only(const char* name)
+// Floor: the check's one read of track 0 and the length change, on a
+// stream opened the same way.
+void read_track0_and_change_length(const char* name)
 {
+    static unsigned char buffer[TRD_TRACK_SIZE];
     FILE* image = open_stream(file_path(name).c_str(), "r+b");
+    benchmark::DoNotOptimize(read_stream(buffer, 1, sizeof buffer, image));
+    set_stream_length(image, 4096);
+    close_stream(image);
+}
+
+// The cut korvat-cli makes: planned on a read-only stream after the survey
+// of the bytes past the first free sector (refused if any is data), then
+// made on a stream opened for update.
+bool refuse_loss(const batch_command*, const char*, FILE* image)
+{
+    image_survey survey;
+    return survey_cut_free(image, &survey) == 0 && survey.cut_free_loses == 0;
+}
+
+void guarded_cut_free_file(const char* name)
+{
+    g_batch_guard = refuse_loss;
+    g_batch_read_first = true;
+    char** names = static_cast<char**>(std::calloc(2, sizeof(char*)));
+    names[0] = strdup(file_path(name).c_str());
+    const int failed = run_batch(IDC_CUT_FREE_SECTORS, names);
+    g_batch_read_first = false;
+    g_batch_guard = nullptr;
+    if (failed != 0)
+        std::abort();
+}
+
+// Floor: every byte read once in 4,096-byte pieces, then the length change.
+void read_all_and_change_length(const char* name)
+{
+    static unsigned char buffer[TRD_TRACK_SIZE];
+    FILE* image = open_stream(file_path(name).c_str(), "r+b");
+    while (read_stream(buffer, 1, sizeof buffer, image) == sizeof buffer) {
+    }
+    benchmark::DoNotOptimize(buffer);
     set_stream_length(image, 4096);
     close_stream(image);
 }
@@ -252,6 +289,9 @@ int main(int argc, char** argv)
     make_image_file("restore.trd", 4096, 0);
     make_image_file("free.trd", 655360, 655360);
     make_image_file("full.trd", 655360, 655360);
+    // A full disk whose bytes past its first free sector (track 1) are all
+    // zeros, written as real blocks: the guard reads them all, then cuts.
+    make_image_file("guarded.trd", 655360, 4096);
     // A full disk whose data ends inside its last sector: the cut rounds up
     // to the length the file has.
     make_image_file("last-sector.trd", 655360, 655300);
@@ -289,9 +329,13 @@ int main(int argc, char** argv)
           back_to_one_track, "restore.trd"},
          1.25},
         {"cut_free_sectors",
-         {"cut_free_sectors", cut_free_file, back_to_full, change_length_only, back_to_full,
-          "free.trd"},
+         {"cut_free_sectors", cut_free_file, back_to_full, read_track0_and_change_length,
+          back_to_full, "free.trd"},
          1.10},
+        {"cut-free guarded, as korvat-cli",
+         {"cut_free_guarded", guarded_cut_free_file, back_to_full, read_all_and_change_length,
+          back_to_full, "guarded.trd"},
+         1.20},
         {"batch of 1,000 images",
          {"batch", run_whole_batch, nothing, batch_without_status, nothing, ""},
          1.20},
