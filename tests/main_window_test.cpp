@@ -5,7 +5,9 @@
 
 #include "control_ids.h"
 #include "main_window.h"
+#include "status_log.h"
 
+#include <oleacc.h>
 #include <shlobj.h>
 
 #include <atomic>
@@ -123,9 +125,16 @@ TEST_F(MainWindow, DroppedFilesReplaceTheListAsIfPickedInTheDialog)
               (std::vector<std::string>{"b.trd", "a.trd"}));
     EXPECT_EQ(current_folder(), path("one"));
 
-    // A folder: the .trd files directly in it, in name order, no deeper.
-    EXPECT_EQ(dropped({path("dropped")}), (std::vector<std::string>{"D2.TRD", "d1.trd"}));
-    EXPECT_EQ(current_folder(), path("dropped"));
+    // A folder: the .trd files in it and below it, in path order, by their
+    // paths; a link to a folder is not entered.
+    CreateSymbolicLinkA(path("dropped\\link").c_str(), path("one").c_str(),
+                        SYMBOLIC_LINK_FLAG_DIRECTORY);
+    EXPECT_EQ(dropped({path("dropped")}),
+              (std::vector<std::string>{path("dropped\\D2.TRD"), path("dropped\\below\\deep.trd"),
+                                        path("dropped\\d1.trd")}));
+    // Images directly in it alone: bare names, that folder current.
+    EXPECT_EQ(dropped({path("dropped\\below")}), (std::vector<std::string>{"deep.trd"}));
+    EXPECT_EQ(current_folder(), path("dropped\\below"));
 
     // A name that no longer exists is skipped.
     EXPECT_EQ(dropped({path("one\\gone.trd"), path("one\\a.trd")}),
@@ -223,6 +232,79 @@ TEST_F(MainWindow, CutFreeAsksBeforeLosingDataAndEachAnswerDoesWhatItSays)
         if (c.answer == IDCANCEL && c.lossy_ticked) {
             EXPECT_TRUE(history.empty()) << "Cancel wrote " << history.size() << " lines";
         }
+    }
+}
+
+// Presses a key as the message loop sees it, with Shift held or not.
+bool press(HWND window, WPARAM key, bool shift = false)
+{
+    BYTE keys[256];
+    GetKeyboardState(keys);
+    keys[VK_SHIFT] = shift ? 0x80 : 0;
+    SetKeyboardState(keys);
+    MSG message = {GetFocus(), WM_KEYDOWN, key, 0, 0, {}};
+    const bool handled = handle_focus_key(window, message);
+    keys[VK_SHIFT] = 0;
+    SetKeyboardState(keys);
+    return handled;
+}
+
+TEST_F(MainWindow, TheKeyboardAloneReachesEveryControlAndTicksOneRow)
+{
+    ShowWindow(window, SW_SHOW);
+    SetForegroundWindow(window);
+    SetActiveWindow(window);
+    MSG pending;
+    while (PeekMessageA(&pending, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageA(&pending);
+    EXPECT_EQ(GetFocus(), g_image_list) << "the keyboard starts in the list";
+    EXPECT_EQ(SendMessageA(g_image_list, LVM_GETNEXTITEM, WPARAM(-1), LVNI_FOCUSED), 0);
+
+    // Tab goes through the buttons in their order and back to the list;
+    // Shift+Tab goes the other way.
+    std::vector<int> order;
+    for (int i = 0; i < 7; ++i) {
+        EXPECT_TRUE(press(window, VK_TAB));
+        order.push_back(GetDlgCtrlID(GetFocus()));
+    }
+    EXPECT_EQ(order, (std::vector<int>{3, 4, 8, 5, 6, 7, 1}));
+    press(window, VK_TAB, true);
+    EXPECT_EQ(GetDlgCtrlID(GetFocus()), int(IDC_RESTORE_SIZE));
+
+    // Space ticks and unticks the focused row, one row alone.
+    SetFocus(g_image_list);
+    EXPECT_TRUE(press(window, VK_SPACE));
+    EXPECT_EQ(row_state(g_image_list, 0), ROW_TICKED);
+    EXPECT_TRUE(press(window, VK_SPACE));
+    EXPECT_EQ(row_state(g_image_list, 0), ROW_UNTICKED);
+    // Enter presses the focused button; elsewhere it is the control's own.
+    SetFocus(GetDlgItem(window, IDC_SELECT_ALL));
+    EXPECT_TRUE(press(window, VK_RETURN));
+    EXPECT_EQ(row_state(g_image_list, 0), ROW_TICKED);
+    SetFocus(g_image_list);
+    EXPECT_FALSE(press(window, VK_RETURN));
+    EXPECT_FALSE(press(window, 'Z')) << "the key table's own keys are left to it";
+
+    // What a screen reader announces for each control. The pane's name is an
+    // annotation, which Wine's accessibility accepts but does not keep: there
+    // its name is its text, the status lines.
+    const struct {
+        HWND control;
+        const wchar_t* name;
+    } names[] = {{GetDlgItem(window, IDC_CUT_ZEROS), L"Cut zeros"}, {g_image_list, L"Images"}};
+    for (const auto& n : names) {
+        IAccessible* object = nullptr;
+        ASSERT_EQ(AccessibleObjectFromWindow(n.control, OBJID_CLIENT, __uuidof(IAccessible),
+                                             reinterpret_cast<void**>(&object)),
+                  S_OK);
+        VARIANT self;
+        self.vt = VT_I4;
+        self.lVal = CHILDID_SELF;
+        BSTR name = nullptr;
+        object->get_accName(self, &name);
+        EXPECT_STREQ(name ? name : L"", n.name);
+        SysFreeString(name);
+        object->Release();
     }
 }
 

@@ -30,6 +30,7 @@ void ImageListTest::SetUp()
 
 void ImageListTest::TearDown()
 {
+    sort_image_list(list, -1, false); // the next test starts in the selection's order
     DestroyWindow(host);
     // Leave the temporary folder so that it can be removed.
     _chdir("C:\\");

@@ -6,6 +6,7 @@
 #include "cli.h"
 #include "control_ids.h"
 #include "file_io.h"
+#include "korvat_version.h"
 #include "operands.h"
 #include "status_log.h"
 
@@ -22,9 +23,6 @@
 int _dowildcard = -1;
 #endif
 
-#ifndef KORVAT_VERSION
-#define KORVAT_VERSION "unknown"
-#endif
 
 cli_options g_options;
 batch_totals g_totals;
@@ -261,7 +259,7 @@ int main(int argc, char** argv)
     if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0))
         return show_help();
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::printf("korvat-cli %s\n", KORVAT_VERSION);
+        std::printf("korvat-cli %s (commit %s)\n", KORVAT_VERSION, KORVAT_COMMIT);
         return finish_output() ? 0 : 1;
     }
     if (argc < 2)

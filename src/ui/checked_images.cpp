@@ -35,6 +35,8 @@ std::vector<lost_image> find_losses(char** names, const checked_images_hooks* ho
             lost.push_back({i, survey.cut_free_loses});
         if (hooks && hooks->between_files)
             hooks->between_files();
+        if (g_batch_stop)
+            break;
     }
     return lost;
 }
@@ -88,7 +90,7 @@ void process_checked_images(unsigned command, HWND list, batch_totals* totals,
     }
 
     const std::vector<lost_image> lost = find_losses(names, hooks);
-    if (lost.empty()) {
+    if (lost.empty() || g_batch_stop) {
         run_batch(command, names, totals);
         return;
     }

@@ -11,23 +11,38 @@
 #include <string>
 #include <vector>
 
-// The .trd files directly in a folder (no deeper), sorted by name, as full paths.
-static void add_folder_images(const std::string& folder, std::vector<std::string>* paths)
+// The .trd files in a folder and in every folder below it, as full paths,
+// the way korvat-cli -r walks: a link (reparse point) to a folder is not
+// entered. One search handle is open at a time, whatever the depth.
+static void find_folder_images(const std::string& folder, std::vector<std::string>* paths)
 {
+    std::vector<std::string> below;
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE)
         return;
-    std::vector<std::string> names;
     do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-            has_trd_extension(found.cFileName))
-            names.push_back(found.cFileName);
+        const std::string name = found.cFileName;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (name != "." && name != ".." &&
+                !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                below.push_back(folder + "\\" + name);
+        } else if (has_trd_extension(found.cFileName)) {
+            paths->push_back(folder + "\\" + name);
+        }
     } while (FindNextFileA(search, &found));
     FindClose(search);
-    std::sort(names.begin(), names.end());
-    for (const std::string& name : names)
-        paths->push_back(folder + "\\" + name);
+    for (const std::string& inner : below)
+        find_folder_images(inner, paths);
+}
+
+// A dropped folder's images, in path order.
+static void add_folder_images(const std::string& folder, std::vector<std::string>* paths)
+{
+    std::vector<std::string> found;
+    find_folder_images(folder, &found);
+    std::sort(found.begin(), found.end());
+    paths->insert(paths->end(), found.begin(), found.end());
 }
 
 // The folder part of a full path, "" when it has none.

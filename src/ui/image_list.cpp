@@ -15,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 #include <iterator>
+#include <set>
 
 char* g_selection;
 HWND g_image_list;
@@ -36,8 +37,9 @@ static const image_column image_columns[] = {
 HWND create_image_list(HWND parent)
 {
     HWND list = CreateWindowExA(
-        0, WC_LISTVIEWA, nullptr, WS_CHILD | WS_VISIBLE | WS_BORDER | LVS_REPORT, 10, 10, 610, 230,
-        parent, reinterpret_cast<HMENU>(uintptr_t{IDC_IMAGE_LIST}), g_instance, nullptr);
+        0, WC_LISTVIEWA, nullptr, WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | LVS_REPORT, 10,
+        10, 610, 230, parent, reinterpret_cast<HMENU>(uintptr_t{IDC_IMAGE_LIST}), g_instance,
+        nullptr);
     SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
                  LVS_EX_CHECKBOXES | LVS_EX_HEADERDRAGDROP | LVS_EX_SIMPLESELECT);
     for (int index = 0; index < static_cast<int>(std::size(image_columns)); ++index) {
@@ -98,10 +100,26 @@ static void set_cell_text(HWND list, int row, int column, const char* text)
     SendMessageA(list, LVM_SETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
 }
 
+// What each row shows, by the row's number when the list was filled (its
+// item's lParam), so that a sort compares values, not texts.
+struct row_record {
+    std::string name;
+    int64_t time;
+    uint32_t size;
+    bool ticked; // taken from the list just before a sort by ticks
+};
+static std::vector<row_record> g_rows;
+
+// The column the list is sorted by, -1 for none (the selection's order).
+static int g_sort_column = -1;
+static bool g_sort_descending;
+
 void add_image_row(HWND list, int row, const char* name, const char* time_text, uint32_t size)
 {
     LVITEMA item = {};
+    item.mask = LVIF_PARAM;
     item.iItem = row;
+    item.lParam = row;
     SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
     set_row_state(list, row, ROW_UNTICKED);
     set_cell_text(list, row, 1, name);
@@ -213,7 +231,13 @@ static int run_open_dialog(HWND owner)
     char* buffer = static_cast<char*>(std::calloc(SELECTION_SIZE, 1));
     if (!buffer)
         return 1;
-    std::snprintf(buffer, DIALOG_MAX_FILE, "%s", g_selection);
+    // The folder last used, with a backslash after it, so that the dialog
+    // opens in that folder with an empty name; a bare name stays as it is.
+    const char* first = g_selection;
+    const char* second = first + strnlen(first, SELECTION_SIZE - 1) + 1;
+    const size_t length = std::strlen(first);
+    const bool folder = *second != '\0' && length > 0 && first[length - 1] != '\\';
+    std::snprintf(buffer, DIALOG_MAX_FILE, "%s%s", first, folder ? "\\" : "");
 
     OPENFILENAMEA dialog = {};
     dialog.lStructSize = sizeof dialog;
@@ -270,6 +294,7 @@ int fill_image_list(HWND owner, HWND list)
     // and rescrolled after every row takes time that grows with the rows.
     SendMessageA(list, WM_SETREDRAW, FALSE, 0);
     SendMessageA(list, LVM_DELETEALLITEMS, 0, 0);
+    g_rows.clear();
     int row = 0;
     while (name < end && *name != '\0') {
         const size_t length = strnlen(name, static_cast<size_t>(end - name));
@@ -277,11 +302,135 @@ int fill_image_list(HWND owner, HWND list)
         if (_stat64(name, &status) == 0) {
             char time_text[TIME_TEXT_SIZE];
             format_modification_time(time_text, status.st_mtime);
-            add_image_row(list, row++, name, time_text, static_cast<uint32_t>(status.st_size));
+            const uint32_t size = static_cast<uint32_t>(status.st_size);
+            g_rows.push_back({name, static_cast<int64_t>(status.st_mtime), size, false});
+            add_image_row(list, row++, name, time_text, size);
         }
         name += length + 1;
     }
+    // The order chosen holds across every rebuild.
+    if (g_sort_column >= 0)
+        sort_image_list(list, g_sort_column, g_sort_descending);
     SendMessageA(list, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(list, nullptr, TRUE);
     return result;
+}
+
+// ---- Sorting ----
+
+// Compares two rows by the sort column: ticked rows first, names without
+// regard to case, times and sizes as numbers; ties keep the selection's order.
+static int CALLBACK compare_rows(LPARAM first, LPARAM second, LPARAM)
+{
+    const size_t count = g_rows.size();
+    if (first < 0 || second < 0 || size_t(first) >= count || size_t(second) >= count)
+        return first < second ? -1 : first > second;
+    const row_record& a = g_rows[size_t(first)];
+    const row_record& b = g_rows[size_t(second)];
+    int order = 0;
+    switch (g_sort_column) {
+    case 0:
+        order = a.ticked == b.ticked ? 0 : a.ticked ? -1 : 1;
+        break;
+    case 1:
+        order = _stricmp(a.name.c_str(), b.name.c_str());
+        if (order == 0)
+            order = std::strcmp(a.name.c_str(), b.name.c_str());
+        break;
+    case 2:
+        order = a.time < b.time ? -1 : a.time > b.time;
+        break;
+    default:
+        order = a.size < b.size ? -1 : a.size > b.size;
+        break;
+    }
+    if (g_sort_descending)
+        order = -order;
+    return order != 0 ? order : (first < second ? -1 : 1);
+}
+
+// The header's arrow on the sort column, and on no other.
+static void show_sort_arrow(HWND list)
+{
+    HWND header = reinterpret_cast<HWND>(SendMessageA(list, LVM_GETHEADER, 0, 0));
+    for (int column = 0; column < static_cast<int>(std::size(image_columns)); ++column) {
+        HDITEMA item = {};
+        item.mask = HDI_FORMAT;
+        SendMessageA(header, HDM_GETITEMA, column, reinterpret_cast<LPARAM>(&item));
+        item.fmt &= ~(HDF_SORTUP | HDF_SORTDOWN);
+        if (column == g_sort_column)
+            item.fmt |= g_sort_descending ? HDF_SORTDOWN : HDF_SORTUP;
+        SendMessageA(header, HDM_SETITEMA, column, reinterpret_cast<LPARAM>(&item));
+    }
+}
+
+void sort_image_list(HWND list, int column, bool descending)
+{
+    if (column >= static_cast<int>(std::size(image_columns)))
+        return;
+    g_sort_column = column < 0 ? -1 : column;
+    g_sort_descending = descending;
+    if (column < 0) {
+        show_sort_arrow(list); // the selection's order from the next rebuild on
+        return;
+    }
+    if (column == 0) {
+        // Ticks are the list's own state: taken into the records first.
+        const int rows = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+        for (int row = 0; row < rows; ++row) {
+            LVITEMA item = {};
+            item.mask = LVIF_PARAM;
+            item.iItem = row;
+            if (SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item)) &&
+                item.lParam >= 0 && size_t(item.lParam) < g_rows.size())
+                g_rows[size_t(item.lParam)].ticked = row_is_ticked(list, row);
+        }
+    }
+    SendMessageA(list, LVM_SORTITEMS, 0, reinterpret_cast<LPARAM>(compare_rows));
+    show_sort_arrow(list);
+}
+
+void sort_by_column_click(HWND list, int column)
+{
+    sort_image_list(list, column, column == g_sort_column ? !g_sort_descending : false);
+}
+
+int sorted_column(bool* descending)
+{
+    if (descending)
+        *descending = g_sort_descending;
+    return g_sort_column;
+}
+
+int count_ticked_rows(HWND list)
+{
+    const int rows = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    int ticked = 0;
+    for (int row = 0; row < rows; ++row)
+        ticked += row_is_ticked(list, row);
+    return ticked;
+}
+
+int tick_rows_named(HWND list, const std::vector<std::string>& names)
+{
+    const std::set<std::string> wanted(names.begin(), names.end());
+    const int rows = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    int first = -1;
+    for (int row = 0; row < rows; ++row) {
+        char text[CELL_TEXT_SIZE] = "";
+        LVITEMA item = {};
+        item.iSubItem = 1;
+        item.pszText = text;
+        item.cchTextMax = NAME_TEXT_CAPACITY;
+        SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
+        text[NAME_TEXT_CAPACITY - 1] = '\0';
+        if (!wanted.count(text))
+            continue;
+        set_row_state(list, row, ROW_TICKED);
+        if (first < 0)
+            first = row;
+    }
+    if (first >= 0)
+        SendMessageA(list, LVM_ENSUREVISIBLE, first, FALSE);
+    return first;
 }

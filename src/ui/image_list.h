@@ -78,6 +78,25 @@ HRESULT format_bounded(char* buffer, size_t capacity, const char* format, ...)
 constexpr size_t TIME_TEXT_SIZE = 26;
 void format_modification_time(char* buffer, int64_t time);
 
+// ---- Sorting (image_list.cpp) ----
+
+// Sorts the rows by a column (0 the ticks, ticked rows first; 1 the name;
+// 2 the time; 3 the size), ascending or descending, and shows the arrow in
+// its header. The order holds across every rebuild of the list; column -1
+// goes back to the selection's order at the next rebuild.
+void sort_image_list(HWND list, int column, bool descending);
+// A click on a column's title: sorts by it, or reverses the order when the
+// list is sorted by it already.
+void sort_by_column_click(HWND list, int column);
+// The sort column, -1 for none; and whether it is descending.
+int sorted_column(bool* descending);
+
+// The number of ticked rows.
+int count_ticked_rows(HWND list);
+// Ticks the rows whose names are given and scrolls to the first of them;
+// its row, or -1 when none is listed.
+int tick_rows_named(HWND list, const std::vector<std::string>& names);
+
 // ---- The list's ticked rows to the batch (checked_images.cpp) ----
 
 struct batch_totals;
@@ -103,7 +122,8 @@ void process_checked_images(unsigned command, HWND list, batch_totals* totals = 
 // ---- Files dropped on the window (dropped_files.cpp) ----
 
 // Replaces the selection with dropped paths, as the dialog would leave it:
-// a folder dropped stands for the .trd files directly in it; paths all in
+// a folder dropped stands for the .trd files in it and in every folder
+// below it (links to folders not entered), in path order; paths all in
 // one folder give that folder and bare names, paths from several folders
 // an empty folder and the full paths. Returns the number of names.
 size_t select_paths(const std::vector<std::string>& dropped);

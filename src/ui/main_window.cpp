@@ -6,9 +6,13 @@
 #include "status_log.h"
 
 #include <commctrl.h>
+#include <oleacc.h>
 #include <shellapi.h>
+#include <shobjidl.h>
 
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 #ifndef WM_DPICHANGED
 #define WM_DPICHANGED 0x02E0
@@ -56,29 +60,97 @@ static const control_spec buttons[] = {
 static const control_spec status_pane = {IDC_STATUS, "static", nullptr, 10, 290, 610, 150};
 
 // While a batch runs the window is modal: it repaints and can be moved, but
-// takes no command, key or drop, and a close waits for the batch to end.
+// takes no command, key or drop, and a close waits for the batch to end;
+// Escape asks whether to stop after the file in hand.
 static bool g_batch_running;
 static bool g_close_deferred;
 static DWORD g_last_pump;
+// Files the batch has, has finished, and those that failed, for the title,
+// the stop line and the rows kept ticked after the rebuild.
+static size_t g_batch_total;
+static size_t g_batch_done;
+static std::vector<std::string> g_failed_names;
+// The taskbar button's progress, where the system has it (Windows 7 and
+// later); null otherwise and between batches.
+static ITaskbarList3* g_taskbar;
 
 // The main window, for the questions it owns.
 static HWND g_main_window;
 
+// ---- Progress ----
+
+// A count with thousands separated: "1,234".
+static std::string grouped(size_t value)
+{
+    std::string digits = std::to_string(value);
+    for (size_t at = digits.size(); at > 3; at -= 3)
+        digits.insert(at - 3, ",");
+    return digits;
+}
+
+static void start_progress()
+{
+    if (FAILED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3,
+                                reinterpret_cast<void**>(&g_taskbar))))
+        g_taskbar = nullptr;
+    if (g_taskbar && FAILED(g_taskbar->HrInit())) {
+        g_taskbar->Release();
+        g_taskbar = nullptr;
+    }
+}
+
+// The title says how far the batch has gone, and so does the taskbar button.
+static void show_progress()
+{
+    const std::string title =
+        std::string(main_title) + " - " + grouped(g_batch_done) + " of " + grouped(g_batch_total);
+    SetWindowTextA(g_main_window, title.c_str());
+    if (g_taskbar)
+        g_taskbar->SetProgressValue(g_main_window, g_batch_done, g_batch_total);
+}
+
+static void end_progress()
+{
+    SetWindowTextA(g_main_window, main_title);
+    if (g_taskbar) {
+        g_taskbar->SetProgressState(g_main_window, TBPF_NOPROGRESS);
+        g_taskbar->Release();
+        g_taskbar = nullptr;
+    }
+}
+
+// ---- The batch, with the window alive ----
+
+// Escape during a batch: stop after the file in hand? No is the default.
+static void ask_to_stop()
+{
+    if (MessageBoxA(g_main_window,
+                    "Stop after the current file?\n\nThe files after it are left untouched.",
+                    "Stop", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES)
+        g_batch_stop = true;
+}
+
 // Between two files of a batch: handles what is waiting for the window, at
-// most every 30 ms, so that it repaints, moves and shows the status lines
-// while the batch goes on. Input for the window's contents is dropped.
+// most every 30 ms, so that it repaints, moves, shows the status lines and
+// its progress while the batch goes on. Input for the window's contents is
+// dropped, but Escape asks whether to stop.
 static void pump_during_batch()
 {
     const DWORD now = GetTickCount();
     if (now - g_last_pump < 30)
         return;
     g_last_pump = now;
+    show_progress();
     MSG message;
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
         if (message.message == WM_QUIT) {
             // Not ours to take: the message loop ends the program after the batch.
             PostQuitMessage(static_cast<int>(message.wParam));
             return;
+        }
+        if (message.message == WM_KEYDOWN && message.wParam == VK_ESCAPE && !g_batch_stop) {
+            ask_to_stop();
+            continue;
         }
         if ((message.message >= WM_KEYFIRST && message.message <= WM_KEYLAST) ||
             (message.message >= WM_MOUSEFIRST && message.message <= WM_MOUSELAST))
@@ -88,8 +160,11 @@ static void pump_during_batch()
     }
 }
 
-static void file_done(const char*, bool)
+static void file_done(const char* name, bool ok)
 {
+    ++g_batch_done;
+    if (!ok)
+        g_failed_names.push_back(name);
     pump_during_batch();
 }
 
@@ -101,18 +176,41 @@ static int ask_before_losing_data(const char* question)
                        MB_YESNOCANCEL | MB_ICONWARNING | MB_DEFBUTTON2);
 }
 
-// One of the three operations over the ticked rows, then the list rebuilt;
-// a close that came meanwhile is carried out now.
+// One of the three operations over the ticked rows, then its summary and
+// the list rebuilt, the failed rows still ticked; a close that came
+// meanwhile is carried out now. With no row ticked nothing is written.
 static void run_batch_command(HWND window, unsigned command)
 {
-    g_batch_running = true;
-    g_last_pump = GetTickCount();
-    g_batch_file_done = file_done;
-    const checked_images_hooks hooks = {ask_before_losing_data, pump_during_batch};
-    process_checked_images(command, g_image_list, nullptr, &hooks);
-    g_batch_file_done = nullptr;
-    g_batch_running = false;
+    g_batch_total = static_cast<size_t>(count_ticked_rows(g_image_list));
+    g_batch_done = 0;
+    g_failed_names.clear();
+    batch_totals totals = {};
+    if (g_batch_total > 0) {
+        g_batch_running = true;
+        g_batch_stop = false;
+        g_last_pump = GetTickCount();
+        g_batch_file_done = file_done;
+        start_progress();
+        const checked_images_hooks hooks = {ask_before_losing_data, pump_during_batch};
+        process_checked_images(command, g_image_list, &totals, &hooks);
+        // A question answered Cancel ran no batch, and has nothing to sum up.
+        if (g_batch_stop) {
+            const std::string line = "Stopped: " + grouped(size_t(totals.files)) + " of " +
+                                     grouped(g_batch_total) + " files done";
+            status_print(line.c_str());
+        }
+        if (totals.files > 0 || g_batch_stop) {
+            char summary[STATUS_LINE_SIZE];
+            format_batch_summary(&totals, false, summary, sizeof summary);
+            status_print(summary);
+        }
+        end_progress();
+        g_batch_file_done = nullptr;
+        g_batch_stop = false;
+        g_batch_running = false;
+    }
     fill_image_list(nullptr, g_image_list);
+    tick_rows_named(g_image_list, g_failed_names);
     if (g_close_deferred) {
         g_close_deferred = false;
         PostMessageA(window, WM_CLOSE, 0, 0);
@@ -182,10 +280,12 @@ static HFONT make_message_font(UINT dpi)
     return CreateFontIndirectA(&metrics.lfMessageFont);
 }
 
-static HWND create_control(HWND parent, const control_spec& control)
+// The buttons are tab stops, the status pane is not.
+static HWND create_control(HWND parent, const control_spec& control, DWORD style)
 {
-    return CreateWindowExA(0, control.window_class, control.text, WS_CHILD | WS_VISIBLE | WS_BORDER,
-                           control.x, control.y, control.width, control.height, parent,
+    return CreateWindowExA(0, control.window_class, control.text,
+                           WS_CHILD | WS_VISIBLE | WS_BORDER | style, control.x, control.y,
+                           control.width, control.height, parent,
                            reinterpret_cast<HMENU>(uintptr_t{control.id}), g_instance, nullptr);
 }
 
@@ -227,6 +327,62 @@ void layout_main_window(HWND window, UINT dpi)
     g_font_dpi = dpi;
 }
 
+// ---- The keyboard and screen readers ----
+
+// The control that had the focus when the window was last active.
+static HWND g_focused_control;
+
+// A row to start from: the first, when no row has the focus.
+static void focus_first_row_if_none()
+{
+    if (SendMessageA(g_image_list, LVM_GETITEMCOUNT, 0, 0) <= 0 ||
+        SendMessageA(g_image_list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED) >= 0)
+        return;
+    LVITEMA item = {};
+    item.stateMask = LVIS_FOCUSED;
+    item.state = LVIS_FOCUSED;
+    SendMessageA(g_image_list, LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&item));
+}
+
+// Space on the list ticks or unticks the focused row.
+static void toggle_focused_row()
+{
+    const LRESULT row =
+        SendMessageA(g_image_list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED);
+    if (row < 0)
+        return;
+    const UINT state = static_cast<UINT>(
+        SendMessageA(g_image_list, LVM_GETITEMSTATE, static_cast<WPARAM>(row), ROW_STATE_MASK));
+    LVITEMA item = {};
+    item.stateMask = ROW_STATE_MASK;
+    item.state = (state & ROW_STATE_MASK) == ROW_TICKED ? ROW_UNTICKED : ROW_TICKED;
+    SendMessageA(g_image_list, LVM_SETITEMSTATE, static_cast<WPARAM>(row),
+                 reinterpret_cast<LPARAM>(&item));
+}
+
+// The name a screen reader announces for a control whose text is not its
+// name, through the system's annotation service where it has one. The list
+// shows no text of its own, so its text is its name as well.
+static void name_for_screen_readers(HWND control, const wchar_t* name)
+{
+    if (control == g_image_list)
+        SetWindowTextW(control, name);
+    IAccPropServices* services = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_IAccPropServices, reinterpret_cast<void**>(&services))))
+        return;
+    services->SetHwndPropStr(control, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
+                             PROPID_ACC_NAME, name);
+    services->Release();
+}
+
+// Each new status line is announced: the pane's text has changed.
+static void announce_status_line(const char*)
+{
+    NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, g_status_pane, OBJID_CLIENT, CHILDID_SELF);
+    NotifyWinEvent(EVENT_OBJECT_LIVEREGIONCHANGED, g_status_pane, OBJID_CLIENT, CHILDID_SELF);
+}
+
 // Builds the window's contents and opens the file-open dialog; a dialog
 // that yields nothing closes the window during its own creation.
 static void create_main_window_contents(HWND window)
@@ -235,8 +391,13 @@ static void create_main_window_contents(HWND window)
     InitCommonControlsEx(&controls);
     g_image_list = create_image_list(window);
     for (const control_spec& button : buttons)
-        create_control(window, button);
-    g_status_pane = create_control(window, status_pane);
+        create_control(window, button, WS_TABSTOP);
+    g_status_pane = create_control(window, status_pane, 0);
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    name_for_screen_readers(g_image_list, L"Images");
+    name_for_screen_readers(g_status_pane, L"Status");
+    g_status_echo = announce_status_line;
+    add_about_item(window);
     // The window was made for the system DPI; on a display of another it
     // takes that one's size, then everything is laid out for it.
     const UINT dpi = window_dpi(window);
@@ -246,8 +407,16 @@ static void create_main_window_contents(HWND window)
     layout_main_window(window, dpi);
     center_window(window);
     DragAcceptFiles(window, TRUE);
-    if (fill_image_list(window, g_image_list) == 0)
+    if (fill_image_list(window, g_image_list) == 0) {
         SendMessageA(window, WM_CLOSE, 0, 0);
+        return;
+    }
+    // The keyboard starts in the list, on its first row, with the focus
+    // rectangle shown.
+    g_focused_control = g_image_list;
+    SetFocus(g_image_list);
+    focus_first_row_if_none();
+    SendMessageA(window, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
 }
 
 static void set_all_rows(UINT state)
@@ -302,6 +471,11 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         case WM_COMMAND:
         case WM_KEYDOWN:
             return 0;
+        case WM_NOTIFY:
+            // The list keeps its order while the batch works through it.
+            if (reinterpret_cast<const NMHDR*>(lparam)->code == LVN_COLUMNCLICK)
+                return 0;
+            break;
         default:
             break;
         }
@@ -321,7 +495,33 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         if (g_font)
             DeleteObject(g_font);
         g_font = nullptr;
+        g_status_echo = nullptr;
+        CoUninitialize();
         PostQuitMessage(0);
+        break;
+    case WM_NOTIFY: {
+        // A click on a column's title sorts by it.
+        const NMHDR* header = reinterpret_cast<const NMHDR*>(lparam);
+        if (header->hwndFrom == g_image_list && header->code == LVN_COLUMNCLICK)
+            sort_by_column_click(g_image_list,
+                                 reinterpret_cast<const NMLISTVIEW*>(lparam)->iSubItem);
+        break;
+    }
+    case WM_SYSCOMMAND:
+        if (show_about(window, wparam))
+            return 0;
+        break;
+    case WM_ACTIVATE:
+        // The focus goes back to the control that had it, as in a dialog.
+        if (LOWORD(wparam) == WA_INACTIVE) {
+            HWND focus = GetFocus();
+            if (focus && IsChild(window, focus))
+                g_focused_control = focus;
+        } else if (g_focused_control && IsWindow(g_focused_control)) {
+            const LRESULT result = DefWindowProcA(window, message, wparam, lparam);
+            SetFocus(g_focused_control);
+            return result;
+        }
         break;
     case WM_DPICHANGED: {
         // Moved to a display of another scale: the size Windows suggests,
@@ -348,6 +548,39 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     return DefWindowProcA(window, message, wparam, lparam);
 }
 
+bool handle_focus_key(HWND main_window, const MSG& message)
+{
+    HWND focus = GetFocus();
+    const bool in_window = focus && (focus == main_window || IsChild(main_window, focus));
+    if (!in_window)
+        return false;
+    switch (message.wParam) {
+    case VK_TAB: {
+        const bool back = GetKeyState(VK_SHIFT) < 0;
+        HWND from = focus == main_window ? nullptr : focus;
+        if (HWND next = GetNextDlgTabItem(main_window, from, back))
+            SetFocus(next);
+        SendMessageA(main_window, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+        return true;
+    }
+    case VK_RETURN: {
+        const int id = GetDlgCtrlID(focus);
+        if (focus == main_window || id < static_cast<int>(IDC_SELECT_ALL) ||
+            id > static_cast<int>(IDC_FILES))
+            return false;
+        SendMessageA(focus, BM_CLICK, 0, 0);
+        return true;
+    }
+    case VK_SPACE:
+        if (focus != g_image_list)
+            return false;
+        toggle_focused_row();
+        return true;
+    default:
+        return false;
+    }
+}
+
 int run_message_loop(HWND main_window)
 {
     MSG message = {};
@@ -355,6 +588,8 @@ int run_message_loop(HWND main_window)
         const BOOL got = GetMessageA(&message, nullptr, 0, 0);
         if (got == 0 || got == -1)
             break;
+        if (message.message == WM_KEYDOWN && handle_focus_key(main_window, message))
+            continue;
         if (message.message == WM_KEYDOWN) {
             if (message.wParam == VK_ESCAPE) {
                 if (message.hwnd != main_window)

@@ -16,8 +16,9 @@
 //   probe window                    frame, styles and screen size of the main window
 //   probe status                    the status pane's text
 //   probe rows                      one line per list row: state|name|time|size
-//   probe question                  the quit question's text and default button
-//   probe answer yes|no             press a button of the quit question
+//   probe question [TITLE]          a question's text and default button (the
+//                                   quit question, "Notify", by default)
+//   probe answer yes|no|cancel [TITLE]  press a button of that question
 //   probe close                     close the main window as its title bar does
 //   probe memory                    korvat.exe's committed bytes and working set
 //   probe acp                       the ANSI code page
@@ -319,16 +320,16 @@ int window()
 
 // The quit question: its text, the button that is the default push button
 // and the one with the focus, and whether it has an owner window.
-int question()
+int question(const wchar_t* title)
 {
-    HWND dialog = wait_for_dialog(L"Notify", 10000);
+    HWND dialog = wait_for_dialog(title, 10000);
     if (!dialog)
         return 1;
     Sleep(200);
     HWND text = GetDlgItem(dialog, 0xFFFF); // the message box's text
     std::wstring message = text ? window_text(text) : L"";
     int default_button = 0;
-    for (int id : {IDYES, IDNO}) {
+    for (int id : {IDYES, IDNO, IDCANCEL}) {
         HWND button = GetDlgItem(dialog, id);
         if (button && (GetWindowLongW(button, GWL_STYLE) & 0x0F) == BS_DEFPUSHBUTTON)
             default_button = id;
@@ -343,12 +344,14 @@ int question()
     return 0;
 }
 
-int answer(const wchar_t* which)
+int answer(const wchar_t* which, const wchar_t* title)
 {
-    HWND dialog = wait_for_dialog(L"Notify", 10000);
+    HWND dialog = wait_for_dialog(title, 10000);
     if (!dialog)
         return 1;
-    int id = std::wcscmp(which, L"yes") == 0 ? IDYES : IDNO;
+    const int id = std::wcscmp(which, L"yes") == 0  ? IDYES
+                   : std::wcscmp(which, L"no") == 0 ? IDNO
+                                                    : IDCANCEL;
     PostMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
     return wait_until_gone(dialog, 10000) ? 0 : 1;
 }
@@ -483,9 +486,9 @@ int wmain(int argc, wchar_t** argv)
     if (command == L"rows")
         return rows();
     if (command == L"question")
-        return question();
-    if (command == L"answer" && argc == 3)
-        return answer(argv[2]);
+        return question(argc >= 3 ? argv[2] : L"Notify");
+    if (command == L"answer" && argc >= 3)
+        return answer(argv[2], argc >= 4 ? argv[3] : L"Notify");
     if (command == L"close") {
         HWND main = main_window();
         if (!main)
