@@ -77,6 +77,8 @@ static ITaskbarList3* g_taskbar;
 // The main window, for the questions it owns.
 static HWND g_main_window;
 
+static void focus_first_row_if_none();
+
 // ---- Progress ----
 
 // A count with thousands separated: "1,234".
@@ -211,6 +213,7 @@ static void run_batch_command(HWND window, unsigned command)
     }
     fill_image_list(nullptr, g_image_list);
     tick_rows_named(g_image_list, g_failed_names);
+    focus_first_row_if_none();
     if (g_close_deferred) {
         g_close_deferred = false;
         PostMessageA(window, WM_CLOSE, 0, 0);
@@ -444,6 +447,7 @@ static void run_command(HWND window, unsigned command)
         break;
     case IDC_FILES:
         fill_image_list(window, g_image_list);
+        focus_first_row_if_none();
         break;
     default:
         break;
@@ -486,6 +490,7 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         select_dropped_files(reinterpret_cast<HDROP>(wparam));
         DragFinish(reinterpret_cast<HDROP>(wparam));
         fill_image_list(nullptr, g_image_list);
+        focus_first_row_if_none();
         return 0;
     case WM_CREATE:
         g_main_window = window;

@@ -3,7 +3,7 @@
 # with xdotool into the focused window; the dialog, the quit question, the
 # status pane and the list are driven and read with probe.exe. Every wait is
 # bounded, so a hang fails the test instead of blocking the run.
-# Usage: e2e.sh SCENARIO   (cancel, batch, window, cyrillic)
+# Usage: e2e.sh SCENARIO   (cancel, batch, window, cyrillic, ..., collection, question)
 # Environment: WINE_RUN, KORVAT_EXE, PROBE_EXE, E2E_DIR (a folder of the build tree).
 set -u -o pipefail
 scenario=$1
@@ -59,7 +59,8 @@ expect_exit() {
 focus_main() {
     local window=""
     for _ in $(seq 100); do
-        window=$(xdotool search --name '^KORVAT for Windows$' 2>/dev/null | head -n 1)
+        # The title shows a batch's progress after a " - ".
+        window=$(xdotool search --name '^KORVAT for Windows( - .*)?$' 2>/dev/null | head -n 1)
         [ -n "$window" ] && break
         sleep 0.1
     done
@@ -97,6 +98,8 @@ expect_eventually() {
     expect "$what" "$actual" "$expected"
 }
 expect_status() { expect_eventually "$1" "$2" status; }
+# The status pane's lines, one per line.
+status_lines() { probe status | sed 's/\\n$//; s/\\n/\n/g'; }
 expect_rows() { expect_eventually "$1" "$2" rows; }
 
 length() { stat -c %s "$1"; }
@@ -151,36 +154,40 @@ batch)
     expect "blank.trd's time text" "$(time_text "$images/blank.trd")" 'Sun Sep  9 01:46:40 2001\n'
     expect_rows "three rows in the dialog's order, with times and sizes" "$rows"
 
-    # E ticks every row, Z cuts zeros; the list is rebuilt, all unticked.
+    # E ticks every row, Z cuts zeros; the list is rebuilt, unticked but for
+    # the file that failed.
     key e
     expect_rows "E ticks every row" "$(with_state 2 "$rows")"
     key z
     log "Cutting zeros from zero_tail.trd" Done "Cutting zeros from blank.trd" Done \
-        "Cutting zeros from notes.trd" "File is not TRD image !" Done
+        "Cutting zeros from notes.trd" "File is not TRD image !" Done \
+        "3 files, 2 changed, 0 unchanged, 1 failed; 1310758 -> 25638 bytes"
     expect_status "status after Z" "$(pane)"
     expect "Z cut zero_tail.trd" "$(length "$images/zero_tail.trd")" 21504
     expect "Z cut blank.trd" "$(length "$images/blank.trd")" 4096
     expect "Z left notes.trd alone" "$(length "$images/notes.trd")" 38
     rows=$(listed 21504 4096)
-    expect_rows "rows refreshed after Z, all unticked" "$rows"
+    expect_rows "rows refreshed after Z, the failed one ticked" "$(printf '%s' "$rows" | sed '3s/^1|/2|/')"
 
     # F3 restores the size of the ticked files, F4 cuts them at their first free sector.
     key e
     key F3
     log "Restoring size for zero_tail.trd" Done "Restoring size for blank.trd" Done \
-        "Restoring size for notes.trd" "File is not TRD image !" Done
+        "Restoring size for notes.trd" "File is not TRD image !" Done \
+        "3 files, 2 changed, 0 unchanged, 1 failed; 25638 -> 1310758 bytes"
     expect_status "status after F3" "$(pane)"
     expect "F3 restored zero_tail.trd" "$(length "$images/zero_tail.trd")" 655360
     expect "F3 restored blank.trd" "$(length "$images/blank.trd")" 655360
     key e
     key F4
     log "Cutting free sectors from zero_tail.trd" Done "Cutting free sectors from blank.trd" Done \
-        "Cutting free sectors from notes.trd" "File is not TRD image !" Done
+        "Cutting free sectors from notes.trd" "File is not TRD image !" Done \
+        "3 files, 2 changed, 0 unchanged, 1 failed; 1310758 -> 25638 bytes"
     expect_status "status after F4" "$(pane)"
     expect "F4 cut zero_tail.trd" "$(length "$images/zero_tail.trd")" 21504
     expect "F4 cut blank.trd" "$(length "$images/blank.trd")" 4096
     rows=$(listed 21504 4096)
-    expect_rows "rows refreshed after F4" "$rows"
+    expect_rows "rows refreshed after F4" "$(printf '%s' "$rows" | sed '3s/^1|/2|/')"
 
     # Keypad 5 ticks all, keypad decimal point unticks, Ctrl+E ticks all.
     xdotool key Num_Lock
@@ -197,21 +204,25 @@ batch)
     key e
     key F11
     log "Cutting zeros from zero_tail.trd" Done "Cutting zeros from blank.trd" Done \
-        "Cutting zeros from notes.trd" "File is not TRD image !" Done
+        "Cutting zeros from notes.trd" "File is not TRD image !" Done \
+        "3 files, 0 changed, 2 unchanged, 1 failed; 25638 -> 25638 bytes"
     expect_status "status after F11" "$(pane)"
     key e
     key r
     log "Restoring size for zero_tail.trd" Done "Restoring size for blank.trd" Done \
-        "Restoring size for notes.trd" "File is not TRD image !" Done
+        "Restoring size for notes.trd" "File is not TRD image !" Done \
+        "3 files, 2 changed, 0 unchanged, 1 failed; 25638 -> 1310758 bytes"
     expect_status "status after R" "$(pane)"
     expect "R restored blank.trd" "$(length "$images/blank.trd")" 655360
     key e
     key s
     log "Cutting free sectors from zero_tail.trd" Done "Cutting free sectors from blank.trd" \
-        Done "Cutting free sectors from notes.trd" "File is not TRD image !" Done
+        Done "Cutting free sectors from notes.trd" "File is not TRD image !" Done \
+        "3 files, 2 changed, 0 unchanged, 1 failed; 1310758 -> 25638 bytes"
     expect_status "status after S" "$(pane)"
     expect "S cut blank.trd" "$(length "$images/blank.trd")" 4096
     # Z with no ticked row writes nothing and refills the list.
+    key n
     key z
     sleep 1
     expect_status "status after Z with nothing ticked" "$(pane)"
@@ -291,7 +302,8 @@ cyrillic)
     expect_rows "Cyrillic row" "$(printf '1|диск.trd|%s|655360  ' "$(time_text "$images/диск.trd")")"
     key e
     key z
-    expect_status "Cyrillic status" "Cutting zeros from диск.trd\\nDone\\n"
+    expect_status "Cyrillic status" \
+        "Cutting zeros from диск.trd\\nDone\\n1 file, 1 changed, 0 unchanged, 0 failed; 655360 -> 4096 bytes\\n"
     expect "Cyrillic file cut" "$(length "$images/диск.trd")" 4096
     probe close
     expect_exit "Cyrillic run"
@@ -378,10 +390,13 @@ dpi)
         key e
         key z
         logged=()
-        for name in "${names[@]}"; do
-            log "Cutting zeros from $name" Done
-            [ "$name" = notes.trd ] && log "File is not TRD image !"
-        done
+        for name in "${names[@]}"; do log "Cutting zeros from $name" Done; done
+        # The first round finds shortened.trd at its cut length already.
+        if [ "$dpi" = 96 ]; then
+            log "5 files, 4 changed, 1 unchanged, 0 failed; 2633728 -> 80896 bytes"
+        else
+            log "5 files, 5 changed, 0 unchanged, 0 failed; 3276800 -> 80896 bytes"
+        fi
         expect_status "the last nine status lines at $dpi DPI" "$(pane)"
         [ "$dpi" = 144 ] && screenshot korvat-main-window-144dpi
         probe close
@@ -408,6 +423,7 @@ names)
     key e
     key z
     for name in "${names[@]}"; do log "Cutting zeros from $name" Done; done
+    log "6 files, 6 changed, 0 unchanged, 0 failed; 3932160 -> 129024 bytes"
     expect_status "the names in the status pane (its last nine lines)" "$(pane)"
     cut=0
     for name in "${names[@]}"; do [ "$(length "$images/$name")" = 21504 ] && cut=$((cut + 1)); done
@@ -419,6 +435,7 @@ names)
     key e
     key r
     for name in "${names[@]:0:3}"; do log "Restoring size for $name" Done; done
+    log "3 files, 3 changed, 0 unchanged, 0 failed; 64512 -> 1966080 bytes"
     expect_status "the first names in the status pane" "$(pane)"
     for name in "${names[@]:0:3}"; do
         expect "$name restored" "$(length "$images/$name")" 655360
@@ -441,7 +458,7 @@ locked)
     key e
     key z
     expect_status "the runtime's text for the held file, then the next file" \
-        "Cutting zeros from held.trd\\nPermission denied\\nDone\\nCutting zeros from free.trd\\nDone\\n"
+        "Cutting zeros from held.trd\\nPermission denied\\nDone\\nCutting zeros from free.trd\\nDone\\n2 files, 1 changed, 0 unchanged, 1 failed; 1310720 -> 676864 bytes\\n"
     expect "the held file is byte-identical" "$(cmp -s "$work/held.orig" "$images/held.trd"; echo $?)" 0
     expect "the other file is cut" "$(length "$images/free.trd")" 21504
     kill "$holder_PID" 2>/dev/null
@@ -480,6 +497,133 @@ longbatch)
         [ "$(length "$images/l$i.trd")" = 12288 ] || wrong=$((wrong + 1))
     done
     expect "every file cut right before the program ended" "$wrong" 0
+    ;;
+
+collection)
+    # A collection of 1,200 images and two files that are not images: the
+    # title shows the batch's progress, the batch ends with korvat-cli's
+    # summary, and only the two failed rows come back ticked. A second batch,
+    # stopped with Escape, leaves every file after the one in hand untouched.
+    # Then one row ticked from the keyboard alone.
+    count=1200
+    cp "$images/shortened.trd" "$work/template.trd"
+    truncate -s 16384 "$work/template.trd"
+    : >"$work/names.txt"
+    for i in $(seq -w 1 "$count"); do
+        cp "$work/template.trd" "$images/c$i.trd"
+        echo "c$i.trd" >>"$work/names.txt"
+        # The two that are not images, among the others.
+        [ "$i" = 0400 ] && cp "$images/notes.trd" "$images/c0400x.trd" && echo c0400x.trd >>"$work/names.txt"
+        [ "$i" = 0900 ] && cp "$images/notes.trd" "$images/c0900x.trd" && echo c0900x.trd >>"$work/names.txt"
+    done
+    start_korvat
+    probe timed-pick "$folder" "$(windows_path "$work/names.txt")" >/dev/null || fail "could not pick 1,202 files"
+    key e
+    key z
+    title=$(probe title-during-batch 60000)
+    expect "the title shows the batch's progress" \
+        "$(printf '%s' "$title" | grep -cE '^KORVAT for Windows - [0-9,]+ of 1,202$')" 1
+    summary="1202 files, 1200 changed, 0 unchanged, 2 failed; 19660876 -> 14745676 bytes"
+    for _ in $(seq 120); do status_lines | grep -qF "$summary" && break; sleep 1; done
+    expect "the batch ends with the summary" "$(status_lines | tail -n 3)" \
+        "$(printf 'Cutting zeros from c%s.trd\nDone\n%s' "$count" "$summary")"
+    expect "the title is plain again" "$(probe window | sed -n 2p)" "KORVAT for Windows"
+    expect "only the two failed rows stay ticked" "$(probe rows | grep '^2|' | cut -d'|' -f2)" \
+        "$(printf 'c0400x.trd\nc0900x.trd')"
+    cut=0
+    for i in $(seq -w 1 "$count"); do [ "$(length "$images/c$i.trd")" = 12288 ] && cut=$((cut + 1)); done
+    expect "every image cut" "$cut" "$count"
+
+    # Restore them all, and stop after a few files with Escape.
+    key e
+    key r
+    probe title-during-batch 60000 >/dev/null || fail "the restore did not start"
+    key Escape
+    probe question Stop | head -n 1 >"$work/stop.txt"
+    probe answer yes Stop || fail "could not answer the stop question"
+    expect "Escape asks whether to stop" "$(cat "$work/stop.txt")" "Stop after the current file?"
+    for _ in $(seq 60); do status_lines | grep -q '^Stopped: ' && break; sleep 1; done
+    stopped=$(status_lines | sed -n 's/^Stopped: \([0-9,]*\) of 1,202 files done$/\1/p' | tr -d ,)
+    restored=0
+    for i in $(seq -w 1 "$count"); do [ "$(length "$images/c$i.trd")" = 655360 ] && restored=$((restored + 1)); done
+    expect "the stop line counts the files done" "$([ -n "$stopped" ] && [ "$stopped" -lt 1202 ] && echo yes)" yes
+    # The two that are not images are the 401st and 902nd files.
+    expect "every file after the stop is untouched" "$restored" \
+        "$(awk -v s="${stopped:-0}" 'BEGIN { print s - (s > 400) - (s > 901) }')"
+    expect "the stopped batch ends with its summary" \
+        "$(status_lines | tail -n 1 | grep -cE "^$stopped files?, ")" 1
+
+    # The keyboard alone: N unticks every row, Down moves to the second
+    # row, Space ticks it, and nothing else.
+    key n
+    expect "the focus is in the list" "$(probe focus)" 1
+    key Home
+    key Down
+    key space
+    expect "Space ticks the focused row alone" "$(probe rows | grep -n '^2|' | cut -d'|' -f1-2)" "2:2|c0002.trd"
+    probe close
+    expect_exit "collection"
+    ;;
+
+question)
+    # Before cutting at the first free sector, the window asks once when a
+    # ticked image would lose data: a demo whose loader reads its sectors
+    # directly (cc99i512 from the corpus, when it is there) and a made disk
+    # with data past its first free sector; zero_tail.trd loses nothing.
+    corpus=${KORVAT_CORPUS_DIR:-$here/../../../shared/corpus/trd}
+    lossy=(hidden.trd)
+    cp "$images/zero_tail.trd" "$images/hidden.trd"
+    printf 'loader data' | dd of="$images/hidden.trd" bs=1 seek=300000 conv=notrunc status=none
+    if [ -f "$corpus/cc99i512.trd" ]; then
+        cp "$corpus/cc99i512.trd" "$images/cc99i512.trd"
+        chmod u+w "$images/cc99i512.trd"
+        lossy=(cc99i512.trd hidden.trd)
+    fi
+    for name in "${lossy[@]}"; do cp "$images/$name" "$work/$name.orig"; done
+    start_korvat
+    probe pick "$folder" "${lossy[@]}" zero_tail.trd || fail "could not pick the files"
+    ticked=$((${#lossy[@]} + 1))
+    lost=11
+    [ "${#lossy[@]}" = 2 ] && lost=$((623360 + 11))
+    first_line="${#lossy[@]} of the $ticked ticked images would lose data: $lost non-zero bytes in all lie past their first free sectors."
+
+    # No, the default: only zero_tail.trd is cut; each other one is named.
+    key e
+    key s
+    expect "the question, No the default" "$(probe question 'Cut free sectors' | head -n 1)" "$first_line"
+    expect "No is the default button" "$(probe question 'Cut free sectors' | tail -n 1 | cut -d'|' -f2)" 7
+    probe answer no 'Cut free sectors' || fail "could not answer No"
+    for _ in $(seq 30); do [ "$(length "$images/zero_tail.trd")" = 21504 ] && break; sleep 0.5; done
+    expect "No cut the image that loses nothing" "$(length "$images/zero_tail.trd")" 21504
+    for name in "${lossy[@]}"; do
+        expect "No left $name, saying why" \
+            "$(status_lines | grep -c "^Not cut, [0-9]* non-zero bytes past its first free sector: $name\$")" 1
+        expect "$name untouched after No" "$(cmp -s "$work/$name.orig" "$images/$name"; echo $?)" 0
+    done
+    expect "the summary after No" "$(status_lines | tail -n 1)" \
+        "$ticked files, 1 changed, ${#lossy[@]} unchanged, 0 failed; $((655360 * ticked)) -> $((655360 * ${#lossy[@]} + 21504)) bytes"
+
+    # Cancel: nothing at all.
+    truncate -s 655360 "$images/zero_tail.trd"
+    key e
+    key F4
+    probe answer cancel 'Cut free sectors' || fail "could not answer Cancel"
+    sleep 1
+    expect "Cancel cut nothing" "$(length "$images/zero_tail.trd")" 655360
+    for name in "${lossy[@]}"; do
+        expect "$name untouched after Cancel" "$(cmp -s "$work/$name.orig" "$images/$name"; echo $?)" 0
+    done
+
+    # Yes: every ticked image is cut, as before.
+    key e
+    key s
+    probe answer yes 'Cut free sectors' || fail "could not answer Yes"
+    for _ in $(seq 30); do [ "$(length "$images/hidden.trd")" = 21504 ] && break; sleep 0.5; done
+    expect "Yes cut the made disk" "$(length "$images/hidden.trd")" 21504
+    [ "${#lossy[@]}" = 2 ] && expect "Yes cut cc99i512.trd" "$(length "$images/cc99i512.trd")" 32000
+    expect "Yes cut zero_tail.trd" "$(length "$images/zero_tail.trd")" 21504
+    probe close
+    expect_exit "question"
     ;;
 
 *)

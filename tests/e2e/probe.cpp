@@ -20,6 +20,8 @@
 //                                   quit question, "Notify", by default)
 //   probe answer yes|no|cancel [TITLE]  press a button of that question
 //   probe close                     close the main window as its title bar does
+//   probe title-during-batch MS     the main window's title once it shows progress
+//   probe focus                     the identifier of the control with the focus
 //   probe memory                    korvat.exe's committed bytes and working set
 //   probe acp                       the ANSI code page
 //   probe controls                  id, place and size of each control
@@ -102,9 +104,10 @@ bool wait_until_gone(HWND window, DWORD ms)
     return true;
 }
 
+// The main window, whatever its title says (a batch shows its progress there).
 HWND main_window()
 {
-    return FindWindowW(L"MainWClass", L"KORVAT for Windows");
+    return FindWindowW(L"MainWClass", nullptr);
 }
 
 // The Open dialog's file-name box: a combo box (with an edit inside) on
@@ -438,6 +441,35 @@ int during_batch()
     return 0;
 }
 
+// The main window's title once a batch shows its progress there, waiting
+// at most ms milliseconds.
+int title_during_batch(DWORD ms)
+{
+    for (DWORD waited = 0; waited < ms; waited += 5) {
+        const std::wstring title = window_text(main_window());
+        if (title.find(L" of ") != std::wstring::npos) {
+            print_utf8(title);
+            return 0;
+        }
+        Sleep(5);
+    }
+    return 1;
+}
+
+// The identifier of the control that has the keyboard focus in korvat.exe,
+// 0 for the main window itself.
+int focused_control()
+{
+    HWND main = main_window();
+    GUITHREADINFO thread = {};
+    thread.cbSize = sizeof thread;
+    if (!main || !GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &thread))
+        return 1;
+    std::printf("%d\n",
+                thread.hwndFocus && thread.hwndFocus != main ? GetDlgCtrlID(thread.hwndFocus) : 0);
+    return 0;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -485,6 +517,10 @@ int wmain(int argc, wchar_t** argv)
     }
     if (command == L"rows")
         return rows();
+    if (command == L"title-during-batch" && argc == 3)
+        return title_during_batch(std::wcstoul(argv[2], nullptr, 10));
+    if (command == L"focus")
+        return focused_control();
     if (command == L"question")
         return question(argc >= 3 ? argv[2] : L"Notify");
     if (command == L"answer" && argc >= 3)
