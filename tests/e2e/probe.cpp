@@ -10,7 +10,9 @@
 //   probe timed-pick FOLDER LIST    the same with names from a file; prints the time
 //                                   from the click to the filled list
 //   probe timed-key HEX             post a key press to the main window; prints the
-//                                   time until its command has run
+//                                   time until the window answers again
+//   probe timed-batch HEX TEXT      the same, until the status pane ends with TEXT
+//                                   ("\n" a line feed) and the title is plain
 //   probe cancel                    press Cancel in the Open dialog
 //   probe main-window               "visible" or "hidden", or fails when absent
 //   probe window                    frame, styles and screen size of the main window
@@ -265,6 +267,42 @@ int timed_key(const wchar_t* key)
     return 0;
 }
 
+// Posts a key press to the main window and prints the time until the
+// status pane ends with TEXT ("\n" in it stands for a line feed) and the
+// title is plain again: a whole batch as the user sees it end.
+int timed_batch(const wchar_t* key, const std::wstring& text)
+{
+    std::wstring wanted;
+    for (size_t at = 0; at < text.size(); ++at) {
+        if (text[at] == L'\\' && at + 1 < text.size() && text[at + 1] == L'n') {
+            wanted += L'\n';
+            ++at;
+        } else {
+            wanted += text[at];
+        }
+    }
+    HWND main = main_window();
+    HWND pane = GetDlgItem(main, 2);
+    if (!main || !pane)
+        return 1;
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    PostMessageW(main, WM_KEYDOWN, std::wcstoul(key, nullptr, 16), 0);
+    for (int waited = 0; waited < 600000; waited += 2) {
+        const std::wstring shown = window_text(pane);
+        if (shown.size() >= wanted.size() &&
+            shown.compare(shown.size() - wanted.size(), wanted.size(), wanted) == 0 &&
+            window_text(main) == L"KORVAT for Windows") {
+            QueryPerformanceCounter(&end);
+            std::printf("%.1f ms\n", 1000.0 * (end.QuadPart - start.QuadPart) / frequency.QuadPart);
+            return 0;
+        }
+        Sleep(2);
+    }
+    return 1;
+}
+
 // Reads the list of another process through memory allocated in it.
 int rows()
 {
@@ -489,6 +527,8 @@ int wmain(int argc, wchar_t** argv)
         return pick(argc, argv);
     if (command == L"timed-pick" && argc == 4)
         return timed_pick(argv[2], argv[3]);
+    if (command == L"timed-batch" && argc == 4)
+        return timed_batch(argv[2], argv[3]);
     if (command == L"timed-key" && argc == 3)
         return timed_key(argv[2]);
     if (command == L"cancel") {

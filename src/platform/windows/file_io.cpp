@@ -16,9 +16,10 @@ FILE* open_stream(const char* name, const char* mode)
     FILE* stream = std::fopen(name, mode);
     if (!stream)
         return nullptr;
-    // A device name (CON, NUL, COM1) opens as a character device, a pipe
-    // as a pipe: only a file on a disk is an image.
-    if (GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)))) != FILE_TYPE_DISK) {
+    // A device name (CON, NUL, COM1) opens as a character device, which
+    // could wait for input: only a file is an image. The runtime noted the
+    // kind of handle when it opened it, so asking costs no system call.
+    if (_isatty(_fileno(stream))) {
         std::fclose(stream);
         errno = ERROR_NOT_REGULAR_FILE;
         return nullptr;
