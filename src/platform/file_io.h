@@ -58,5 +58,6 @@ struct file_identity {
 // 0, or -1 with errno set.
 int stream_identity(FILE* stream, file_identity* identity);
 
-// A file's length by name, -1 when it has none (gone, or no name at all).
+// A regular file's length by name, -1 for anything else (gone, no name at
+// all, a folder, a FIFO; a link too when g_open_no_follow is set).
 int64_t length_of_file(const char* name);

@@ -76,8 +76,10 @@ int stream_identity(FILE* stream, file_identity* identity)
 
 int64_t length_of_file(const char* name)
 {
+    // As open_stream would reach it; anything but a regular file has none.
     struct stat status;
-    if (stat(name, &status) != 0)
+    if ((g_open_no_follow ? lstat(name, &status) : stat(name, &status)) != 0 ||
+        !S_ISREG(status.st_mode))
         return -1;
     return static_cast<int64_t>(status.st_size);
 }
