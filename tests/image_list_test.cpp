@@ -242,6 +242,28 @@ TEST_F(ImageList, SortsByEachColumnBothWaysAndKeepsTheOrderAcrossRebuilds)
     EXPECT_EQ(header_arrow(list, 3), HDF_SORTDOWN);
 }
 
+TEST_F(ImageList, RowsTickedByNameAreScrolledIntoView)
+{
+    std::vector<std::string> selection = {folder};
+    for (int i = 0; i < 60; ++i) {
+        const std::string name = "r" + std::to_string(100 + i) + ".trd";
+        write_file(path(name), make_image(4096));
+        selection.push_back(name);
+    }
+    set_selection(selection);
+    ShowWindow(host, SW_SHOW);
+    ASSERT_NE(fill_image_list(nullptr, list), 0);
+    EXPECT_EQ(tick_rows_named(list, {"r150.trd", "r155.trd", "gone.trd"}), 50);
+    EXPECT_EQ(row_state(list, 50), ROW_TICKED);
+    EXPECT_EQ(row_state(list, 55), ROW_TICKED);
+    EXPECT_EQ(row_state(list, 49), ROW_UNTICKED);
+    RECT row, area;
+    row.left = LVIR_BOUNDS;
+    SendMessageA(list, LVM_GETITEMRECT, 50, reinterpret_cast<LPARAM>(&row));
+    GetClientRect(list, &area);
+    EXPECT_TRUE(row.top >= area.top && row.bottom <= area.bottom) << "row 50 is not in view";
+}
+
 TEST_F(ImageList, SortsTenThousandRowsByEachColumnInUnder100Milliseconds)
 {
     constexpr int count = 10000;

@@ -114,6 +114,7 @@ TEST_F(Resources, ManifestAsksForNoElevationAndTheCommonControls)
     EXPECT_NE(manifest.find(">true/pm</dpiAware>"), std::string::npos);
     // Narrow calls in UTF-8, and the version the build gives.
     EXPECT_NE(manifest.find(">UTF-8</activeCodePage>"), std::string::npos);
+    EXPECT_NE(manifest.find(">true</longPathAware>"), std::string::npos);
     EXPECT_NE(manifest.find(std::string("version=\"") + KORVAT_VERSION + ".0\""),
               std::string::npos);
 }

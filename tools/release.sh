@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds the release: optimised binaries without sanitizers or tests, in
-# trees of their own, and the archives in dist/ with their SHA256SUMS.
+# trees of their own, and the archives in dist/ with their SHA256SUMS and
+# the toolchain they were built with in BUILDINFO. A tree with uncommitted
+# changes is refused.
 # The same commit gives byte-identical archives wherever it is checked out
 # and whenever it is built: every time stamp is the commit's
 # (SOURCE_DATE_EPOCH), the binaries hold no build path and no link time,
@@ -11,6 +13,12 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 install_missing_packages || { echo "package installation failed" >&2; exit 1; }
 cd "$KORVAT_ROOT"
+# A release is made from a commit: the same version from changed files
+# would give other archives under the same name.
+if [ -n "$(git status --porcelain --untracked-files=no 2>/dev/null)" ]; then
+    echo "the tree has uncommitted changes: commit them, or stash them, first" >&2
+    exit 1
+fi
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
     SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2>/dev/null) ||
         { echo "not a git checkout: set SOURCE_DATE_EPOCH" >&2; exit 1; }
@@ -31,14 +39,15 @@ release_tree() {
 }
 echo "Building korvat $version for Windows and Linux"
 release_tree release-windows -DCMAKE_TOOLCHAIN_FILE="$KORVAT_ROOT/cmake/toolchain-mingw-x86_64.cmake"
-# The Linux tool carries its C++ runtime, so it runs on older systems too.
-release_tree release-linux -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ \
-    -DCMAKE_EXE_LINKER_FLAGS="-static-libstdc++ -static-libgcc"
+# The Linux tool is linked statically, position-independent, with Debian's
+# hardening: it uses no name service and needs no C library of the system,
+# so it starts on any x86-64 Linux, however old its glibc.
+mapfile -t hardening < <(hardening_flags -static-pie)
+release_tree release-linux -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ "${hardening[@]}"
 
 dist=$KORVAT_ROOT/dist
 rm -rf "$dist"
 mkdir -p "$dist"
-guide() { sed "s/@VERSION@/$version/" "$KORVAT_ROOT/docs/guide.txt"; }
 
 # Sets the fixed time and modes on every entry below a folder.
 fix_entries() {
@@ -55,7 +64,7 @@ rm -rf "$KORVAT_BUILD/release-stage"
 mkdir -p "$stage"
 x86_64-w64-mingw32-strip -o "$stage/korvat.exe" "$KORVAT_BUILD/release-windows/korvat.exe"
 x86_64-w64-mingw32-strip -o "$stage/korvat-cli.exe" "$KORVAT_BUILD/release-windows/korvat-cli.exe"
-guide | sed 's/$/\r/' >"$stage/README.txt"
+sed 's/$/\r/' "$KORVAT_BUILD/release-windows/README.txt" >"$stage/README.txt"
 sed 's/$/\r/' "$KORVAT_ROOT/LICENSE" >"$stage/LICENSE.txt"
 fix_entries "$stage"
 (cd "$stage/.." && zip -X -q -9 "$dist/korvat-$version-windows-x64.zip" \
@@ -67,7 +76,7 @@ stage=$KORVAT_BUILD/release-stage/korvat-cli-$version-linux-x86_64
 mkdir -p "$stage"
 strip -o "$stage/korvat-cli" "$KORVAT_BUILD/release-linux/korvat-cli"
 cp "$KORVAT_BUILD/release-linux/korvat-cli.1" "$stage/korvat-cli.1"
-guide >"$stage/README.txt"
+cp "$KORVAT_BUILD/release-linux/README.txt" "$stage/README.txt"
 cp "$KORVAT_ROOT/LICENSE" "$stage/LICENSE"
 fix_entries "$stage" "$stage/korvat-cli"
 (cd "$stage/.." && tar --sort=name --mtime="@$SOURCE_DATE_EPOCH" --owner=0 --group=0 \
@@ -76,5 +85,22 @@ fix_entries "$stage" "$stage/korvat-cli"
 
 (cd "$dist" && sha256sum "korvat-$version-windows-x64.zip" \
     "korvat-cli-$version-linux-x86_64.tar.gz" >SHA256SUMS)
+
+# What the archives were built with: a rebuild compares its sums on the
+# same ground.
+package_version() { dpkg-query -W -f='${Version}' "$1" 2>/dev/null || echo unknown; }
+{
+    echo "korvat $version, commit $(git rev-parse HEAD)"
+    echo "SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH"
+    echo "gcc: $(gcc -dumpfullversion) (Debian package gcc-12 $(package_version gcc-12))"
+    echo "g++: $(g++ -dumpfullversion) (Debian package g++-12 $(package_version g++-12))"
+    echo "binutils: $(ld --version | head -n 1) (Debian package binutils $(package_version binutils))"
+    echo "glibc, linked in: $(package_version libc6-dev)"
+    echo "x86_64-w64-mingw32-g++-posix: $(x86_64-w64-mingw32-g++-posix -dumpfullversion) (Debian package g++-mingw-w64-x86-64-posix $(package_version g++-mingw-w64-x86-64-posix))"
+    echo "MinGW-w64 binutils: $(x86_64-w64-mingw32-ld --version | head -n 1) (Debian package binutils-mingw-w64-x86-64 $(package_version binutils-mingw-w64-x86-64))"
+    echo "MinGW-w64 runtime: Debian package mingw-w64-x86-64-dev $(package_version mingw-w64-x86-64-dev)"
+    echo "cmake: $(cmake --version | head -n 1)"
+    echo "zip: $(package_version zip), tar: $(package_version tar), gzip: $(package_version gzip)"
+} >"$dist/BUILDINFO"
 echo "Release written to $dist:"
-(cd "$dist" && ls -l --time-style=+ . | tail -n +2 && cat SHA256SUMS)
+(cd "$dist" && ls -l --time-style=+ . | tail -n +2 && cat SHA256SUMS BUILDINFO)

@@ -13,9 +13,11 @@ wine_run=$KORVAT_ROOT/cmake/wine-run.sh
 # A prefix of its own: the tests' dialogs leave their last folder in theirs.
 export KORVAT_WINE_ROOT=$KORVAT_BUILD/wine
 
+# make_demo [FOLDER]: the samples, made afresh.
 make_demo() {
-    rm -rf "$demo"
-    bash "$KORVAT_ROOT/tools/make_demo_images.sh" "$demo"
+    local folder=${1:-$demo}
+    rm -rf "$folder"
+    bash "$KORVAT_ROOT/tools/make_demo_images.sh" "$folder"
 }
 
 build_program() {
@@ -40,13 +42,13 @@ if [ -n "${DISPLAY:-}" ]; then
 fi
 
 # No display: the same work from the command line.
-configure_tree optimised -DCMAKE_BUILD_TYPE=Release -DKORVAT_SANITIZE=OFF &&
+configure_optimised &&
     cmake --build "$KORVAT_BUILD/optimised" -j "$(nproc)" --target korvat-cli >/dev/null ||
     { echo "korvat-cli build failed" >&2; exit 1; }
 cli=$KORVAT_BUILD/optimised/korvat-cli
 make_demo
 cd "$demo"
-samples=(blank.trd shortened.trd zero_tail.trd notes.trd)
+samples=(blank.trd notes.trd shortened.trd zero_tail.trd)
 sizes() { for name in "${samples[@]}"; do printf '  %-14s %7s bytes\n' "$name" "$(stat -c %s "$name")"; done; }
 echo "There is no display here, so this is KORVAT's work from the command line,"
 echo "with korvat-cli, on the samples in $demo."
@@ -63,24 +65,26 @@ for command in info cut-zeros restore; do
     fi
 done
 
-# A picture of the window after the same cut, on a virtual display.
+# A picture of the window after the same cut, on a virtual display, made
+# on copies of the samples of its own: the ones above stay as shown.
 echo
 echo "Taking a picture of the window after the same cut, on a virtual display..."
 picture=$demo/korvat.png
 shot() {
     build_program korvat probe || return 1
-    make_demo >/dev/null
+    local copies=$demo/window
+    make_demo "$copies" >/dev/null
     start_xvfb || return 1
-    "$wine_run" --init || return 1
+    "$wine_run" --init 2>/dev/null || return 1
     local folder
-    folder=$(printf 'Z:%s' "$demo" | tr / '\\')
-    (cd "$demo" && exec timeout 120 "$wine_run" "$KORVAT_BUILD/windows/korvat.exe") &
+    folder=$(printf 'Z:%s' "$copies" | tr / '\\')
+    (cd "$copies" && exec timeout 120 "$wine_run" "$KORVAT_BUILD/windows/korvat.exe" 2>/dev/null) &
     local korvat=$!
     local probe=$KORVAT_BUILD/windows/tests/probe.exe
-    timeout 60 "$wine_run" "$probe" pick "$folder" "${samples[@]}" >/dev/null || return 1
+    timeout 60 "$wine_run" "$probe" pick "$folder" "${samples[@]}" >/dev/null 2>&1 || return 1
     local window=""
     for _ in $(seq 100); do
-        window=$(xdotool search --name '^KORVAT for Windows$' 2>/dev/null | head -n 1)
+        window=$(xdotool search --name '^KORVAT for Windows( - .*)?$' 2>/dev/null | head -n 1)
         [ -n "$window" ] && break
         sleep 0.1
     done
@@ -88,13 +92,13 @@ shot() {
     xdotool windowfocus --sync "$window" key e
     xdotool windowfocus --sync "$window" key z
     for _ in $(seq 60); do
-        timeout 60 "$wine_run" "$probe" status | tr -d '\r' | grep -q 'File is not TRD image' && break
+        timeout 60 "$wine_run" "$probe" status 2>/dev/null | tr -d '\r' | grep -q ' failed; ' && break
         sleep 0.5
     done
     sleep 1
     import -window "$window" "$picture" 2>/dev/null
     local status=$?
-    timeout 60 "$wine_run" "$probe" close >/dev/null
+    timeout 60 "$wine_run" "$probe" close >/dev/null 2>&1
     wait "$korvat"
     return $status
 }

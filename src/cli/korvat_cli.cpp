@@ -18,6 +18,7 @@
 #include <vector>
 
 #ifdef _WIN32
+#include "dll_search.h"
 #include <windows.h>
 // The runtime expands wildcard arguments (*.trd) itself, as a shell would.
 int _dowildcard = -1;
@@ -246,6 +247,9 @@ bool run_failed(const operand_list& list)
 
 int main(int argc, char** argv)
 {
+#ifdef _WIN32
+    restrict_dll_search();
+#endif
     guard_standard_streams();
 #ifdef _WIN32
     // Names come and go as UTF-8 where the program's code page is UTF-8;

@@ -39,7 +39,11 @@ void add_file(operand_list* list, const std::string& name, bool walked)
     char full[MAX_PATH * 4];
     const DWORD length = GetFullPathNameA(name.c_str(), sizeof full, full, nullptr);
     std::string key = length > 0 && length < sizeof full ? std::string(full, length) : name;
-    CharLowerBuffA(&key[0], static_cast<DWORD>(key.size()));
+    // ASCII letters only: folding other scripts needs USER32, which the
+    // tool does not load.
+    for (char& c : key)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
     if (!list->seen_paths.insert(key).second)
         return;
 #else

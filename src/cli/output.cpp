@@ -224,6 +224,8 @@ void report(const std::string& name, const std::string& message)
     note_stdout(std::fflush(stdout));
     note_stderr(std::fprintf(stderr, "korvat-cli: %s: %s\n", terminal_safe(name).c_str(),
                              terminal_safe(message).c_str()));
+    // In order with standard output, wherever the two meet.
+    std::fflush(stderr);
 }
 
 void begin_file()

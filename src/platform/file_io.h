@@ -61,3 +61,8 @@ int stream_identity(FILE* stream, file_identity* identity);
 // A regular file's length by name, -1 for anything else (gone, no name at
 // all, a folder, a FIFO; a link too when g_open_no_follow is set).
 int64_t length_of_file(const char* name);
+
+// A name's size and last modification time (seconds since 1970), whatever
+// it names, as stat gives them; paths past 260 characters are taken where
+// the system allows them. 0, or -1 when the name cannot be read.
+int file_status(const char* name, int64_t* size, int64_t* modified);

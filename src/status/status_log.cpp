@@ -59,7 +59,7 @@ void status_print(const char* message)
     }
     text[used] = '\0';
     if (g_status_pane)
-        SetWindowTextA(g_status_pane, text);
+        show_pane_text(g_status_pane, text);
 }
 
 void status_print_errno()

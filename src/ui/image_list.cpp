@@ -1,12 +1,12 @@
 #include "image_list.h"
 
 #include "control_ids.h"
+#include "file_io.h"
 #include "status_log.h"
 
 #include <commctrl.h>
 #include <commdlg.h>
 #include <direct.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdarg>
@@ -298,12 +298,12 @@ int fill_image_list(HWND owner, HWND list)
     int row = 0;
     while (name < end && *name != '\0') {
         const size_t length = strnlen(name, static_cast<size_t>(end - name));
-        struct _stat64 status;
-        if (_stat64(name, &status) == 0) {
+        int64_t file_size = 0, time = 0;
+        if (file_status(name, &file_size, &time) == 0) {
             char time_text[TIME_TEXT_SIZE];
-            format_modification_time(time_text, status.st_mtime);
-            const uint32_t size = static_cast<uint32_t>(status.st_size);
-            g_rows.push_back({name, static_cast<int64_t>(status.st_mtime), size, false});
+            format_modification_time(time_text, time);
+            const uint32_t size = static_cast<uint32_t>(file_size);
+            g_rows.push_back({name, time, size, false});
             add_image_row(list, row++, name, time_text, size);
         }
         name += length + 1;

@@ -2,6 +2,7 @@
 
 #include "batch.h"
 #include "control_ids.h"
+#include "dll_search.h"
 #include "image_list.h"
 #include "status_log.h"
 
@@ -78,6 +79,7 @@ static ITaskbarList3* g_taskbar;
 static HWND g_main_window;
 
 static void focus_first_row_if_none();
+static void focus_row(int row);
 
 // ---- Progress ----
 
@@ -212,8 +214,12 @@ static void run_batch_command(HWND window, unsigned command)
         g_batch_running = false;
     }
     fill_image_list(nullptr, g_image_list);
-    tick_rows_named(g_image_list, g_failed_names);
-    focus_first_row_if_none();
+    // The failed rows stay ticked, and the keyboard starts from the first.
+    const int first_failed = tick_rows_named(g_image_list, g_failed_names);
+    if (first_failed >= 0)
+        focus_row(first_failed);
+    else
+        focus_first_row_if_none();
     if (g_close_deferred) {
         g_close_deferred = false;
         PostMessageA(window, WM_CLOSE, 0, 0);
@@ -335,16 +341,24 @@ void layout_main_window(HWND window, UINT dpi)
 // The control that had the focus when the window was last active.
 static HWND g_focused_control;
 
+// Gives a row the list's focus, in view.
+static void focus_row(int row)
+{
+    LVITEMA item = {};
+    item.stateMask = LVIS_FOCUSED;
+    item.state = LVIS_FOCUSED;
+    SendMessageA(g_image_list, LVM_SETITEMSTATE, static_cast<WPARAM>(row),
+                 reinterpret_cast<LPARAM>(&item));
+    SendMessageA(g_image_list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(row), FALSE);
+}
+
 // A row to start from: the first, when no row has the focus.
 static void focus_first_row_if_none()
 {
     if (SendMessageA(g_image_list, LVM_GETITEMCOUNT, 0, 0) <= 0 ||
         SendMessageA(g_image_list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED) >= 0)
         return;
-    LVITEMA item = {};
-    item.stateMask = LVIS_FOCUSED;
-    item.state = LVIS_FOCUSED;
-    SendMessageA(g_image_list, LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&item));
+    focus_row(0);
 }
 
 // Space on the list ticks or unticks the focused row.
@@ -611,6 +625,7 @@ int run_message_loop(HWND main_window)
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
+    restrict_dll_search();
     g_selection = static_cast<char*>(std::malloc(SELECTION_SIZE));
     if (!g_selection)
         return 1;

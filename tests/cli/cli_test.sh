@@ -27,7 +27,8 @@ expect "--table is for info only" "$(status_of restore --table blank.trd)" 2
 expect "no file" "$(status_of restore)" 2
 expect "usage text on standard error" "$("${cli[@]}" 2>&1 >/dev/null | tr -d '\r' | grep -c '^usage: korvat-cli ')" 1
 expect "--help" "$(status_of --help)" 0
-expect "--version" "$(run --version)" "korvat-cli ${KORVAT_VERSION:-unknown}"
+expect "--version names the version and the commit" \
+    "$(run --version | grep -cE "^korvat-cli ${KORVAT_VERSION:-unknown} \(commit ([0-9a-f]{12}(-dirty)?|unknown)\)$")" 1
 
 # info on an image and on a file that is not one.
 expect "info" "$(run info zero_tail.trd notes.trd)" "zero_tail.trd
@@ -51,6 +52,17 @@ expect "info exit status" "$(status_of info blank.trd)" 0
 # On Windows the program expands wildcards itself.
 if [ "${#cli[@]}" -gt 1 ]; then
     expect "wildcard expanded by the program" "$(run info '*.trd' | grep -c '^[a-z_]*\.trd$')" 4
+    expect "a wildcard that matches nothing" \
+        "$("${cli[@]}" info 'nomatch*.trd' 2>&1 | tr -d '\r' | grep -c '^korvat-cli: nomatch\*.trd: no file matches$')" 1
+    # A path longer than 260 characters, whole, as Windows 10 and later
+    # take it from a program that declares itself long-path aware.
+    long=$work/$(printf 'folder-of-fifty-characters-for-a-path-past-260-%03d/' 1 2 3 4 5 6)
+    mkdir -p "$long" && cp zero_tail.trd "$long/long.trd"
+    long_windows=$(printf 'Z:%s' "$long/long.trd" | tr / '\\')
+    expect "the path is past 260 characters" "$([ "${#long_windows}" -gt 260 ] && echo yes)" yes
+    expect "a path past 260 characters is cut" \
+        "$(run cut-zeros "$long_windows" | tail -n 1)" "1 file, 1 changed, 0 unchanged, 0 failed; 655360 -> 21504 bytes"
+    expect "the long path's file cut" "$(length "$long/long.trd")" 21504
     # Names in any script, through the UTF-8 code page: expanded, printed
     # whole as UTF-8, and opened.
     mkdir -p "$work/names"

@@ -533,6 +533,7 @@ collection)
     cut=0
     for i in $(seq -w 1 "$count"); do [ "$(length "$images/c$i.trd")" = 12288 ] && cut=$((cut + 1)); done
     expect "every image cut" "$cut" "$count"
+    screenshot korvat-collection
 
     # Restore them all, and stop after a few files with Escape.
     key e

@@ -225,6 +225,13 @@ int64_t length_of_file(const char* name)
     return found == g_memory_files.end() ? -1 : static_cast<int64_t>(found->second.size());
 }
 
+int file_status(const char* name, int64_t* size, int64_t* modified)
+{
+    *size = length_of_file(name);
+    *modified = 0;
+    return *size < 0 ? -1 : 0;
+}
+
 #ifdef KORVAT_MEMORY_FILE_NAMESPACE
 } // namespace memory_io
 #endif

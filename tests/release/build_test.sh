@@ -19,9 +19,13 @@ expect "build with the tests off" "$?" 0
 cmake --install "$work/tree" --prefix "$work/prefix" >/dev/null 2>&1
 expect "install" "$?" 0
 expect "the install tree" "$(cd "$work/prefix" && find . -type f | sort)" "./bin/korvat-cli
+./share/doc/korvat/LICENSE
+./share/doc/korvat/README.txt
 ./share/man/man1/korvat-cli.1"
-expect "the installed program runs" "$("$work/prefix/bin/korvat-cli" --version)" \
-    "korvat-cli $(sed -n 's/^project(korvat VERSION \([0-9.]*\).*/\1/p' "$source/CMakeLists.txt")"
+expect "the installed program runs" "$("$work/prefix/bin/korvat-cli" --version | cut -d' ' -f1-3)" \
+    "korvat-cli $(sed -n 's/^project(korvat VERSION \([0-9.]*\).*/\1/p' "$source/CMakeLists.txt") (commit"
+expect "the installed guide's title and its underline" \
+    "$(head -n 2 "$work/prefix/share/doc/korvat/README.txt" | awk '{ print length($0) }' | uniq | wc -l)" 1
 
 # Tests on, GoogleTest hidden: configuring stops and says what to install.
 cmake -S "$source" -B "$work/tests-on" "${hidden[@]}" >"$work/tests-on.log" 2>&1

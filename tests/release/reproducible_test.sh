@@ -40,10 +40,58 @@ tar -xzf "$dist/korvat-cli-$version-linux-x86_64.tar.gz" -C "$work/unpacked"
 guide=$work/unpacked/korvat-$version-windows-x64/README.txt
 expect "every line of the Windows guide ends in CRLF" \
     "$(grep -c $'\r$' "$guide") $(wc -l <"$guide")" "$(wc -l <"$guide") $(wc -l <"$guide")"
-expect "the Linux tool's version" \
-    "$("$work/unpacked/korvat-cli-$version-linux-x86_64/korvat-cli" --version)" "korvat-cli $version"
+commit=$(git -C "$work/first" rev-parse --short=12 HEAD)
+tool=$work/unpacked/korvat-cli-$version-linux-x86_64/korvat-cli
+expect "the Linux tool names its version and commit" "$("$tool" --version)" \
+    "korvat-cli $version (commit $commit)"
 expect "no build folder in the binaries" \
     "$(grep -c -a -e "$work" "$work/unpacked"/*/korvat* | grep -vc ':0$')" 0
+expect "BUILDINFO names the commit and the toolchain" \
+    "$(grep -c -e "^korvat $version, commit $(git -C "$work/first" rev-parse HEAD)$" -e '^gcc: ' \
+        -e '^MinGW-w64 runtime: ' -e '^cmake: ' "$dist/BUILDINFO")" 4
+
+# The Linux tool runs on any x86-64 Linux: no library of the system, so
+# no glibc symbol version, however old; and it is hardened as Debian
+# hardens (the unstripped build shows the protections' own symbols).
+unstripped=$work/first/build/release-linux/korvat-cli
+expect "the tool needs no shared library" "$(readelf -d "$tool" | grep -c NEEDED)" 0
+expect "the tool needs no glibc symbol version" "$(readelf -V -W --dyn-syms "$tool" | grep -c 'GLIBC_')" 0
+expect "position independent" "$(readelf -h "$tool" | grep -c 'Type:.*DYN')" 1
+expect "read-only relocations, bound at once" \
+    "$(readelf -l -W "$tool" | grep -c GNU_RELRO) $(readelf -d "$tool" | grep -c 'FLAGS.*BIND_NOW')" "1 1"
+expect "the stack protector" "$(nm "$unstripped" | grep -c ' __stack_chk_fail$')" 1
+expect "fortified calls" "$(nm "$unstripped" | grep -cE ' __(memcpy|memmove|memset|snprintf|vsnprintf|fprintf|printf)_chk$' | grep -cv '^0$')" 1
+expect "control-flow protection marks" "$(objdump -d "$unstripped" | grep -c endbr64 | grep -cv '^0$')" 1
+# hardening-check itself, on the optimised build that links the system's
+# glibc (the static tool hides what it looks for). Debian 12's own startup
+# files carry no IBT/SHSTK notes, so no program linked here can claim them.
+optimised=$root/build/optimised/korvat-cli
+if [ -x "$optimised" ]; then
+    hardening-check --nocfprotection "$optimised" >"$work/hardening.txt"
+    expect "hardening-check passes on the optimised build" "$?" 0
+    cat "$work/hardening.txt"
+fi
+
+# The Windows programs: DLLs from the system folder only, ASLR with high
+# entropy, NX, the stack protector; korvat-cli.exe loads no USER32.
+for exe in korvat.exe korvat-cli.exe; do
+    flags=$(x86_64-w64-mingw32-objdump -p "$work/unpacked/korvat-$version-windows-x64/$exe" |
+        sed -n 's/^DllCharacteristics[[:space:]]*//p')
+    expect "$exe: high-entropy ASLR and NX" "$(((0x$flags & 0x160) == 0x160))" 1
+    expect "$exe restricts its DLL search" \
+        "$(grep -c -a SetDefaultDllDirectories "$work/unpacked/korvat-$version-windows-x64/$exe")" 1
+    expect "$exe has the stack protector" \
+        "$(x86_64-w64-mingw32-nm "$work/first/build/release-windows/$exe" | grep -c ' __stack_chk_fail$')" 1
+done
+expect "korvat-cli.exe imports no USER32" \
+    "$(x86_64-w64-mingw32-objdump -p "$work/unpacked/korvat-$version-windows-x64/korvat-cli.exe" |
+        grep -ci 'DLL Name: user32')" 0
+
+# A tree with uncommitted changes gives no release.
+echo "changed" >>"$work/second-copy/README.md"
+(cd "$work/second-copy" && bash tools/release.sh) >"$work/dirty.log" 2>&1
+expect "a tree with uncommitted changes is refused" \
+    "$? $(grep -c 'uncommitted changes' "$work/dirty.log")" "1 1"
 
 ls -l "$dist"
 cat "$dist/SHA256SUMS"

@@ -83,3 +83,13 @@ int64_t length_of_file(const char* name)
         return -1;
     return static_cast<int64_t>(status.st_size);
 }
+
+int file_status(const char* name, int64_t* size, int64_t* modified)
+{
+    struct stat status;
+    if (stat(name, &status) != 0)
+        return -1;
+    *size = static_cast<int64_t>(status.st_size);
+    *modified = static_cast<int64_t>(status.st_mtime);
+    return 0;
+}

@@ -16,6 +16,12 @@ extern HWND g_standin_pane_window;
 // Keeps a copy of text (cut to the buffer) and remembers the window.
 BOOL SetWindowTextA(HWND window, const char* text);
 
+// What the status log calls to show its text: SetWindowTextA.
+inline BOOL show_pane_text(HWND pane, const char* text)
+{
+    return SetWindowTextA(pane, text);
+}
+
 // The ANSI code page: UTF-8 (65001), as a Unix terminal speaks it, unless
 // a test sets g_standin_code_page to another.
 constexpr unsigned CP_UTF8 = 65001;

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <io.h>
+#include <string>
 #include <sys/stat.h>
 
 bool g_open_no_follow;
@@ -62,10 +63,43 @@ int stream_identity(FILE* stream, file_identity* identity)
     return 0;
 }
 
+// A name in the program's code page as the system's wide form: the wide
+// calls take paths past 260 characters, where some narrow ones do not.
+static bool wide_name(const char* name, std::wstring* wide)
+{
+    const int length = MultiByteToWideChar(CP_ACP, 0, name, -1, nullptr, 0);
+    if (length <= 0)
+        return false;
+    wide->resize(static_cast<size_t>(length));
+    return MultiByteToWideChar(CP_ACP, 0, name, -1, &(*wide)[0], length) == length;
+}
+
+static bool attributes_of(const char* name, WIN32_FILE_ATTRIBUTE_DATA* data)
+{
+    std::wstring wide;
+    return wide_name(name, &wide) &&
+           GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, data);
+}
+
 int64_t length_of_file(const char* name)
 {
-    struct _stat64 status;
-    if (_stat64(name, &status) != 0)
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!attributes_of(name, &data) ||
+        (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)))
         return -1;
-    return static_cast<int64_t>(status.st_size);
+    return static_cast<int64_t>(uint64_t{data.nFileSizeHigh} << 32 | data.nFileSizeLow);
+}
+
+int file_status(const char* name, int64_t* size, int64_t* modified)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!attributes_of(name, &data))
+        return -1;
+    *size = static_cast<int64_t>(uint64_t{data.nFileSizeHigh} << 32 | data.nFileSizeLow);
+    // 100-nanosecond ticks since 1601, down to the second as stat gives it.
+    const int64_t ticks = static_cast<int64_t>(uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32 |
+                                               data.ftLastWriteTime.dwLowDateTime);
+    const int64_t since_1970 = ticks - 11644473600LL * 10000000;
+    *modified = since_1970 >= 0 ? since_1970 / 10000000 : -((-since_1970 + 9999999) / 10000000);
+    return 0;
 }
