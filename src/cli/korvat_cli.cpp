@@ -24,7 +24,6 @@
 int _dowildcard = -1;
 #endif
 
-
 cli_options g_options;
 batch_totals g_totals;
 verify_totals g_verify_totals;
