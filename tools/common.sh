@@ -50,7 +50,7 @@ hardening_flags() {
     *) CXXFLAGS="$CXXFLAGS -fcf-protection" CFLAGS="$CFLAGS -fcf-protection" ;;
     esac
     printf '%s\n' "-DCMAKE_C_FLAGS=$CFLAGS $CPPFLAGS" "-DCMAKE_CXX_FLAGS=$CXXFLAGS $CPPFLAGS" \
-        "-DCMAKE_EXE_LINKER_FLAGS=$LDFLAGS ${1:-}"
+        "-DCMAKE_EXE_LINKER_FLAGS=$LDFLAGS"
 }
 
 # Configures and builds one tree whole: build_tree NAME [CMAKE ARGS...]

@@ -42,8 +42,9 @@ release_tree release-windows -DCMAKE_TOOLCHAIN_FILE="$KORVAT_ROOT/cmake/toolchai
 # The Linux tool is linked statically, position-independent, with Debian's
 # hardening: it uses no name service and needs no C library of the system,
 # so it starts on any x86-64 Linux, however old its glibc.
-mapfile -t hardening < <(hardening_flags -static-pie)
-release_tree release-linux -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ "${hardening[@]}"
+mapfile -t hardening < <(hardening_flags)
+release_tree release-linux -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ -DKORVAT_STATIC_PIE=ON \
+    "${hardening[@]}"
 
 dist=$KORVAT_ROOT/dist
 rm -rf "$dist"
