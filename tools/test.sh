@@ -29,7 +29,9 @@ for tree in native windows; do
     [ -f "$log" ] || continue
     tree_passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\{0,1\}\..*/\1/p' "$log" | awk '{ s += $1 } END { print s + 0 }')
     tree_failed=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\{0,1\}, listed below.*/\1/p' "$log" | awk '{ s += $1 } END { print s + 0 }')
-    tree_skipped=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) tests\{0,1\}, listed below.*/\1/p' "$log" | awk '{ s += $1 } END { print s + 0 }')
+    # GoogleTest's summary line of skipped tests ends in ", listed below:"
+    # or, with --gtest_brief, in a full stop.
+    tree_skipped=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) tests\{0,1\}[.,].*/\1/p' "$log" | awk '{ s += $1 } END { print s + 0 }')
     # The end-to-end scenarios count their own checks.
     e2e_checks=$(sed -n 's/^[a-z]*: \([0-9]*\) checks, [0-9]* failed$/\1/p' "$log" | awk '{ s += $1 } END { print s + 0 }')
     e2e_failed=$(sed -n 's/^[a-z]*: [0-9]* checks, \([0-9]*\) failed$/\1/p' "$log" | awk '{ s += $1 } END { print s + 0 }')

@@ -72,7 +72,8 @@ static size_t g_batch_total;
 static size_t g_batch_done;
 static std::vector<std::string> g_failed_names;
 // The taskbar button's progress, where the system has it (Windows 7 and
-// later); null otherwise and between batches.
+// later); null otherwise. Made once with the window: the first call loads
+// the shell's components, which a batch should not wait for.
 static ITaskbarList3* g_taskbar;
 
 // The main window, for the questions it owns.
@@ -92,7 +93,7 @@ static std::string grouped(size_t value)
     return digits;
 }
 
-static void start_progress()
+static void connect_taskbar()
 {
     if (FAILED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3,
                                 reinterpret_cast<void**>(&g_taskbar))))
@@ -101,6 +102,13 @@ static void start_progress()
         g_taskbar->Release();
         g_taskbar = nullptr;
     }
+}
+
+static void disconnect_taskbar()
+{
+    if (g_taskbar)
+        g_taskbar->Release();
+    g_taskbar = nullptr;
 }
 
 // The title says how far the batch has gone, and so does the taskbar button.
@@ -116,11 +124,8 @@ static void show_progress()
 static void end_progress()
 {
     SetWindowTextA(g_main_window, main_title);
-    if (g_taskbar) {
+    if (g_taskbar)
         g_taskbar->SetProgressState(g_main_window, TBPF_NOPROGRESS);
-        g_taskbar->Release();
-        g_taskbar = nullptr;
-    }
 }
 
 // ---- The batch, with the window alive ----
@@ -194,7 +199,6 @@ static void run_batch_command(HWND window, unsigned command)
         g_batch_stop = false;
         g_last_pump = GetTickCount();
         g_batch_file_done = file_done;
-        start_progress();
         const checked_images_hooks hooks = {ask_before_losing_data, pump_during_batch};
         process_checked_images(command, g_image_list, &totals, &hooks);
         // A question answered Cancel ran no batch, and has nothing to sum up.
@@ -415,6 +419,7 @@ static void create_main_window_contents(HWND window)
     name_for_screen_readers(g_status_pane, L"Status");
     g_status_echo = announce_status_line;
     add_about_item(window);
+    connect_taskbar();
     // The window was made for the system DPI; on a display of another it
     // takes that one's size, then everything is laid out for it.
     const UINT dpi = window_dpi(window);
@@ -515,6 +520,7 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
             DeleteObject(g_font);
         g_font = nullptr;
         g_status_echo = nullptr;
+        disconnect_taskbar();
         CoUninitialize();
         PostQuitMessage(0);
         break;
