@@ -7,6 +7,7 @@
 #include "main_window.h"
 #include "status_log.h"
 
+#include <commdlg.h>
 #include <oleacc.h>
 #include <shlobj.h>
 
@@ -233,6 +234,40 @@ TEST_F(MainWindow, CutFreeAsksBeforeLosingDataAndEachAnswerDoesWhatItSays)
             EXPECT_TRUE(history.empty()) << "Cancel wrote " << history.size() << " lines";
         }
     }
+}
+
+// Reads the file-open dialog the window opens next: its folder and what its
+// name box holds; then cancels it.
+void read_open_dialog(std::string* folder, std::string* name)
+{
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        Sleep(50);
+        HWND dialog = FindWindowA("#32770", nullptr);
+        HWND box = dialog ? GetDlgItem(dialog, 0x47C) : nullptr;
+        HWND edit = box ? FindWindowExA(box, nullptr, "Edit", nullptr) : nullptr;
+        box = edit ? edit : (box ? box : (dialog ? GetDlgItem(dialog, 0x480) : nullptr));
+        if (!box)
+            continue;
+        Sleep(300);
+        char text[MAX_PATH * 2] = "";
+        GetWindowTextA(box, text, sizeof text);
+        *name = text;
+        text[0] = '\0';
+        SendMessageA(dialog, CDM_GETFOLDERPATH, sizeof text, reinterpret_cast<LPARAM>(text));
+        *folder = text;
+        PostMessageA(GetDlgItem(dialog, IDCANCEL), BM_CLICK, 0, 0);
+        return;
+    }
+}
+
+TEST_F(MainWindow, TheNextDialogOpensInTheFolderLastUsedWithAnEmptyName)
+{
+    std::string folder, name;
+    std::thread reader(read_open_dialog, &folder, &name);
+    SendMessageA(window, WM_COMMAND, IDC_FILES, 0);
+    reader.join();
+    EXPECT_EQ(folder, path("one"));
+    EXPECT_EQ(name, "");
 }
 
 // Presses a key as the message loop sees it, with Shift held or not.
