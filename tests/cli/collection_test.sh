@@ -9,17 +9,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 corpus=${KORVAT_CORPUS_DIR:-$here/../../../shared/corpus/trd}
 
 source "$here/../lib/expect.sh"
+source "$here/../lib/as_user.sh"
 length() { stat -c %s "$1"; }
-# An ordinary user, for whom a folder without read permission is closed.
-as_user() {
-    if [ "$(id -u)" -eq 0 ]; then
-        id -u korvat-test >/dev/null 2>&1 ||
-            useradd --system --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin korvat-test
-        runuser -u korvat-test -- "$@"
-    else
-        "$@"
-    fi
-}
 
 rm -rf "$work"
 mkdir -p "$work/tree"

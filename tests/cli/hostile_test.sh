@@ -7,17 +7,9 @@ work=$1
 cli=$2
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../lib/expect.sh"
+source "$here/../lib/as_user.sh"
 length() { stat -c %s "$1"; }
 mtime() { stat -c %Y "$1"; }
-as_user() {
-    if [ "$(id -u)" -eq 0 ]; then
-        id -u korvat-test >/dev/null 2>&1 ||
-            useradd --system --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin korvat-test
-        runuser -u korvat-test -- "$@"
-    else
-        "$@"
-    fi
-}
 
 rm -rf "$work"
 mkdir -p "$work"
