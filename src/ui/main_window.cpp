@@ -394,6 +394,17 @@ static void name_for_screen_readers(HWND control, const wchar_t* name)
         return;
     services->SetHwndPropStr(control, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
                              PROPID_ACC_NAME, name);
+    if (control == g_status_pane) {
+        // A live region, politely read out when it changes (UI Automation's
+        // LiveSetting, Windows 8 and later; its GUID is not in every SDK).
+        static const GUID live_setting = {
+            0xc12bcd8e, 0x2a8e, 0x4950, {0x8a, 0xe7, 0x36, 0x25, 0x11, 0x1d, 0x58, 0xeb}};
+        VARIANT polite = {};
+        polite.vt = VT_I4;
+        polite.lVal = 1;
+        services->SetHwndProp(control, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, live_setting,
+                              polite);
+    }
     services->Release();
 }
 
