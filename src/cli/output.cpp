@@ -255,9 +255,9 @@ void report_failure(const std::string& name)
         return;
     for (size_t i = 0; i < g_file_lines.size(); ++i) {
         const std::string& line = g_file_lines[i];
-        if ((i == 0 && line.size() > name.size() &&
-             line.compare(line.size() - name.size(), name.size(), name) == 0) ||
-            line == "Done" || line.rfind("Dry run:", 0) == 0)
+        // An operation's first line is its prefix and the name.
+        if ((i == 0 && g_options.command == COMMAND_OPERATION) || line == "Done" ||
+            line.rfind("Dry run:", 0) == 0)
             continue;
         report(name, line);
     }

@@ -47,6 +47,8 @@ notes.trd
 File is not TRD image !
 2 files, 0 changed, 1 unchanged, 1 failed; 655398 -> 655398 bytes"
 expect "info exit status with a non-image" "$(status_of info blank.trd notes.trd)" 1
+expect "an empty name's error on standard error" \
+    "$("${cli[@]}" info '' 2>&1 >/dev/null | tr -d '\r' | grep -c '^korvat-cli: : ')" 1
 expect "info exit status" "$(status_of info blank.trd)" 0
 
 # On Windows the program expands wildcards itself.
