@@ -76,9 +76,6 @@ std::string last_status_line();
 // what standard output has just shown on the same terminal.
 void report_failure(const std::string& name);
 
-// Control characters (C0, DEL, C1) and bytes that are not UTF-8 as escapes.
-std::string terminal_safe(const std::string& text);
-
 // A field of a --table line: tab, line feed, carriage return and backslash
 // as \t, \n, \r and \\.
 std::string table_field(const std::string& text);

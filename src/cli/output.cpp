@@ -105,7 +105,7 @@ size_t utf8_length(const std::string& text, size_t at)
 // Control characters (C0, DEL and C1) and bytes that are not UTF-8 as
 // escapes, the way ls shows such names: a terminal is never sent a byte
 // that could move its cursor, retitle it or start a sequence.
-std::string terminal_safe(const std::string& text)
+static std::string terminal_safe(const std::string& text)
 {
     std::string out;
     out.reserve(text.size());

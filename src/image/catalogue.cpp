@@ -65,7 +65,8 @@ void read_catalogue(trd_catalogue* catalogue)
     }
 }
 
-int32_t first_free_of(const trd_catalogue& catalogue)
+// The first free sector's number, track * 16 + sector.
+static int32_t first_free_of(const trd_catalogue& catalogue)
 {
     return int32_t{catalogue.first_free_track} * TRD_SECTORS_PER_TRACK +
            catalogue.first_free_sector;
@@ -98,7 +99,8 @@ const char* escape_disk_text(const unsigned char* bytes, size_t count, char* tex
     return text;
 }
 
-const char* entry_display_name(const trd_entry& entry, char* text, size_t size)
+// An entry as TR-DOS names it, "boot    <B>", escaped; returns text.
+static const char* entry_display_name(const trd_entry& entry, char* text, size_t size)
 {
     char name[4 * TRD_NAME_SIZE + 1], type[5];
     escape_disk_text(entry.name, TRD_NAME_SIZE, name, sizeof name);

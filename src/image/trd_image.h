@@ -122,16 +122,10 @@ struct trd_catalogue {
 // check, and never from the file again.
 void read_catalogue(trd_catalogue* catalogue);
 
-// The first free sector's number, track * 16 + sector.
-int32_t first_free_of(const trd_catalogue& catalogue);
-
 // Bytes from the disk (a name, a label) as text any output can carry:
 // printable ASCII as it is, a backslash as "\\", any other byte as "\xNN".
 // Always ended by a NUL within size; returns text.
 const char* escape_disk_text(const unsigned char* bytes, size_t count, char* text, size_t size);
-
-// An entry as TR-DOS names it, "boot    <B>", escaped; returns text.
-const char* entry_display_name(const trd_entry& entry, char* text, size_t size);
 
 // What can be wrong with a disk beyond the five bytes the check tests.
 enum image_problem_kind {

@@ -17,7 +17,8 @@ void add_about_item(HWND window)
     AppendMenuA(menu, MF_STRING, ABOUT_COMMAND, "About KORVAT...");
 }
 
-const char* about_text()
+// The box's text: the version, the commit and the licence.
+static const char* about_text()
 {
     return "KORVAT " KORVAT_VERSION "\n"
            "Built from commit " KORVAT_COMMIT "\n\n"

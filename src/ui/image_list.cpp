@@ -140,12 +140,8 @@ static bool row_is_ticked(HWND list, int row)
 char** collect_checked_names(HWND list)
 {
     const int rows = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
-    if (rows <= 0)
-        return nullptr;
-    int ticked = 0;
-    for (int row = 0; row < rows; ++row)
-        ticked += row_is_ticked(list, row);
-    if (ticked == 0)
+    const int ticked = count_ticked_rows(list);
+    if (rows <= 0 || ticked == 0)
         return nullptr;
 
     char** names = static_cast<char**>(std::calloc(static_cast<size_t>(ticked) + 1, sizeof *names));
@@ -393,13 +389,6 @@ void sort_image_list(HWND list, int column, bool descending)
 void sort_by_column_click(HWND list, int column)
 {
     sort_image_list(list, column, column == g_sort_column ? !g_sort_descending : false);
-}
-
-int sorted_column(bool* descending)
-{
-    if (descending)
-        *descending = g_sort_descending;
-    return g_sort_column;
 }
 
 int count_ticked_rows(HWND list)

@@ -88,8 +88,6 @@ void sort_image_list(HWND list, int column, bool descending);
 // A click on a column's title: sorts by it, or reverses the order when the
 // list is sorted by it already.
 void sort_by_column_click(HWND list, int column);
-// The sort column, -1 for none; and whether it is descending.
-int sorted_column(bool* descending);
 
 // The number of ticked rows.
 int count_ticked_rows(HWND list);

@@ -38,7 +38,5 @@ void layout_main_window(HWND window, UINT dpi);
 
 // Adds "About KORVAT..." to the window's system menu.
 void add_about_item(HWND window);
-// The box's text: the version, the commit and the licence.
-const char* about_text();
 // Shows the box when a system command is the About item's; false otherwise.
 bool show_about(HWND window, WPARAM command);

@@ -149,20 +149,3 @@ int stream_identity(FILE* stream, file_identity* identity)
     identity->size = static_cast<int64_t>(status.st_size);
     return 0;
 }
-
-// What the batch measures for its summary: not one of the operations' calls.
-int64_t length_of_file(const char* name)
-{
-    struct stat status;
-    return stat(name, &status) == 0 ? static_cast<int64_t>(status.st_size) : -1;
-}
-
-int file_status(const char* name, int64_t* size, int64_t* modified)
-{
-    struct stat status;
-    if (stat(name, &status) != 0)
-        return -1;
-    *size = static_cast<int64_t>(status.st_size);
-    *modified = static_cast<int64_t>(status.st_mtime);
-    return 0;
-}

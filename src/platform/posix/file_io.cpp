@@ -73,23 +73,3 @@ int stream_identity(FILE* stream, file_identity* identity)
     identity->size = static_cast<int64_t>(status.st_size);
     return 0;
 }
-
-int64_t length_of_file(const char* name)
-{
-    // As open_stream would reach it; anything but a regular file has none.
-    struct stat status;
-    if ((g_open_no_follow ? lstat(name, &status) : stat(name, &status)) != 0 ||
-        !S_ISREG(status.st_mode))
-        return -1;
-    return static_cast<int64_t>(status.st_size);
-}
-
-int file_status(const char* name, int64_t* size, int64_t* modified)
-{
-    struct stat status;
-    if (stat(name, &status) != 0)
-        return -1;
-    *size = static_cast<int64_t>(status.st_size);
-    *modified = static_cast<int64_t>(status.st_mtime);
-    return 0;
-}
