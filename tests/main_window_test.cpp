@@ -11,6 +11,7 @@
 #include <oleacc.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -193,13 +194,15 @@ TEST_F(MainWindow, CutFreeAsksBeforeLosingDataAndEachAnswerDoesWhatItSays)
         bool lossy_ticked;
         int answer;
         int64_t lossy_after, clean_after;
-        const char* left_line; // the status line just before the batch's, or ""
+        const char* left_line; // the line that says why lossy.trd was left, or ""
+        UINT lossy_row_after;  // its tick after the batch
     } cases[] = {
-        {"Yes cuts every ticked image", true, IDYES, 4096, 4096, ""},
-        {"No cuts only the images that lose nothing", true, IDNO, 655360, 4096,
-         "Not cut, 1 non-zero bytes past its first free sector: lossy.trd"},
-        {"Cancel cuts nothing", true, IDCANCEL, 655360, 655360, ""},
-        {"no question when nothing would be lost", false, IDCANCEL, 655360, 4096, ""},
+        {"Yes cuts every ticked image", true, IDYES, 4096, 4096, "", ROW_UNTICKED},
+        {"No cuts only the images that lose nothing, and the one left stays ticked", true, IDNO,
+         655360, 4096, "Not cut, 1 non-zero byte past its first free sector: lossy.trd",
+         ROW_TICKED},
+        {"Cancel cuts nothing and keeps the ticks", true, IDCANCEL, 655360, 655360, "", ROW_TICKED},
+        {"no question when nothing would be lost", false, IDCANCEL, 655360, 4096, "", ROW_UNTICKED},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -218,20 +221,24 @@ TEST_F(MainWindow, CutFreeAsksBeforeLosingDataAndEachAnswerDoesWhatItSays)
         EXPECT_EQ(seen.asked, c.lossy_ticked);
         if (seen.asked) {
             EXPECT_TRUE(seen.no_is_default);
-            EXPECT_EQ(seen.text.substr(0, 100), "1 of the 2 ticked images would lose data: 1 "
-                                                "non-zero bytes in all lie past their first free "
-                                                "sectors.");
-            EXPECT_NE(seen.text.find("lossy.trd (1 bytes)"), std::string::npos);
+            EXPECT_EQ(seen.text.substr(0, 97), "1 of the 2 ticked images would lose data: 1 "
+                                               "non-zero byte in all lies past its first free "
+                                               "sector.");
+            EXPECT_NE(seen.text.find("lossy.trd (1 byte)"), std::string::npos);
         }
         EXPECT_EQ(file_length(path("one\\lossy.trd")), c.lossy_after);
         EXPECT_EQ(file_length(path("one\\clean.trd")), c.clean_after);
         const std::vector<std::string> history = status_history();
         if (*c.left_line) {
+            EXPECT_NE(std::find(history.begin(), history.end(), c.left_line), history.end());
             ASSERT_FALSE(history.empty());
-            EXPECT_EQ(history.front(), c.left_line);
+            EXPECT_EQ(history.back(),
+                      "2 files, 1 changed, 0 unchanged, 0 failed, 1 left; 1310720 -> 659456 bytes");
         }
+        EXPECT_EQ(row_state(g_image_list, 0), c.lossy_row_after);
         if (c.answer == IDCANCEL && c.lossy_ticked) {
             EXPECT_TRUE(history.empty()) << "Cancel wrote " << history.size() << " lines";
+            EXPECT_EQ(row_state(g_image_list, 1), ROW_TICKED);
         }
     }
 }

@@ -59,22 +59,32 @@ TEST_F(Operations, CutZerosLengthsAndTails)
 
 TEST_F(Operations, CutFreeSectorsCutsOrExtendsToTheFirstFreeSector)
 {
+    const char* past_end = "First free sector lies past the end of the disk, file not cut !";
     struct {
         unsigned char track, sector;
         int32_t length, expected;
+        const char* refusal; // the file is then left as it is
     } cases[] = {
-        {1, 0, 655360, 4096},     {0x50, 5, 655360, 328960}, {160, 0, 655360, 655360},
-        {0x50, 5, 8192, 328960},  // shorter than its target: zeros appended
-        {165, 5, 655360, 677120}, // beyond a full disk, as real disks carry
-        {255, 15, 4096, 1048320},
+        {1, 0, 655360, 4096, nullptr},
+        {0x50, 5, 655360, 328960, nullptr},
+        {160, 0, 655360, 655360, nullptr},
+        {0x50, 5, 8192, 328960, nullptr}, // shorter than its target: zeros appended
+        {165, 5, 655360, 655360, past_end},
+        {255, 15, 4096, 4096, past_end},
+        // More cylinders than the type gives, as real disks carry: a cut
+        // that shortens is a cut.
+        {163, 0, 667648, 667648, nullptr},
+        {162, 0, 700000, 663552, nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "track " << int(c.track) << " sector " << int(c.sector));
+        reset_status_log();
         bytes image = make_image(c.length, 0x16, 1, c.track, c.sector);
         std::fill(image.begin() + 4096, image.end(), 0x5A);
-        EXPECT_EQ(run(image, cut_free_sectors), 0);
+        EXPECT_EQ(run(image, cut_free_sectors), c.refusal ? -1 : 0);
         EXPECT_TRUE(same_bytes(result(), resized(image, c.expected)));
-        EXPECT_TRUE(status_history().empty());
+        EXPECT_EQ(status_history(),
+                  c.refusal ? std::vector<std::string>{c.refusal} : std::vector<std::string>{});
     }
 }
 
@@ -153,6 +163,7 @@ TEST_F(Operations, GeneratedImagesKeepEveryByteThatHoldsData)
     std::mt19937 random(20261207);
     for (int round = 0; round < 60; ++round) {
         SCOPED_TRACE(testing::Message() << "round " << round);
+        reset_status_log();
         int32_t full = 0;
         const bytes image = generated_image(random, &full);
 
@@ -177,8 +188,13 @@ TEST_F(Operations, GeneratedImagesKeepEveryByteThatHoldsData)
         EXPECT_TRUE(same_bytes(restored, resized(image, std::max(cut.size(), size_t(full)))));
 
         // Cut free sectors, then restore: the image up to its first free
-        // sector, padded with zeros.
+        // sector, padded with zeros; refused past both ends.
         size_t target = (image[TRD_FIRST_FREE_TRACK] * 16 + image[TRD_FIRST_FREE_SECTOR]) * 256;
+        if (target > image.size() && target > size_t(full)) {
+            EXPECT_LT(run(image, cut_free_sectors), 0);
+            EXPECT_TRUE(same_bytes(result(), image));
+            continue;
+        }
         ASSERT_EQ(run(image, cut_free_sectors), 0);
         EXPECT_TRUE(same_bytes(result(), resized(image, target)));
         ASSERT_GE(check_and_run(path("image.trd"), restore_size), 0);

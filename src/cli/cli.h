@@ -49,7 +49,7 @@ bool run_operation(const batch_command* command, const std::string& name);
 const char* table_header(cli_command command);
 
 // Before cut-free changes a file: refuses a loss of data unless --force.
-bool guard_cut_free(const batch_command* command, const char* name, FILE* image);
+guard_verdict guard_cut_free(const batch_command* command, const char* name, FILE* image);
 
 // ---- Output (output.cpp) ----
 

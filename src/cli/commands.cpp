@@ -165,7 +165,7 @@ bool show_info(const std::string& name)
         if (measured) {
             char type[8];
             std::snprintf(type, sizeof type, "0x%02X", catalogue.disk_type);
-            const bool refused = survey.free_offset < TRD_TRACK_SIZE;
+            const bool refused = cut_free_refusal(survey.free_offset, survey.length) != nullptr;
             row.insert(
                 row.end(),
                 {"trd", type, number(catalogue.file_count), number(survey.free_offset),
@@ -200,6 +200,10 @@ bool show_info(const std::string& name)
     show("  cut-zeros gives   %" PRId64, survey.cut_zeros);
     if (survey.free_offset < TRD_TRACK_SIZE) {
         show("  cut-free gives    %" PRId64 " (refused: first free sector in track 0)",
+             survey.length);
+    } else if (cut_free_refusal(survey.free_offset, survey.length)) {
+        show("  cut-free gives    %" PRId64
+             " (refused: first free sector past the end of the disk)",
              survey.length);
     } else {
         show("  cut-free gives    %" PRId64, survey.free_offset);
@@ -324,15 +328,17 @@ bool dry_run(const batch_command* command, const std::string& name)
     if (verdict == SURVEY_IMAGE) {
         ok = true;
         const bool cut_free = command->id == IDC_CUT_FREE_SECTORS;
-        after = command->id == IDC_CUT_ZEROS           ? survey.cut_zeros
-                : command->id == IDC_RESTORE_SIZE      ? survey.restore
-                : survey.free_offset >= TRD_TRACK_SIZE ? survey.free_offset
-                                                       : survey.length;
+        const char* refusal =
+            cut_free ? cut_free_refusal(survey.free_offset, survey.length) : nullptr;
+        after = command->id == IDC_CUT_ZEROS      ? survey.cut_zeros
+                : command->id == IDC_RESTORE_SIZE ? survey.restore
+                : refusal                         ? survey.length
+                                                  : survey.free_offset;
         std::string text =
             "Dry run: " + number(survey.length) + " bytes would become " + number(after);
-        if (cut_free && survey.free_offset < TRD_TRACK_SIZE) {
+        if (refusal) {
             ok = false;
-            status_print("First free sector is in track 0, file not cut !");
+            status_print(refusal);
         } else if (cut_free && survey.cut_free_loses > 0 && !g_options.force) {
             ok = false;
             after = survey.length;
@@ -361,22 +367,22 @@ bool dry_run(const batch_command* command, const std::string& name)
     return ok;
 }
 
-bool guard_cut_free(const batch_command*, const char* name, FILE* image)
+guard_verdict guard_cut_free(const batch_command*, const char* name, FILE* image)
 {
     image_survey survey;
     if (survey_cut_free(image, &survey) != 0) {
         status_print_errno();
-        return false;
+        return GUARD_FAIL;
     }
     if (survey.cut_free_loses == 0)
-        return true;
+        return GUARD_GO;
     if (!g_options.force) {
         status_print(("Not cut: " + loss_text(survey) + " (--force cuts anyway)").c_str());
-        return false;
+        return GUARD_FAIL;
     }
     report(name, "warning: " + number(survey.cut_free_loses) +
                      " non-zero bytes past the first free sector are cut away (--force)");
-    return true;
+    return GUARD_GO;
 }
 
 bool run_operation(const batch_command* command, const std::string& name)

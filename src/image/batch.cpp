@@ -19,8 +19,8 @@ static const batch_command batch_commands[] = {
      BATCH_STREAM_BUFFER_SIZE},
 };
 
-bool (*g_batch_guard)(const batch_command* command, const char* name, FILE* image);
-void (*g_batch_file_done)(const char* name, bool ok);
+guard_verdict (*g_batch_guard)(const batch_command* command, const char* name, FILE* image);
+void (*g_batch_file_done)(const char* name, batch_outcome outcome);
 volatile bool g_batch_stop;
 bool g_batch_read_first;
 
@@ -44,70 +44,87 @@ const batch_command* find_batch_command(unsigned command)
     return nullptr;
 }
 
+// What the guard says of a stream the check has just passed.
+static guard_verdict ask_guard(const batch_command* entry, const char* name, FILE* image)
+{
+    return g_batch_guard ? g_batch_guard(entry, name, image) : GUARD_GO;
+}
+
+static batch_outcome refused(guard_verdict verdict)
+{
+    return verdict == GUARD_LEAVE ? FILE_LEFT : FILE_FAILED;
+}
+
 // Checks a stream open for update and runs the operation on it, when the
 // check and the guard let it.
-static bool check_and_operate(const char* name, const batch_command* entry, FILE* image)
+static batch_outcome check_and_operate(const char* name, const batch_command* entry, FILE* image)
 {
-    return check_trd_image(image) == 0 && (!g_batch_guard || g_batch_guard(entry, name, image)) &&
-           entry->operation(image) >= 0;
+    if (check_trd_image(image) != 0)
+        return FILE_FAILED;
+    const guard_verdict verdict = ask_guard(entry, name, image);
+    if (verdict != GUARD_GO)
+        return refused(verdict);
+    return entry->operation(image) >= 0 ? FILE_DONE : FILE_FAILED;
 }
 
 // Opens, checks, operates on and closes one file; every outcome is told
 // through the status log, and the file is closed before the next is opened.
-// False when the file could not be opened, is no image or the operation failed.
-static bool process_image_file(const char* name, const batch_command* entry)
+static batch_outcome process_image_file(const char* name, const batch_command* entry)
 {
     FILE* image = open_image(name, "r+b", entry->stream_buffer_size);
     if (!image) {
         status_print_errno();
-        return false;
+        return FILE_FAILED;
     }
-    const bool done = check_and_operate(name, entry, image);
+    const batch_outcome outcome = check_and_operate(name, entry, image);
     close_stream(image);
-    return done;
+    return outcome;
 }
 
 // The same outcomes, but the file is checked and its change planned on a
 // read-only stream, and opened for update only when its length will change.
 // The change planned is then made, unless the file is no longer the one
-// that was planned on, which is checked and operated on afresh.
-static bool process_read_first(const char* name, const batch_command* entry)
+// that was planned on, which is checked and operated on afresh. A guard is
+// asked only there, on the stream that makes the change: what it decides
+// on is what is cut, whatever happened to the file since it was planned.
+static batch_outcome process_read_first(const char* name, const batch_command* entry)
 {
     FILE* image = open_image(name, "rb", entry->stream_buffer_size);
     if (!image) {
         status_print_errno();
-        return false;
+        return FILE_FAILED;
     }
     length_plan plan = {-1, -1};
     file_identity planned_on = {};
-    bool done = false, change = false;
-    if (check_trd_image(image) == 0 && (!g_batch_guard || g_batch_guard(entry, name, image)) &&
-        entry->plan(image, &plan) >= 0) {
+    batch_outcome outcome = FILE_FAILED;
+    bool change = false;
+    if (check_trd_image(image) == 0 && entry->plan(image, &plan) >= 0) {
         change = plan.new_length != plan.length;
-        done = !change;
+        outcome = FILE_DONE;
         if (change && stream_identity(image, &planned_on) != 0) {
             status_print_errno();
+            outcome = FILE_FAILED;
             change = false;
         }
     }
     close_stream(image);
     if (!change)
-        return done;
+        return outcome;
 
     image = open_image(name, "r+b", entry->stream_buffer_size);
     if (!image) {
         status_print_errno();
-        return false;
+        return FILE_FAILED;
     }
     file_identity now;
-    if (stream_identity(image, &now) == 0 && now.device == planned_on.device &&
+    if (!g_batch_guard && stream_identity(image, &now) == 0 && now.device == planned_on.device &&
         now.file == planned_on.file && now.size == planned_on.size &&
         (entry->id != IDC_RESTORE_SIZE || seek_stream(image, plan.length, SEEK_SET) == 0))
-        done = entry->apply(image, &plan) >= 0;
+        outcome = entry->apply(image, &plan) >= 0 ? FILE_DONE : FILE_FAILED;
     else
-        done = check_and_operate(name, entry, image);
+        outcome = check_and_operate(name, entry, image);
     close_stream(image);
-    return done;
+    return outcome;
 }
 
 void count_batch_file(batch_totals* totals, bool ok, int64_t before, int64_t after)
@@ -123,13 +140,24 @@ void count_batch_file(batch_totals* totals, bool ok, int64_t before, int64_t aft
         ++totals->unchanged;
 }
 
+void count_left_file(batch_totals* totals, int64_t length)
+{
+    ++totals->files;
+    ++totals->left;
+    totals->before += length > 0 ? length : 0;
+    totals->after += length > 0 ? length : 0;
+}
+
 void format_batch_summary(const batch_totals* totals, bool would_change, char* text, size_t size)
 {
+    char left[32] = "";
+    if (totals->left != 0)
+        std::snprintf(left, sizeof left, ", %lld left", totals->left);
     std::snprintf(text, size,
-                  "%lld file%s, %lld %s, %lld unchanged, %lld failed; %lld -> %lld bytes",
+                  "%lld file%s, %lld %s, %lld unchanged, %lld failed%s; %lld -> %lld byte%s",
                   totals->files, totals->files == 1 ? "" : "s", totals->changed,
                   would_change ? "would change" : "changed", totals->unchanged, totals->failed,
-                  totals->before, totals->after);
+                  left, totals->before, totals->after, totals->after == 1 ? "" : "s");
 }
 
 int run_batch(unsigned command, char** names, batch_totals* totals)
@@ -144,14 +172,16 @@ int run_batch(unsigned command, char** names, batch_totals* totals)
             // by its full name.
             status_print((std::string(entry->prefix) + *name).c_str());
             const int64_t before = totals ? length_of_file(*name) : -1;
-            const bool done = g_batch_read_first ? process_read_first(*name, entry)
-                                                 : process_image_file(*name, entry);
-            failed += !done;
-            if (totals)
-                count_batch_file(totals, done, before, length_of_file(*name));
+            const batch_outcome outcome = g_batch_read_first ? process_read_first(*name, entry)
+                                                             : process_image_file(*name, entry);
+            failed += outcome == FILE_FAILED;
+            if (totals && outcome == FILE_LEFT)
+                count_left_file(totals, before);
+            else if (totals)
+                count_batch_file(totals, outcome == FILE_DONE, before, length_of_file(*name));
             status_print("Done");
             if (g_batch_file_done)
-                g_batch_file_done(*name, done);
+                g_batch_file_done(*name, outcome);
         }
         std::free(*name);
     }

@@ -1,7 +1,11 @@
 // Batch run: one operation over a list of image files, one file at a time.
 #pragma once
 
+#include "digest.h"
 #include "trd_image.h"
+
+#include <string>
+#include <vector>
 
 // What each batch command prints before a file's name, and does to it.
 struct batch_command {
@@ -29,15 +33,24 @@ FILE* open_image(const char* name, const char* mode, size_t buffer_size);
 // The entry for a command identifier, or null for any other command.
 const batch_command* find_batch_command(unsigned command);
 
-// When set, asked after a file passes the check and before the operation
-// runs on it (g_io_buffer still holds track 0); false leaves the file
-// untouched and counts it failed. Null in the window.
-extern bool (*g_batch_guard)(const batch_command* command, const char* name, FILE* image);
+// How a file came out of a batch: changed or found as it should be, failed,
+// or left untouched on purpose (the user chose to keep it as it is).
+enum batch_outcome { FILE_DONE, FILE_FAILED, FILE_LEFT };
 
-// When set, called after each file's "Done" with whether it went well:
-// the window handles its messages there, so that it stays alive through a
-// long batch.
-extern void (*g_batch_file_done)(const char* name, bool ok);
+// What a guard says of a file: go on with the operation, refuse it as a
+// failure, or leave the file as it is.
+enum guard_verdict { GUARD_GO, GUARD_FAIL, GUARD_LEAVE };
+
+// When set, asked after a file passes the check and before the operation
+// runs on it (g_io_buffer still holds track 0), on the stream open for
+// update that makes the change, so that what it decides on is what is cut.
+// Anything but GUARD_GO leaves the file untouched.
+extern guard_verdict (*g_batch_guard)(const batch_command* command, const char* name, FILE* image);
+
+// When set, called after each file's "Done" with how it came out: the
+// window handles its messages there, so that it stays alive through a long
+// batch.
+extern void (*g_batch_file_done)(const char* name, batch_outcome outcome);
 
 // When true, no further file is begun; the file in hand is finished first.
 extern volatile bool g_batch_stop;
@@ -50,16 +63,19 @@ extern bool g_batch_read_first;
 
 // What a batch did, for its summary.
 struct batch_totals {
-    long long files, changed, unchanged, failed;
+    long long files, changed, unchanged, failed, left;
     long long before, after; // bytes, over the files whose length could be told
 };
 
 // Adds one file; a length below 0 (no file) adds no bytes.
 void count_batch_file(batch_totals* totals, bool ok, int64_t before, int64_t after);
+// Adds one file left as it is, of this length.
+void count_left_file(batch_totals* totals, int64_t length);
 
 // The summary both programs end a batch with: "3 files, 2 changed, 0
-// unchanged, 1 failed; 1966080 -> 1314816 bytes"; with would_change, as a
-// dry run says it.
+// unchanged, 1 failed; 1966080 -> 1314816 bytes", with ", 2 left" after the
+// failed ones only when files were left; with would_change, as a dry run
+// says it.
 void format_batch_summary(const batch_totals* totals, bool would_change, char* text, size_t size);
 
 // Runs the command over names, a heap array of heap strings ended by a null
@@ -68,5 +84,44 @@ void format_batch_summary(const batch_totals* totals, bool would_change, char* t
 // operated on and closed, then "Done". No failure ends the batch; a stop
 // ends it before the next file. Adds each file begun to totals (when given).
 // Returns the number of files that could not be opened, failed the check or
-// whose operation reported a failure.
+// whose operation reported a failure (a file left is not one).
 int run_batch(unsigned command, char** names, batch_totals* totals = nullptr);
+
+// ---- Cutting at the first free sector with the user's consent ----
+// A program that asks once before a batch of such cuts surveys the images
+// first, asks about those that would lose data, and then cuts with
+// guard_by_consent, which surveys each file again as it is opened for the
+// cut: no byte that was not there when the user was asked is cut away.
+
+// A file that would lose data, as the question named it.
+struct loss_record {
+    std::string name;
+    int64_t bytes;                          // non-zero bytes past the first free sector
+    unsigned char digest[DIGEST_SHA1_SIZE]; // of everything the cut discards
+};
+
+enum loss_answer {
+    LOSS_NOT_ASKED, // nothing would have been lost: no question
+    LOSS_CUT,       // Yes: cut them as they were shown
+    LOSS_KEEP,      // No: leave them
+};
+
+struct loss_consent {
+    std::vector<loss_record> lossy;
+    loss_answer answer;
+};
+extern loss_consent g_loss_consent;
+
+// Surveys a file read-only as a cut at the first free sector would: true,
+// with the record filled, when the cut would discard non-zero bytes; false
+// for a file that loses nothing, is no image, cannot be read, or is refused
+// the cut (the batch reports those).
+bool survey_loss(const char* name, loss_record* record);
+
+// The guard for such a batch: a cut that loses nothing goes on, and so does
+// one that loses exactly what the user agreed to (the same bytes). Any other
+// is left untouched, with a status line that says why: "Not cut, N non-zero
+// bytes past its first free sector: NAME" for a file the user chose to
+// keep, or one that says it has changed since the question (or since the
+// survey, when nothing was asked).
+guard_verdict guard_by_consent(const batch_command* command, const char* name, FILE* image);

@@ -3,6 +3,7 @@
 #include "file_io.h"
 #include "status_log.h"
 
+#include <cerrno>
 #include <cstring>
 
 // A zero tail is skipped 256 bytes at a time (a loop the compiler turns into
@@ -120,24 +121,38 @@ int64_t free_sector_offset()
            TRD_SECTOR_SIZE;
 }
 
+const char* cut_free_refusal(int64_t free_offset, int64_t length)
+{
+    // Such disks exist: some tools leave the fields at 0, others count
+    // past the last cylinder.
+    if (free_offset < TRD_TRACK_SIZE)
+        return "First free sector is in track 0, file not cut !";
+    if (free_offset > length && free_offset > int64_t{g_track_count} * TRD_TRACK_SIZE)
+        return "First free sector lies past the end of the disk, file not cut !";
+    return nullptr;
+}
+
 int plan_cut_free(FILE* image, length_plan* plan)
 {
     plan->new_length = free_sector_offset();
-    // Cutting inside track 0 would destroy the catalogue and the disk-info
-    // sector; such disks exist (the fields are left at 0 by some tools).
+    plan->length = -1;
+    // A cut into track 0 is refused before the file is asked anything.
     if (plan->new_length < TRD_TRACK_SIZE) {
-        plan->length = -1;
-        status_print("First free sector is in track 0, file not cut !");
+        status_print(cut_free_refusal(plan->new_length, 0));
         return -1;
     }
     // The size from the descriptor: no seek, and no read past track 0.
     file_identity identity;
     if (stream_identity(image, &identity) != 0) {
-        plan->length = -1;
         status_print_errno();
         return -1;
     }
     plan->length = identity.size;
+    if (const char* refusal = cut_free_refusal(plan->new_length, plan->length)) {
+        status_print(refusal);
+        plan->new_length = plan->length;
+        return -1;
+    }
     return 0;
 }
 
@@ -200,6 +215,17 @@ int plan_restore(FILE* image, length_plan* plan)
     return 0;
 }
 
+// A restore that could not write all its zeros (a full disk) gives the
+// file back the length it had, and says why in the system's own words.
+static int undo_restore(FILE* image, const length_plan* plan)
+{
+    const int error = errno;
+    reset_stream_length(image, plan->length);
+    errno = error;
+    status_print_errno();
+    return -1;
+}
+
 int apply_restore(FILE* image, const length_plan* plan)
 {
     int64_t missing = plan->new_length - plan->length;
@@ -207,18 +233,14 @@ int apply_restore(FILE* image, const length_plan* plan)
     while (missing > 0) {
         const size_t piece =
             missing < TRD_TRACK_SIZE ? static_cast<size_t>(missing) : sizeof g_io_buffer;
-        if (write_stream(g_io_buffer, piece, 1, image) != 1) {
-            status_print_errno();
-            return -1;
-        }
+        if (write_stream(g_io_buffer, piece, 1, image) != 1)
+            return undo_restore(image, plan);
         missing -= TRD_TRACK_SIZE;
     }
     // Push the zeros to the file now, so that a full disk is reported here
     // rather than lost in the close.
-    if (flush_stream(image) != 0) {
-        status_print_errno();
-        return -1;
-    }
+    if (flush_stream(image) != 0)
+        return undo_restore(image, plan);
     return 1;
 }
 

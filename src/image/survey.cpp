@@ -1,6 +1,7 @@
 // The survey: what each operation would do to a checked image and what the
 // image holds, measured without changing it.
 #include "batch.h"
+#include "digest.h"
 #include "file_io.h"
 #include "trd_image.h"
 
@@ -51,9 +52,10 @@ alignas(64) unsigned char g_survey_piece[SURVEY_PIECE_SIZE];
 // Counts the non-zero bytes from offset (a sector boundary) to the end of
 // the file, in one forward pass through a buffer of its own (g_io_buffer
 // keeps track 0), and sorts them by the owner of their sector. *data_end is
-// just past the last non-zero byte, 0 when there is none. 0, or negative on
-// a failed seek or read.
-int count_loss(FILE* image, int64_t offset, image_survey* survey, int64_t* data_end)
+// just past the last non-zero byte, 0 when there is none. Every byte read is
+// added to hash, when one is given. 0, or negative on a failed seek or read.
+int count_loss(FILE* image, int64_t offset, image_survey* survey, int64_t* data_end,
+               digest_state* hash = nullptr)
 {
     unsigned char owners[TRD_REACHABLE_SECTORS];
     map_owners(survey->catalogue, owners);
@@ -64,6 +66,8 @@ int count_loss(FILE* image, int64_t offset, image_survey* survey, int64_t* data_
         const size_t read = read_stream(g_survey_piece, 1, sizeof g_survey_piece, image);
         if (stream_failed(image))
             return -1;
+        if (hash)
+            digest_add(hash, g_survey_piece, read);
         const size_t end = end_of_data(g_survey_piece, read);
         if (end > 0)
             *data_end = start + static_cast<int64_t>(end);
@@ -108,13 +112,22 @@ void start_survey(image_survey* survey)
 
 } // namespace
 
-int survey_cut_free(FILE* image, image_survey* survey)
+int survey_cut_free(FILE* image, image_survey* survey, unsigned char* cut_digest)
 {
     start_survey(survey);
-    if (survey->free_offset < TRD_TRACK_SIZE)
-        return 0; // cut_free_sectors refuses such a disk
+    digest_state* hash = cut_digest ? digest_begin(DIGEST_SHA1) : nullptr;
+    if (cut_digest && !hash) {
+        errno = ENOMEM;
+        return -1;
+    }
     int64_t data_end = 0;
-    return count_loss(image, survey->free_offset, survey, &data_end);
+    // Nothing is read where cut_free_sectors refuses the disk.
+    const int result = survey->free_offset < TRD_TRACK_SIZE
+                           ? 0
+                           : count_loss(image, survey->free_offset, survey, &data_end, hash);
+    if (hash)
+        digest_end(hash, cut_digest);
+    return result;
 }
 
 int survey_image(FILE* image, image_survey* survey)

@@ -205,6 +205,13 @@ int64_t zero_cut_length(const zero_tail* tail);
 // g_io_buffer: where cut_free_sectors cuts (it refuses below 4,096).
 int64_t free_sector_offset();
 
+// Why cut_free_sectors refuses to cut a file of this length at this first
+// free sector, as its status line says it, or null when it cuts: a target
+// inside track 0 would destroy the catalogue, and one past both the file's
+// end and the end of its disk (g_track_count) would make it longer than
+// any disk of its type.
+const char* cut_free_refusal(int64_t free_offset, int64_t length);
+
 // The length restore_size gives a file of this length: the full size of the
 // disk type (g_track_count), or the length itself when that is not shorter
 // or the file is 2 GiB or more.
@@ -251,9 +258,12 @@ int survey_image(FILE* image, image_survey* survey);
 
 // The part of the survey a cut at the first free sector needs: the catalogue
 // and what the cut would discard, read forward once from the first free
-// sector (nothing when it lies in track 0). The lengths stay -1. 0, or
-// negative on a failed seek or read.
-int survey_cut_free(FILE* image, image_survey* survey);
+// sector (nothing when it lies in track 0). The lengths stay -1. With
+// cut_digest (DIGEST_SHA1_SIZE bytes), the SHA-1 of every byte from the
+// first free sector to the end of the file, so that a later survey can tell
+// whether what a cut discards is still what it was. 0, or negative on a
+// failed seek or read, or when no hash can be made.
+int survey_cut_free(FILE* image, image_survey* survey, unsigned char* cut_digest = nullptr);
 
 enum survey_verdict { SURVEY_IMAGE, SURVEY_NOT_IMAGE, SURVEY_ERROR };
 

@@ -46,6 +46,12 @@ int64_t tell_stream(FILE* stream);
 // position is left where it was. 0 on success, -1 with errno set.
 int set_stream_length(FILE* stream, int64_t length);
 
+// After a write through the stream has failed: drops what the stream still
+// holds unwritten, without writing it, then sets the file's length through
+// the descriptor, so that the file gets back the length it had. 0, or -1
+// with errno set.
+int reset_stream_length(FILE* stream, int64_t length);
+
 // What tells one file from another, and its size, from the descriptor
 // under a stream (nothing written to it is pending): the device and file
 // numbers, or on Windows the creation and modification times.

@@ -16,23 +16,16 @@
 namespace
 {
 
-// A ticked image whose cut at the first free sector would discard data.
-struct lost_image {
-    size_t index; // in the name array
-    int64_t bytes;
-};
-
-// Surveys each name read-only, as the cut's guard would, and lists those
+// Surveys each name read-only, as the cut's guard will, and keeps those
 // that would lose non-zero bytes. A file that cannot be surveyed is left to
 // the batch, which reports it.
-std::vector<lost_image> find_losses(char** names, const checked_images_hooks* hooks)
+std::vector<loss_record> find_losses(char** names, const checked_images_hooks* hooks)
 {
-    std::vector<lost_image> lost;
+    std::vector<loss_record> lost;
     for (size_t i = 0; names[i]; ++i) {
-        image_survey survey;
-        if (survey_file(names[i], SURVEY_CUT_FREE, &survey, nullptr, 0) == SURVEY_IMAGE &&
-            survey.free_offset >= TRD_TRACK_SIZE && survey.cut_free_loses > 0)
-            lost.push_back({i, survey.cut_free_loses});
+        loss_record record;
+        if (survey_loss(names[i], &record))
+            lost.push_back(record);
         if (hooks && hooks->between_files)
             hooks->between_files();
         if (g_batch_stop)
@@ -49,28 +42,38 @@ size_t count_names(char** names)
     return count;
 }
 
+void free_names(char** names)
+{
+    for (size_t i = 0; names && names[i]; ++i)
+        std::free(names[i]);
+    std::free(names);
+}
+
+// "1 image", "2 images".
+std::string counted(long long count, const char* one, const char* many)
+{
+    return grouped(count) + " " + (count == 1 ? one : many);
+}
+
 // The question: how many images would lose data and how many bytes in
 // all, naming the first few.
-std::string cut_free_question(char** names, const std::vector<lost_image>& lost)
+std::string cut_free_question(char** names, const std::vector<loss_record>& lost)
 {
     constexpr size_t named = 5;
-    int64_t total = 0;
-    for (const lost_image& image : lost)
+    long long total = 0;
+    for (const loss_record& image : lost)
         total += image.bytes;
-    char line[256];
-    std::snprintf(line, sizeof line,
-                  "%zu of the %zu ticked images would lose data: %" PRId64
-                  " non-zero bytes in all lie past their first free sectors.\n\n",
-                  lost.size(), count_names(names), total);
-    std::string text = line;
-    for (size_t k = 0; k < lost.size() && k < named; ++k) {
-        std::snprintf(line, sizeof line, " (%" PRId64 " bytes)\n", lost[k].bytes);
-        text += names[lost[k].index] + std::string(line);
-    }
-    if (lost.size() > named) {
-        std::snprintf(line, sizeof line, "and %zu more\n", lost.size() - named);
-        text += line;
-    }
+    const size_t ticked = count_names(names);
+    std::string text =
+        grouped(static_cast<long long>(lost.size())) + " of the " +
+        counted(static_cast<long long>(ticked), "ticked image", "ticked images") +
+        " would lose data: " + counted(total, "non-zero byte", "non-zero bytes") +
+        (total == 1 ? " in all lies past " : " in all lie past ") +
+        (lost.size() == 1 ? "its first free sector.\n\n" : "their first free sectors.\n\n");
+    for (size_t k = 0; k < lost.size() && k < named; ++k)
+        text += lost[k].name + " (" + counted(lost[k].bytes, "byte", "bytes") + ")\n";
+    if (lost.size() > named)
+        text += "and " + grouped(static_cast<long long>(lost.size() - named)) + " more\n";
     text += "\nYes cuts every ticked image.\nNo cuts only the images that lose nothing.\n"
             "Cancel cuts nothing.";
     return text;
@@ -78,57 +81,49 @@ std::string cut_free_question(char** names, const std::vector<lost_image>& lost)
 
 } // namespace
 
-void process_checked_images(unsigned command, HWND list, batch_totals* totals,
+std::string grouped(long long value)
+{
+    std::string digits = std::to_string(value < 0 ? -value : value);
+    for (size_t at = digits.size(); at > 3; at -= 3)
+        digits.insert(at - 3, ",");
+    return value < 0 ? "-" + digits : digits;
+}
+
+bool process_checked_images(unsigned command, HWND list, batch_totals* totals,
                             const checked_images_hooks* hooks)
 {
     if (!find_batch_command(command))
-        return;
+        return true;
+    // Each file is planned on a read-only stream and opened for update only
+    // to be changed, so that one needing no change may be read-only.
+    g_batch_read_first = true;
     char** names = collect_checked_names(list);
     if (command != IDC_CUT_FREE_SECTORS || !names || !hooks || !hooks->ask) {
         run_batch(command, names, totals);
-        return;
+        return true;
     }
 
-    const std::vector<lost_image> lost = find_losses(names, hooks);
-    if (lost.empty() || g_batch_stop) {
-        run_batch(command, names, totals);
-        return;
+    // Every cut surveys its file again as it is opened for the cut, and
+    // cuts away only what the user was shown and agreed to.
+    g_loss_consent.lossy = find_losses(names, hooks);
+    g_loss_consent.answer = LOSS_NOT_ASKED;
+    if (g_batch_stop) {
+        free_names(names);
+        return true;
     }
-    const int answer = hooks->ask(cut_free_question(names, lost).c_str());
-    if (answer == IDYES) {
-        run_batch(command, names, totals);
-        return;
-    }
-    if (answer == IDNO) {
-        // The images that would lose data are left, each said so; the
-        // rest are cut as the batch always cuts them.
-        char** kept = static_cast<char**>(std::calloc(count_names(names) + 1, sizeof *kept));
-        size_t next = 0, kept_count = 0;
-        for (size_t i = 0; names[i]; ++i) {
-            if (next < lost.size() && lost[next].index == i) {
-                char line[STATUS_LINE_SIZE];
-                std::snprintf(line, sizeof line,
-                              "Not cut, %" PRId64 " non-zero bytes past its first free sector: %s",
-                              lost[next].bytes, names[i]);
-                status_print(line);
-                if (totals) {
-                    const int64_t length = length_of_file(names[i]);
-                    count_batch_file(totals, true, length, length);
-                }
-                ++next;
-                std::free(names[i]);
-            } else if (kept) {
-                kept[kept_count++] = names[i];
-            } else {
-                std::free(names[i]);
-            }
+    if (!g_loss_consent.lossy.empty()) {
+        const int answer = hooks->ask(cut_free_question(names, g_loss_consent.lossy).c_str());
+        if (answer != IDYES && answer != IDNO) {
+            // Cancel, or a question that could not be asked: nothing is done.
+            free_names(names);
+            g_loss_consent.lossy.clear();
+            return false;
         }
-        std::free(names);
-        run_batch(command, kept, totals);
-        return;
+        g_loss_consent.answer = answer == IDYES ? LOSS_CUT : LOSS_KEEP;
     }
-    // Cancel, or a question that could not be asked: nothing is cut.
-    for (size_t i = 0; names[i]; ++i)
-        std::free(names[i]);
-    std::free(names);
+    g_batch_guard = guard_by_consent;
+    run_batch(command, names, totals);
+    g_batch_guard = nullptr;
+    g_loss_consent.lossy.clear();
+    return true;
 }

@@ -2,6 +2,8 @@
 // dialog would leave it.
 #include "image_list.h"
 
+#include "status_log.h"
+#include "system_path.h"
 #include "trd_image.h"
 
 #include <shellapi.h>
@@ -13,24 +15,33 @@
 
 // The .trd files in a folder and in every folder below it, as full paths,
 // the way korvat-cli -r walks: a link (reparse point) to a folder is not
-// entered. One search handle is open at a time, whatever the depth.
+// entered. One search handle is open at a time, whatever the depth, and
+// paths of any length are reached. A folder that cannot be read gets a
+// status line and is counted.
 static void find_folder_images(const std::string& folder, std::vector<std::string>* paths)
 {
     std::vector<std::string> below;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
+    std::wstring pattern;
+    WIN32_FIND_DATAW found;
+    HANDLE search = system_path((folder + "\\*").c_str(), &pattern)
+                        ? FindFirstFileW(pattern.c_str(), &found)
+                        : INVALID_HANDLE_VALUE;
+    if (search == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_NO_MORE_FILES)
+            note_not_listed(folder.c_str(), system_error_text(error).c_str());
         return;
+    }
     do {
-        const std::string name = found.cFileName;
+        const std::string name = narrow_text(found.cFileName);
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             if (name != "." && name != ".." &&
                 !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
                 below.push_back(folder + "\\" + name);
-        } else if (has_trd_extension(found.cFileName)) {
+        } else if (has_trd_extension(name.c_str())) {
             paths->push_back(folder + "\\" + name);
         }
-    } while (FindNextFileA(search, &found));
+    } while (FindNextFileW(search, &found));
     FindClose(search);
     for (const std::string& inner : below)
         find_folder_images(inner, paths);
@@ -56,7 +67,9 @@ size_t select_paths(const std::vector<std::string>& dropped)
 {
     std::vector<std::string> paths;
     for (const std::string& path : dropped) {
-        const DWORD attributes = GetFileAttributesA(path.c_str());
+        std::wstring wide;
+        const DWORD attributes = system_path(path.c_str(), &wide) ? GetFileAttributesW(wide.c_str())
+                                                                  : INVALID_FILE_ATTRIBUTES;
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
             add_folder_images(path, &paths);
         else
@@ -64,11 +77,14 @@ size_t select_paths(const std::vector<std::string>& dropped)
     }
 
     // One folder: that folder and bare names, as a multi-selection there.
-    // Several: an empty folder and the full paths, opened as they are.
+    // Several, or a folder too long to be the current one: an empty folder
+    // and the full paths, opened as they are.
     std::string folder = paths.empty() ? std::string() : folder_of(paths[0]);
     for (const std::string& path : paths)
         if (folder_of(path) != folder)
             folder.clear();
+    if (folder.size() >= MAX_PATH - 2)
+        folder.clear();
     const bool one_folder = !folder.empty();
 
     // Strings that do not fit the buffer, with the two closing NULs, are left out.

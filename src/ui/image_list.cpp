@@ -3,12 +3,14 @@
 #include "control_ids.h"
 #include "file_io.h"
 #include "status_log.h"
+#include "system_path.h"
 
 #include <commctrl.h>
 #include <commdlg.h>
 #include <direct.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +18,7 @@
 #include <ctime>
 #include <iterator>
 #include <set>
+#include <utility>
 
 char* g_selection;
 HWND g_image_list;
@@ -116,6 +119,13 @@ static bool g_sort_descending;
 
 void add_image_row(HWND list, int row, const char* name, const char* time_text, uint32_t size)
 {
+    // The row's record keeps the whole name, however long, for the batch.
+    if (row >= 0) {
+        if (g_rows.size() <= size_t(row))
+            g_rows.resize(size_t(row) + 1);
+        g_rows[size_t(row)].name = name;
+        g_rows[size_t(row)].size = size;
+    }
     LVITEMA item = {};
     item.mask = LVIF_PARAM;
     item.iItem = row;
@@ -137,35 +147,40 @@ static bool row_is_ticked(HWND list, int row)
     return (state & ROW_STATE_MASK) == ROW_TICKED;
 }
 
+// The whole name of a row, from its record; null for a row that has none.
+static const std::string* row_name(HWND list, int row)
+{
+    LVITEMA item = {};
+    item.mask = LVIF_PARAM;
+    item.iItem = row;
+    if (!SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item)) || item.lParam < 0 ||
+        size_t(item.lParam) >= g_rows.size())
+        return nullptr;
+    return &g_rows[size_t(item.lParam)].name;
+}
+
+std::vector<std::string> ticked_names(HWND list)
+{
+    std::vector<std::string> names;
+    const int rows = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int row = 0; row < rows; ++row)
+        if (row_is_ticked(list, row))
+            if (const std::string* name = row_name(list, row))
+                names.push_back(*name);
+    return names;
+}
+
 char** collect_checked_names(HWND list)
 {
-    const int rows = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
-    const int ticked = count_ticked_rows(list);
-    if (rows <= 0 || ticked == 0)
+    const std::vector<std::string> ticked = ticked_names(list);
+    if (ticked.empty())
         return nullptr;
-
-    char** names = static_cast<char**>(std::calloc(static_cast<size_t>(ticked) + 1, sizeof *names));
+    char** names = static_cast<char**>(std::calloc(ticked.size() + 1, sizeof *names));
     if (!names)
         return nullptr;
-    int count = 0;
-    // The rows ticked may not change while we walk, but never write past
-    // the array if they did.
-    for (int row = 0; row < rows && count < ticked; ++row) {
-        if (!row_is_ticked(list, row))
-            continue;
-        char text[CELL_TEXT_SIZE] = "";
-        LVITEMA item = {};
-        item.mask = LVIF_TEXT;
-        item.iItem = row;
-        item.iSubItem = 1;
-        item.pszText = text;
-        item.cchTextMax = NAME_TEXT_CAPACITY;
-        if (!SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item)))
-            continue;
-        // A list may fill the whole capacity without a NUL (Wine's does
-        // when the text is too long): end the name within it ourselves.
-        text[NAME_TEXT_CAPACITY - 1] = '\0';
-        names[count] = _strdup(text);
+    size_t count = 0;
+    for (const std::string& name : ticked) {
+        names[count] = _strdup(name.c_str());
         if (!names[count])
             break; // out of memory: the names so far, still ended by null
         ++count;
@@ -256,11 +271,69 @@ static int run_open_dialog(HWND owner)
     return result;
 }
 
-int fill_image_list(HWND owner, HWND list)
+// Folders and files not listed since the last listing that said how many.
+static int g_not_listed;
+
+void note_not_listed(const char* name, const char* why)
+{
+    ++g_not_listed;
+    status_print((std::string("Not listed, ") + why + ": " + name).c_str());
+}
+
+// What a listed file shows, and what tells it from every other file.
+struct listed_file {
+    int64_t size, time;
+    std::pair<uint64_t, uint64_t> identity; // volume and file number; 0 where none
+};
+
+// The status of a name to be listed; false, with why, for a name that is
+// gone, cannot be read, or is no regular file (a folder, a FIFO or a
+// device is refused here, never waited on).
+static bool read_listed_file(const char* name, listed_file* file, std::string* why)
+{
+    std::wstring wide;
+    if (!system_path(name, &wide)) {
+        *why = std::strerror(EINVAL);
+        return false;
+    }
+    HANDLE handle =
+        CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        // The runtime's words where the batch would use them.
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            *why = std::strerror(ENOENT);
+        else if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)
+            *why = std::strerror(EACCES);
+        else
+            *why = system_error_text(error);
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool regular = GetFileType(handle) == FILE_TYPE_DISK &&
+                         GetFileInformationByHandle(handle, &info) &&
+                         !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    CloseHandle(handle);
+    if (!regular) {
+        *why = NOT_REGULAR_FILE_TEXT;
+        return false;
+    }
+    file->size = static_cast<int64_t>(uint64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow);
+    file->time =
+        unix_seconds(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
+    file->identity = {info.dwVolumeSerialNumber,
+                      uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow};
+    return true;
+}
+
+int fill_image_list(HWND owner, HWND list, bool announce)
 {
     int result = 1;
-    if (owner)
+    if (owner) {
         result = run_open_dialog(owner);
+        announce = announce || result != 0;
+    }
 
     // Folder form: a folder, then names (an empty folder before full paths,
     // for files dropped from several folders). Single form: one path, then an
@@ -291,19 +364,35 @@ int fill_image_list(HWND owner, HWND list)
     SendMessageA(list, WM_SETREDRAW, FALSE, 0);
     SendMessageA(list, LVM_DELETEALLITEMS, 0, 0);
     g_rows.clear();
+    // One file reached by several names (two paths, a short name, a link)
+    // is listed once, by the first.
+    std::set<std::pair<uint64_t, uint64_t>> seen;
     int row = 0;
     while (name < end && *name != '\0') {
         const size_t length = strnlen(name, static_cast<size_t>(end - name));
-        int64_t file_size = 0, time = 0;
-        if (file_status(name, &file_size, &time) == 0) {
+        listed_file file;
+        std::string why;
+        if (!read_listed_file(name, &file, &why)) {
+            if (announce)
+                note_not_listed(name, why.c_str());
+        } else if (file.identity.second == 0 || seen.insert(file.identity).second) {
             char time_text[TIME_TEXT_SIZE];
-            format_modification_time(time_text, time);
-            const uint32_t size = static_cast<uint32_t>(file_size);
-            g_rows.push_back({name, time, size, false});
-            add_image_row(list, row++, name, time_text, size);
+            format_modification_time(time_text, file.time);
+            const uint32_t size = static_cast<uint32_t>(file.size);
+            add_image_row(list, row, name, time_text, size);
+            g_rows[size_t(row)].time = file.time;
+            g_rows[size_t(row)].ticked = false;
+            ++row;
         }
         name += length + 1;
     }
+    if (announce && g_not_listed > 0) {
+        status_print((std::to_string(g_not_listed) +
+                      (g_not_listed == 1 ? " folder or file was" : " folders or files were") +
+                      " not listed")
+                         .c_str());
+    }
+    g_not_listed = 0;
     // The order chosen holds across every rebuild.
     if (g_sort_column >= 0)
         sort_image_list(list, g_sort_column, g_sort_descending);
@@ -405,15 +494,9 @@ int tick_rows_named(HWND list, const std::vector<std::string>& names)
     const std::set<std::string> wanted(names.begin(), names.end());
     const int rows = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
     int first = -1;
-    for (int row = 0; row < rows; ++row) {
-        char text[CELL_TEXT_SIZE] = "";
-        LVITEMA item = {};
-        item.iSubItem = 1;
-        item.pszText = text;
-        item.cchTextMax = NAME_TEXT_CAPACITY;
-        SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
-        text[NAME_TEXT_CAPACITY - 1] = '\0';
-        if (!wanted.count(text))
+    for (int row = 0; row < rows && !wanted.empty(); ++row) {
+        const std::string* name = row_name(list, row);
+        if (!name || !wanted.count(*name))
             continue;
         set_row_state(list, row, ROW_TICKED);
         if (first < 0)

@@ -50,6 +50,9 @@ void layout_image_list(HWND list, UINT dpi);
 // Inserts one unticked row: empty check-box cell, name, time text, size.
 void add_image_row(HWND list, int row, const char* name, const char* time_text, uint32_t size);
 
+// The ticked rows' names in row order, whole.
+std::vector<std::string> ticked_names(HWND list);
+
 // Heap copies of the ticked rows' names in row order, ended by a null
 // pointer; null when no row is ticked. The caller frees them all. When
 // memory runs out, the names copied so far, still ended by a null pointer.
@@ -60,7 +63,13 @@ char** collect_checked_names(HWND list);
 // selection's folder the current directory and rebuilds the list from it,
 // one row per file whose status can be read. Nonzero when a selection
 // stands; 0 when the dialog was cancelled or failed or no file is named.
-int fill_image_list(HWND owner, HWND list);
+// With announce (or a dialog that gave a new selection), each name that
+// cannot be listed gets a status line, and a last line counts them.
+int fill_image_list(HWND owner, HWND list, bool announce = false);
+
+// A folder or file that could not be listed, and why: a status line now,
+// counted in the line that ends the next announced listing.
+void note_not_listed(const char* name, const char* why);
 
 #ifndef STRSAFE_E_INSUFFICIENT_BUFFER
 #define STRSAFE_E_INSUFFICIENT_BUFFER ((HRESULT)0x8007007AL)
@@ -113,9 +122,15 @@ struct checked_images_hooks {
 // question to ask, a cut at the first free sector first surveys the ticked
 // images read-only; when any would lose non-zero bytes it asks once: Yes
 // cuts every one, No only those that lose nothing (each left one gets a
-// status line, and counts as unchanged), Cancel nothing.
-void process_checked_images(unsigned command, HWND list, batch_totals* totals = nullptr,
+// status line, and counts as left), Cancel nothing. Whatever the answer,
+// each file is surveyed again as it is opened for its cut, and a file that
+// would now lose bytes the user was not shown is left. False when the
+// question was cancelled and nothing was done.
+bool process_checked_images(unsigned command, HWND list, batch_totals* totals = nullptr,
                             const checked_images_hooks* hooks = nullptr);
+
+// A number with its thousands separated: "1,234".
+std::string grouped(long long value);
 
 // ---- Files dropped on the window (dropped_files.cpp) ----
 

@@ -12,6 +12,7 @@
 #include <shobjidl.h>
 
 #include <cstdlib>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -66,11 +67,12 @@ static const control_spec status_pane = {IDC_STATUS, "static", nullptr, 10, 290,
 static bool g_batch_running;
 static bool g_close_deferred;
 static DWORD g_last_pump;
-// Files the batch has, has finished, and those that failed, for the title,
-// the stop line and the rows kept ticked after the rebuild.
+// Files the batch has and has reached, for the title and the stop line;
+// those it changed or found right, so that every other ticked row (failed,
+// left, or not reached after a stop) stays ticked after the rebuild.
 static size_t g_batch_total;
 static size_t g_batch_done;
-static std::vector<std::string> g_failed_names;
+static std::set<std::string> g_finished_names;
 // The taskbar button's progress, where the system has it (Windows 7 and
 // later); null otherwise. Made once with the window: the first call loads
 // the shell's components, which a batch should not wait for.
@@ -83,15 +85,6 @@ static void focus_first_row_if_none();
 static void focus_row(int row);
 
 // ---- Progress ----
-
-// A count with thousands separated: "1,234".
-static std::string grouped(size_t value)
-{
-    std::string digits = std::to_string(value);
-    for (size_t at = digits.size(); at > 3; at -= 3)
-        digits.insert(at - 3, ",");
-    return digits;
-}
 
 static void connect_taskbar()
 {
@@ -169,12 +162,24 @@ static void pump_during_batch()
     }
 }
 
-static void file_done(const char* name, bool ok)
+static void file_done(const char* name, batch_outcome outcome)
 {
     ++g_batch_done;
-    if (!ok)
-        g_failed_names.push_back(name);
+    if (outcome == FILE_DONE)
+        g_finished_names.insert(name);
     pump_during_batch();
+}
+
+// Input that came while the batch ran is dropped, as the batch drops it
+// between files: an Escape pressed to stop a short batch must not ask to
+// quit once it is over.
+static void drop_queued_input()
+{
+    MSG message;
+    while (PeekMessageA(&message, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE))
+        continue;
+    while (PeekMessageA(&message, nullptr, WM_MOUSEFIRST, WM_MOUSELAST, PM_REMOVE))
+        continue;
 }
 
 // Asked before a cut at the first free sector that would lose data; No,
@@ -186,44 +191,54 @@ static int ask_before_losing_data(const char* question)
 }
 
 // One of the three operations over the ticked rows, then its summary and
-// the list rebuilt, the failed rows still ticked; a close that came
-// meanwhile is carried out now. With no row ticked nothing is written.
+// the list rebuilt, every row not done still ticked; a close that came
+// meanwhile is carried out now. With no row ticked nothing is written, and
+// a question answered Cancel leaves the list and its ticks as they were.
 static void run_batch_command(HWND window, unsigned command)
 {
-    g_batch_total = static_cast<size_t>(count_ticked_rows(g_image_list));
+    const std::vector<std::string> ticked = ticked_names(g_image_list);
+    g_batch_total = ticked.size();
     g_batch_done = 0;
-    g_failed_names.clear();
+    g_finished_names.clear();
     batch_totals totals = {};
+    bool ran = true;
     if (g_batch_total > 0) {
         g_batch_running = true;
         g_batch_stop = false;
         g_last_pump = GetTickCount();
         g_batch_file_done = file_done;
         const checked_images_hooks hooks = {ask_before_losing_data, pump_during_batch};
-        process_checked_images(command, g_image_list, &totals, &hooks);
-        // A question answered Cancel ran no batch, and has nothing to sum up.
-        if (g_batch_stop) {
-            const std::string line = "Stopped: " + grouped(size_t(totals.files)) + " of " +
-                                     grouped(g_batch_total) + " files done";
+        ran = process_checked_images(command, g_image_list, &totals, &hooks);
+        if (ran && g_batch_stop) {
+            const std::string line = "Stopped: " + grouped(totals.files) + " of " +
+                                     grouped(static_cast<long long>(g_batch_total)) + " file" +
+                                     (g_batch_total == 1 ? "" : "s") + " done";
             status_print(line.c_str());
         }
-        if (totals.files > 0 || g_batch_stop) {
+        if (ran) {
             char summary[STATUS_LINE_SIZE];
             format_batch_summary(&totals, false, summary, sizeof summary);
             status_print(summary);
         }
         end_progress();
+        drop_queued_input();
         g_batch_file_done = nullptr;
         g_batch_stop = false;
         g_batch_running = false;
     }
-    fill_image_list(nullptr, g_image_list);
-    // The failed rows stay ticked, and the keyboard starts from the first.
-    const int first_failed = tick_rows_named(g_image_list, g_failed_names);
-    if (first_failed >= 0)
-        focus_row(first_failed);
-    else
-        focus_first_row_if_none();
+    if (ran) {
+        fill_image_list(nullptr, g_image_list);
+        std::vector<std::string> kept;
+        for (const std::string& name : ticked)
+            if (!g_finished_names.count(name))
+                kept.push_back(name);
+        // The keyboard starts from the first row still ticked.
+        const int first_kept = tick_rows_named(g_image_list, kept);
+        if (first_kept >= 0)
+            focus_row(first_kept);
+        else
+            focus_first_row_if_none();
+    }
     if (g_close_deferred) {
         g_close_deferred = false;
         PostMessageA(window, WM_CLOSE, 0, 0);
@@ -424,7 +439,8 @@ static void create_main_window_contents(HWND window)
     g_image_list = create_image_list(window);
     for (const control_spec& button : buttons)
         create_control(window, button, WS_TABSTOP);
-    g_status_pane = create_control(window, status_pane, 0);
+    // The pane shows names as they are: "&" is no mnemonic there.
+    g_status_pane = create_control(window, status_pane, SS_NOPREFIX);
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     name_for_screen_readers(g_image_list, L"Images");
     name_for_screen_readers(g_status_pane, L"Status");
@@ -497,7 +513,10 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     if (g_batch_running) {
         switch (message) {
         case WM_CLOSE:
+            // The batch stops after the file in hand, sums up, and then
+            // the window closes.
             g_close_deferred = true;
+            g_batch_stop = true;
             return 0;
         case WM_DROPFILES:
             DragFinish(reinterpret_cast<HDROP>(wparam));
@@ -519,7 +538,7 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         // The dropped images replace the list, as if picked in the dialog.
         select_dropped_files(reinterpret_cast<HDROP>(wparam));
         DragFinish(reinterpret_cast<HDROP>(wparam));
-        fill_image_list(nullptr, g_image_list);
+        fill_image_list(nullptr, g_image_list, true);
         focus_first_row_if_none();
         return 0;
     case WM_CREATE:
@@ -632,6 +651,10 @@ int run_message_loop(HWND main_window)
                     SendMessageA(main_window, WM_KEYDOWN, VK_ESCAPE, 0);
             } else if (const unsigned command = command_for_key(message.wParam)) {
                 SendMessageA(main_window, WM_COMMAND, command, 0);
+            } else if (message.wParam >= '1' && message.wParam <= '4' &&
+                       (message.hwnd == main_window || IsChild(main_window, message.hwnd))) {
+                // 1 to 4 sort by a column, as a click on its title does.
+                sort_by_column_click(g_image_list, static_cast<int>(message.wParam - '1'));
             }
         }
         TranslateMessage(&message);

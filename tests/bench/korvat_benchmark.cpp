@@ -181,10 +181,11 @@ void read_track0_and_change_length(const char* name)
 // The cut korvat-cli makes: planned on a read-only stream after the survey
 // of the bytes past the first free sector (refused if any is data), then
 // made on a stream opened for update.
-bool refuse_loss(const batch_command*, const char*, FILE* image)
+guard_verdict refuse_loss(const batch_command*, const char*, FILE* image)
 {
     image_survey survey;
-    return survey_cut_free(image, &survey) == 0 && survey.cut_free_loses == 0;
+    return survey_cut_free(image, &survey) == 0 && survey.cut_free_loses == 0 ? GUARD_GO
+                                                                              : GUARD_FAIL;
 }
 
 void guarded_cut_free_file(const char* name)

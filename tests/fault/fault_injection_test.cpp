@@ -100,7 +100,11 @@ TEST_F(FaultInjection, EveryFailedCallLeavesTheFileWholeAndIsReportedAsPromised)
                 EXPECT_EQ(lines, expected);
 
                 if (c.command == IDC_RESTORE_SIZE) {
-                    // Zeros written so far stay; nothing else changes.
+                    // The file gets back its length, unless the call that
+                    // gives it back failed as well: then the zeros written
+                    // so far stay, and nothing else changes.
+                    if (last_call != std::string("set-length"))
+                        EXPECT_TRUE(same_bytes(after, c.original));
                     EXPECT_GE(after.size(), c.original.size());
                     EXPECT_LE(after.size(), c.result.size());
                     EXPECT_TRUE(same_bytes(after, resized(c.original, after.size())));
@@ -151,22 +155,33 @@ TEST_F(FaultInjection, AFailureInOneFileNeverStopsTheBatch)
     }
 }
 
-TEST_F(FaultInjection, AFullDiskKeepsTheZerosWrittenAndSaysWhy)
+TEST_F(FaultInjection, AFullDiskGivesEachFileBackItsLengthAndSaysWhy)
 {
-    // The file may grow to 100,000 bytes only; writing past that fails.
-    const bytes image = make_image(4096);
-    write_file(path("full.trd"), image);
-    {
-        file_size_limit limit(100000);
-        run_batch(IDC_RESTORE_SIZE, heap_names({path("full.trd")}));
-    }
+    // Files may grow to 200,000 bytes only; writing past that fails, in the
+    // window's batch and in the one that plans read-only first.
+    const bytes image = make_image(9216);
+    for (bool read_first : {false, true}) {
+        SCOPED_TRACE(read_first ? "planned read-only first" : "opened for update");
+        reset_status_log();
+        write_file(path("full.trd"), image);
+        write_file(path("next.trd"), make_image(4096, 0x19));
+        batch_totals totals = {};
+        g_batch_read_first = read_first;
+        {
+            file_size_limit limit(200000);
+            run_batch(IDC_RESTORE_SIZE, heap_names({path("full.trd"), path("next.trd")}), &totals);
+        }
+        g_batch_read_first = false;
 
-    EXPECT_EQ(status_history(), (std::vector<std::string>{"Restoring size for " + path("full.trd"),
-                                                          error_text(EFBIG), "Done"}));
-    const bytes after = read_file(path("full.trd"));
-    EXPECT_GT(after.size(), image.size());
-    EXPECT_LE(after.size(), 100000u);
-    EXPECT_TRUE(same_bytes(after, resized(image, after.size())));
+        EXPECT_EQ(status_history(), (std::vector<std::string>{
+                                        "Restoring size for " + path("full.trd"), error_text(EFBIG),
+                                        "Done", "Restoring size for " + path("next.trd"), "Done"}));
+        EXPECT_TRUE(same_bytes(read_file(path("full.trd")), image));
+        EXPECT_EQ(file_length(path("next.trd")), 163840);
+        char summary[256];
+        format_batch_summary(&totals, false, summary, sizeof summary);
+        EXPECT_STREQ(summary, "2 files, 1 changed, 0 unchanged, 1 failed; 13312 -> 173056 bytes");
+    }
 }
 
 } // namespace

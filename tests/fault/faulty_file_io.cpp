@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <iterator>
+#include <stdio_ext.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -134,6 +135,14 @@ int set_stream_length(FILE* stream, int64_t length)
         return -1;
     if (std::fflush(stream) != 0)
         return -1;
+    return ftruncate(fileno(stream), static_cast<off_t>(length)) == 0 ? 0 : -1;
+}
+
+int reset_stream_length(FILE* stream, int64_t length)
+{
+    if (inject("set-length", EIO))
+        return -1;
+    __fpurge(stream);
     return ftruncate(fileno(stream), static_cast<off_t>(length)) == 0 ? 0 : -1;
 }
 

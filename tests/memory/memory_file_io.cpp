@@ -193,7 +193,7 @@ int64_t tell_stream(FILE* file)
     return stream_of(file)->position;
 }
 
-int set_stream_length(FILE* file, int64_t length)
+static int set_memory_length(FILE* file, int64_t length)
 {
     memory_stream* stream = stream_of(file);
     // As ftruncate: a descriptor not open for writing, or a negative
@@ -208,6 +208,17 @@ int set_stream_length(FILE* file, int64_t length)
     }
     stream->data->resize(static_cast<size_t>(length), 0);
     return 0;
+}
+
+int set_stream_length(FILE* file, int64_t length)
+{
+    return set_memory_length(file, length);
+}
+
+int reset_stream_length(FILE* file, int64_t length)
+{
+    // Nothing is held unwritten: writes reach the bytes at once.
+    return set_memory_length(file, length);
 }
 
 int stream_identity(FILE* file, file_identity* identity)

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <stdio_ext.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -60,6 +61,12 @@ int set_stream_length(FILE* stream, int64_t length)
 {
     if (flush_stream(stream) != 0)
         return -1;
+    return ftruncate(fileno(stream), static_cast<off_t>(length)) == 0 ? 0 : -1;
+}
+
+int reset_stream_length(FILE* stream, int64_t length)
+{
+    __fpurge(stream);
     return ftruncate(fileno(stream), static_cast<off_t>(length)) == 0 ? 0 : -1;
 }
 

@@ -1,4 +1,5 @@
 #include "../file_io.h"
+#include "system_path.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -6,21 +7,85 @@
 #include <windows.h>
 
 #include <cerrno>
+#include <cstring>
 #include <io.h>
+#include <share.h>
 #include <string>
 #include <sys/stat.h>
 
 bool g_open_no_follow;
 
+bool system_path(const char* name, std::wstring* wide)
+{
+    const int length = MultiByteToWideChar(CP_ACP, 0, name, -1, nullptr, 0);
+    if (length <= 0)
+        return false;
+    wide->resize(static_cast<size_t>(length));
+    if (MultiByteToWideChar(CP_ACP, 0, name, -1, &(*wide)[0], length) != length)
+        return false;
+    wide->resize(static_cast<size_t>(length - 1));
+    if (wide->size() < MAX_PATH || wide->compare(0, 4, L"\\\\?\\") == 0)
+        return true;
+    // The prefixed form takes no relative part, no "." and no "/".
+    const DWORD full_length = GetFullPathNameW(wide->c_str(), 0, nullptr, nullptr);
+    if (full_length == 0)
+        return true; // as it is: the call that uses it says what is wrong
+    std::wstring full(full_length, L'\0');
+    const DWORD written = GetFullPathNameW(wide->c_str(), full_length, &full[0], nullptr);
+    if (written == 0 || written >= full_length)
+        return true;
+    full.resize(written);
+    if (full.compare(0, 2, L"\\\\") == 0)
+        *wide = L"\\\\?\\UNC\\" + full.substr(2);
+    else
+        *wide = L"\\\\?\\" + full;
+    return true;
+}
+
+std::string narrow_text(const std::wstring& wide)
+{
+    const int length = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), static_cast<int>(wide.size()),
+                                           nullptr, 0, nullptr, nullptr);
+    std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+    if (length > 0)
+        WideCharToMultiByte(CP_ACP, 0, wide.c_str(), static_cast<int>(wide.size()), &text[0],
+                            length, nullptr, nullptr);
+    return text;
+}
+
+std::string system_error_text(unsigned long error)
+{
+    char text[512] = "";
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, error, 0, text, sizeof text, nullptr);
+    std::string message(text, length);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                                message.back() == ' ' || message.back() == '.'))
+        message.pop_back();
+    if (message.empty())
+        message = "Error " + std::to_string(error);
+    return message;
+}
+
 FILE* open_stream(const char* name, const char* mode)
 {
-    FILE* stream = std::fopen(name, mode);
+    std::wstring wide, wide_mode;
+    if (!system_path(name, &wide)) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    for (const char* at = mode; *at; ++at)
+        wide_mode += static_cast<wchar_t>(*at);
+    // A stream that changes a file keeps other programs from writing to it
+    // meanwhile, so that what was read of it is what is changed.
+    const bool update = std::strchr(mode, '+') || mode[0] == 'w';
+    FILE* stream = _wfsopen(wide.c_str(), wide_mode.c_str(), update ? _SH_DENYWR : _SH_DENYNO);
     if (!stream)
         return nullptr;
-    // A device name (CON, NUL, COM1) opens as a character device, which
-    // could wait for input: only a file is an image. The runtime noted the
-    // kind of handle when it opened it, so asking costs no system call.
-    if (_isatty(_fileno(stream))) {
+    // A device name (CON, NUL, COM1) opens as a character device and a
+    // FIFO on a Linux drive as a pipe, either of which could wait for
+    // input: only a file on a disk is an image.
+    if (GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)))) != FILE_TYPE_DISK) {
         std::fclose(stream);
         errno = ERROR_NOT_REGULAR_FILE;
         return nullptr;
@@ -50,6 +115,19 @@ int set_stream_length(FILE* stream, int64_t length)
     return 0;
 }
 
+int reset_stream_length(FILE* stream, int64_t length)
+{
+    // The runtime empties a stream's buffer when a write of it fails, and
+    // a flush that succeeds now only writes what the cut below takes away.
+    std::fflush(stream);
+    errno_t error = _chsize_s(_fileno(stream), length);
+    if (error != 0) {
+        errno = error;
+        return -1;
+    }
+    return 0;
+}
+
 int stream_identity(FILE* stream, file_identity* identity)
 {
     // The times stand for the file number the runtime does not give; the
@@ -63,21 +141,10 @@ int stream_identity(FILE* stream, file_identity* identity)
     return 0;
 }
 
-// A name in the program's code page as the system's wide form: the wide
-// calls take paths past 260 characters, where some narrow ones do not.
-static bool wide_name(const char* name, std::wstring* wide)
-{
-    const int length = MultiByteToWideChar(CP_ACP, 0, name, -1, nullptr, 0);
-    if (length <= 0)
-        return false;
-    wide->resize(static_cast<size_t>(length));
-    return MultiByteToWideChar(CP_ACP, 0, name, -1, &(*wide)[0], length) == length;
-}
-
 static bool attributes_of(const char* name, WIN32_FILE_ATTRIBUTE_DATA* data)
 {
     std::wstring wide;
-    return wide_name(name, &wide) &&
+    return system_path(name, &wide) &&
            GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, data);
 }
 
@@ -96,10 +163,15 @@ int file_status(const char* name, int64_t* size, int64_t* modified)
     if (!attributes_of(name, &data))
         return -1;
     *size = static_cast<int64_t>(uint64_t{data.nFileSizeHigh} << 32 | data.nFileSizeLow);
-    // 100-nanosecond ticks since 1601, down to the second as stat gives it.
-    const int64_t ticks = static_cast<int64_t>(uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32 |
-                                               data.ftLastWriteTime.dwLowDateTime);
-    const int64_t since_1970 = ticks - 11644473600LL * 10000000;
-    *modified = since_1970 >= 0 ? since_1970 / 10000000 : -((-since_1970 + 9999999) / 10000000);
+    *modified =
+        unix_seconds(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime);
     return 0;
+}
+
+long long unix_seconds(unsigned long high, unsigned long low)
+{
+    // Down to the second, rounded towards the past as stat rounds.
+    const int64_t ticks = static_cast<int64_t>(uint64_t{high} << 32 | low);
+    const int64_t since_1970 = ticks - 11644473600LL * 10000000;
+    return since_1970 >= 0 ? since_1970 / 10000000 : -((-since_1970 + 9999999) / 10000000);
 }

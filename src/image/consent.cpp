@@ -1,0 +1,71 @@
+// Cuts at the first free sector that keep to what the user was asked.
+#include "batch.h"
+
+#include "file_io.h"
+#include "status_log.h"
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+loss_consent g_loss_consent;
+
+bool survey_loss(const char* name, loss_record* record)
+{
+    FILE* image = open_image(name, "rb", TRD_SCAN_BLOCK_SIZE);
+    if (!image)
+        return false;
+    image_survey survey;
+    const int64_t count = read_track0(image);
+    const bool lossy = count >= 0 && judge_track0(count) &&
+                       survey_cut_free(image, &survey, record->digest) == 0 &&
+                       survey.free_offset >= TRD_TRACK_SIZE && survey.cut_free_loses > 0;
+    close_stream(image);
+    if (lossy) {
+        record->name = name;
+        record->bytes = survey.cut_free_loses;
+    }
+    return lossy;
+}
+
+static const loss_record* find_loss_record(const char* name)
+{
+    for (const loss_record& record : g_loss_consent.lossy)
+        if (record.name == name)
+            return &record;
+    return nullptr;
+}
+
+guard_verdict guard_by_consent(const batch_command*, const char* name, FILE* image)
+{
+    image_survey survey;
+    unsigned char digest[DIGEST_SHA1_SIZE];
+    if (survey_cut_free(image, &survey, digest) != 0) {
+        status_print_errno();
+        return GUARD_FAIL;
+    }
+    if (survey.cut_free_loses == 0)
+        return GUARD_GO;
+    const loss_record* shown = find_loss_record(name);
+    const bool as_shown = shown && shown->bytes == survey.cut_free_loses &&
+                          std::memcmp(shown->digest, digest, sizeof digest) == 0;
+    if (as_shown && g_loss_consent.answer == LOSS_CUT)
+        return GUARD_GO;
+
+    const int64_t bytes = survey.cut_free_loses;
+    const char* plural = bytes == 1 ? "" : "s";
+    char line[STATUS_LINE_SIZE];
+    if (shown && g_loss_consent.answer == LOSS_KEEP)
+        std::snprintf(line, sizeof line,
+                      "Not cut, %" PRId64 " non-zero byte%s past its first free sector: %s", bytes,
+                      plural, name);
+    else
+        std::snprintf(line, sizeof line,
+                      "Not cut, changed since the %s: %" PRId64
+                      " non-zero byte%s past its first free sector: %s",
+                      g_loss_consent.answer == LOSS_NOT_ASKED ? "survey" : "question", bytes,
+                      plural, name);
+    status_print(line);
+    return GUARD_LEAVE;
+}

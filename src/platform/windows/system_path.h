@@ -1,0 +1,21 @@
+// Windows build: names as the system's wide calls take them, at any length.
+#pragma once
+
+#include <string>
+
+// A name in the program's code page as a wide path for the system's calls:
+// a path past 259 characters is made absolute and given the "\\?\" prefix
+// (or "\\?\UNC\" for a share), which every Windows version takes at any
+// length. False when the name cannot be converted.
+bool system_path(const char* name, std::wstring* wide);
+
+// A wide text (a name from a folder's listing) in the program's code page.
+std::string narrow_text(const std::wstring& wide);
+
+// A file time (100-nanosecond ticks since 1601, in two halves) as whole
+// seconds since 1970, as stat gives it.
+long long unix_seconds(unsigned long high, unsigned long low);
+
+// The system's own words for an error code, without the full stop and
+// line break it ends with.
+std::string system_error_text(unsigned long error);
