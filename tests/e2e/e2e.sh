@@ -468,8 +468,9 @@ locked)
 
 longbatch)
     # A batch of 3,000 images: the window answers and its status pane
-    # changes while the batch runs, and a close sent meanwhile ends the
-    # program only after the last file, every file right.
+    # changes while the batch runs, and a close sent meanwhile stops it
+    # after the file in hand and ends the program: the files before that
+    # are cut, every one after it is untouched.
     count=3000
     cp "$images/shortened.trd" "$work/template.trd"
     truncate -s 16384 "$work/template.trd"
@@ -488,15 +489,18 @@ longbatch)
     wait "$reader" || fail "the pane could not be read during the batch"
     expect "the pane's text changes during the batch" "$(sed -n 1p "$work/during.txt")" "texts differ"
     expect "the pane's picture changes during the batch" "$(sed -n 2p "$work/during.txt")" "pictures differ"
-    expect "the window stays open after a close during the batch" "$(sed -n 3p "$work/during.txt")" \
-        "after the close open"
     expect "the batch had not ended when the close came" "$(sed -n 4p "$work/during.txt" | grep -cF "$last")" 0
     expect_exit "a close during the batch"
+    cut=0
+    for i in $(seq -w 1 "$count"); do [ "$(length "$images/l$i.trd")" = 12288 ] && cut=$((cut + 1)); done
+    expect "the close stopped the batch" "$([ "$cut" -gt 0 ] && [ "$cut" -lt "$count" ] && echo yes)" yes
     wrong=0
     for i in $(seq -w 1 "$count"); do
-        [ "$(length "$images/l$i.trd")" = 12288 ] || wrong=$((wrong + 1))
+        expected=16384
+        [ "$((10#$i))" -le "$cut" ] && expected=12288
+        [ "$(length "$images/l$i.trd")" = "$expected" ] || wrong=$((wrong + 1))
     done
-    expect "every file cut right before the program ended" "$wrong" 0
+    expect "the files before the stop cut, every one after it untouched" "$wrong" 0
     ;;
 
 collection)
@@ -553,6 +557,9 @@ collection)
         "$(awk -v s="${stopped:-0}" 'BEGIN { print s - (s > 400) - (s > 901) }')"
     expect "the stopped batch ends with its summary" \
         "$(status_lines | tail -n 1 | grep -cE "^$stopped files?, ")" 1
+    # The two that are not images failed; every file not reached stays ticked.
+    expect "the rows not reached stay ticked, with the failed ones" "$(probe rows | grep -c '^2|')" \
+        "$((1202 - ${stopped:-0} + (${stopped:-0} > 400) + (${stopped:-0} > 901)))"
 
     # The keyboard alone: N unticks every row, Down moves to the second
     # row, Space ticks it, and nothing else.
@@ -585,7 +592,7 @@ question)
     probe pick "$folder" "${lossy[@]}" zero_tail.trd || fail "could not pick the files"
     ticked=$((${#lossy[@]} + 1))
     lost=11
-    [ "${#lossy[@]}" = 2 ] && lost=$((623360 + 11))
+    [ "${#lossy[@]}" = 2 ] && lost=623,371
     first_line="${#lossy[@]} of the $ticked ticked images would lose data: $lost non-zero bytes in all lie past their first free sectors."
 
     # No, the default: only zero_tail.trd is cut; each other one is named.
@@ -602,15 +609,17 @@ question)
         expect "$name untouched after No" "$(cmp -s "$work/$name.orig" "$images/$name"; echo $?)" 0
     done
     expect "the summary after No" "$(status_lines | tail -n 1)" \
-        "$ticked files, 1 changed, ${#lossy[@]} unchanged, 0 failed; $((655360 * ticked)) -> $((655360 * ${#lossy[@]} + 21504)) bytes"
+        "$ticked files, 1 changed, 0 unchanged, 0 failed, ${#lossy[@]} left; $((655360 * ticked)) -> $((655360 * ${#lossy[@]} + 21504)) bytes"
+    expect "the images left stay ticked" "$(probe rows | grep -c '^2|')" "${#lossy[@]}"
 
-    # Cancel: nothing at all.
+    # Cancel: nothing at all, and the ticks as they were.
     truncate -s 655360 "$images/zero_tail.trd"
     key e
     key F4
     probe answer cancel 'Cut free sectors' || fail "could not answer Cancel"
     sleep 1
     expect "Cancel cut nothing" "$(length "$images/zero_tail.trd")" 655360
+    expect "Cancel kept every tick" "$(probe rows | grep -c '^2|')" "$ticked"
     for name in "${lossy[@]}"; do
         expect "$name untouched after Cancel" "$(cmp -s "$work/$name.orig" "$images/$name"; echo $?)" 0
     done
@@ -625,6 +634,89 @@ question)
     expect "Yes cut zero_tail.trd" "$(length "$images/zero_tail.trd")" 21504
     probe close
     expect_exit "question"
+    ;;
+
+promises)
+    # The window keeps its promises while the disk changes under it: a
+    # cut at the first free sector answered No while another program writes
+    # into an image that lost nothing when surveyed; then a restore stopped
+    # with Escape, and a cut closed mid-batch.
+    count=600
+    cp "$images/zero_tail.trd" "$work/template.trd"
+    truncate -s 32768 "$work/template.trd" # cut-free gives 21,504 bytes
+    : >"$work/names.txt"
+    for i in $(seq -w 1 "$count"); do
+        cp "$work/template.trd" "$images/p$i.trd"
+        echo "p$i.trd" >>"$work/names.txt"
+    done
+    cp "$images/zero_tail.trd" "$images/hidden.trd"
+    printf 'loader data' | dd of="$images/hidden.trd" bs=1 seek=300000 conv=notrunc status=none
+    cp "$images/zero_tail.trd" "$images/safe.trd"
+    printf 'hidden.trd\nsafe.trd\n' >>"$work/names.txt"
+    total=$((count + 2))
+    start_korvat
+    probe timed-pick "$folder" "$(windows_path "$work/names.txt")" >/dev/null || fail "could not pick $total files"
+
+    # No, and 15 bytes written into safe.trd while the question is open.
+    key e
+    key s
+    expect "the question names the one image that would lose data" \
+        "$(probe question 'Cut free sectors' | head -n 1)" \
+        "1 of the 602 ticked images would lose data: 11 non-zero bytes in all lie past its first free sector."
+    printf 'written meanwhile' | head -c 15 | dd of="$images/safe.trd" bs=1 seek=300000 conv=notrunc status=none
+    cp "$images/safe.trd" "$work/safe.orig"
+    cp "$images/hidden.trd" "$work/hidden.orig"
+    probe answer no 'Cut free sectors' || fail "could not answer No"
+    summary="602 files, 600 changed, 0 unchanged, 0 failed, 2 left; $((count * 32768 + 2 * 655360)) -> $((count * 21504 + 2 * 655360)) bytes"
+    for _ in $(seq 120); do status_lines | grep -qF "$summary" && break; sleep 1; done
+    expect "the images left are named, and the summary counts them apart" "$(status_lines | tail -n 7)" \
+        "$(printf '%s\n' "Cutting free sectors from hidden.trd" \
+            "Not cut, 11 non-zero bytes past its first free sector: hidden.trd" Done \
+            "Cutting free sectors from safe.trd" \
+            "Not cut, changed since the question: 15 non-zero bytes past its first free sector: safe.trd" \
+            Done "$summary")"
+    expect "safe.trd keeps the bytes written after the question" "$(cmp -s "$work/safe.orig" "$images/safe.trd"; echo $?)" 0
+    expect "hidden.trd untouched" "$(cmp -s "$work/hidden.orig" "$images/hidden.trd"; echo $?)" 0
+    expect "the two left stay ticked, and only they" "$(probe rows | grep '^2|' | cut -d'|' -f2)" \
+        "$(printf 'hidden.trd\nsafe.trd')"
+    cut=0
+    for i in $(seq -w 1 "$count"); do [ "$(length "$images/p$i.trd")" = 21504 ] && cut=$((cut + 1)); done
+    expect "every other image cut" "$cut" "$count"
+
+    # A restore stopped with Escape: the stop counts the files handled, and
+    # every row not reached stays ticked.
+    key e
+    key r
+    probe title-during-batch 60000 >/dev/null || fail "the restore did not start"
+    key Escape
+    probe answer yes Stop || fail "could not answer the stop question"
+    for _ in $(seq 60); do status_lines | grep -q '^Stopped: ' && break; sleep 1; done
+    stopped=$(status_lines | sed -n 's/^Stopped: \([0-9,]*\) of 602 files done$/\1/p' | tr -d ,)
+    restored=0
+    for i in $(seq -w 1 "$count"); do [ "$(length "$images/p$i.trd")" = 655360 ] && restored=$((restored + 1)); done
+    expect "the stop counts the files handled" "$restored" "${stopped:-none}"
+    expect "every row not reached stays ticked" "$(probe rows | grep -c '^2|')" "$((total - ${stopped:-0}))"
+    expect "the stopped restore sums up what it did" "$(status_lines | tail -n 1)" \
+        "$stopped file$([ "$stopped" = 1 ] || echo s), $stopped changed, 0 unchanged, 0 failed; $((stopped * 21504)) -> $((stopped * 655360)) bytes"
+
+    # Cut zeros, closed mid-batch: the program ends after the file in hand;
+    # the images before it are cut, the ones after it untouched.
+    truncate -s 32768 "$images"/p*.trd
+    key e
+    key z
+    probe title-during-batch 60000 >/dev/null || fail "the cut did not start"
+    probe close || fail "could not close"
+    expect_exit "closed mid-batch"
+    cut=0
+    for i in $(seq -w 1 "$count"); do [ "$(length "$images/p$i.trd")" = 21504 ] && cut=$((cut + 1)); done
+    expect "the close stopped the batch" "$([ "$cut" -lt "$count" ] && echo yes)" yes
+    wrong=0
+    for i in $(seq -w 1 "$count"); do
+        expected=32768
+        [ "$((10#$i))" -le "$cut" ] && expected=21504
+        [ "$(length "$images/p$i.trd")" = "$expected" ] || wrong=$((wrong + 1))
+    done
+    expect "the images before the close cut, every one after it untouched" "$wrong" 0
     ;;
 
 *)
