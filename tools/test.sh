@@ -10,6 +10,7 @@ ensure_russian_locale || { echo "could not make the ru_RU.UTF-8 locale" >&2; exi
 build_native || { echo "native build failed" >&2; exit 1; }
 build_windows || { echo "Windows build failed" >&2; exit 1; }
 build_optimised || { echo "optimised build failed" >&2; exit 1; }
+check_hardening || { echo "hardening-check failed on the optimised korvat-cli" >&2; exit 1; }
 
 trap stop_xvfb EXIT
 start_xvfb || exit 1

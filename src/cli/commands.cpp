@@ -6,6 +6,7 @@
 #include "file_io.h"
 #include "status_log.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdarg>
@@ -33,6 +34,12 @@ const char* disk_description(unsigned char type)
 std::string number(int64_t value)
 {
     return std::to_string(value);
+}
+
+// A count and its noun: "1 byte", "2 bytes".
+std::string counted(int64_t count, const char* one, const char* many)
+{
+    return number(count) + " " + (count == 1 ? one : many);
 }
 
 // Where the non-zero bytes past the first free sector lie.
@@ -64,8 +71,8 @@ std::string loss_place(const image_survey& survey)
 // the same way in every place that says it.
 std::string loss_text(const image_survey& survey)
 {
-    return number(survey.cut_free_loses) + " non-zero bytes lie past the first free sector, " +
-           loss_place(survey);
+    return counted(survey.cut_free_loses, "non-zero byte lies", "non-zero bytes lie") +
+           " past the first free sector, " + loss_place(survey);
 }
 
 std::vector<std::string> problem_texts(const image_survey& survey)
@@ -118,9 +125,10 @@ void print_row(const std::vector<std::string>& fields)
 }
 
 // Surveys a file for a report, with the status line of a failure.
-survey_verdict survey_for_report(const std::string& name, survey_depth depth, image_survey* survey)
+survey_verdict survey_for_report(const std::string& name, survey_depth depth, image_survey* survey,
+                                 char* why = nullptr, size_t why_size = 0)
 {
-    const survey_verdict verdict = survey_file(name.c_str(), depth, survey, nullptr, 0);
+    const survey_verdict verdict = survey_file(name.c_str(), depth, survey, why, why_size);
     if (verdict == SURVEY_NOT_IMAGE)
         status_print(TRD_NOT_IMAGE_TEXT);
     else if (verdict == SURVEY_ERROR)
@@ -135,7 +143,8 @@ const char* table_header(cli_command command)
     switch (command) {
     case COMMAND_INFO:
         return "path\tlength\tverdict\tdisk_type\tfiles\tfirst_free\tcut_zeros\tcut_free\trestore\t"
-               "cut_free_loses\terror\tlabel\tlive_files\tdeleted_files\tproblems\tproblem_list";
+               "cut_free_loses\terror\tlabel\tlive_files\tdeleted_files\tproblems\tproblem_list\t"
+               "check_failure";
     case COMMAND_LIST:
         return "path\tentry\tname\ttype\tstart\tlength\tsectors\ttrack\tsector\tdeleted";
     case COMMAND_VERIFY:
@@ -151,7 +160,8 @@ bool show_info(const std::string& name)
     if (!g_options.table && !g_options.quiet)
         print_line(name);
     image_survey survey;
-    const survey_verdict verdict = survey_for_report(name, SURVEY_WHOLE, &survey);
+    char why[160] = "";
+    const survey_verdict verdict = survey_for_report(name, SURVEY_WHOLE, &survey, why, sizeof why);
     const bool measured = verdict == SURVEY_IMAGE;
     count_batch_file(&g_totals, measured, before, before);
     // The problems' texts, only where they are shown.
@@ -166,18 +176,19 @@ bool show_info(const std::string& name)
             char type[8];
             std::snprintf(type, sizeof type, "0x%02X", catalogue.disk_type);
             const bool refused = cut_free_refusal(survey.free_offset, survey.length) != nullptr;
-            row.insert(
-                row.end(),
-                {"trd", type, number(catalogue.file_count), number(survey.free_offset),
-                 number(survey.cut_zeros), refused ? "-" : number(survey.free_offset),
-                 number(survey.restore), refused ? "-" : number(survey.cut_free_loses), "-",
-                 label_of(catalogue), number(catalogue.entry_count - catalogue.deleted_entries),
-                 number(catalogue.deleted_entries), number(problems.size()), joined(problems)});
+            row.insert(row.end(),
+                       {"trd", type, number(catalogue.file_count), number(survey.free_offset),
+                        number(survey.cut_zeros), refused ? "-" : number(survey.free_offset),
+                        number(survey.restore), refused ? "-" : number(survey.cut_free_loses), "-",
+                        label_of(catalogue),
+                        number(catalogue.entry_count - catalogue.deleted_entries),
+                        number(catalogue.deleted_entries), number(problems.size()),
+                        joined(problems), "-"});
         } else {
             const bool not_image = verdict == SURVEY_NOT_IMAGE;
-            row.insert(row.end(),
-                       {not_image ? "not-trd" : "error", "-", "-", "-", "-", "-", "-", "-",
-                        not_image ? "-" : last_status_line(), "-", "-", "-", "-", "-"});
+            row.insert(row.end(), {not_image ? "not-trd" : "error", "-", "-", "-", "-", "-", "-",
+                                   "-", not_image ? "-" : last_status_line(), "-", "-", "-", "-",
+                                   "-", not_image && why[0] ? why : "-"});
         }
         print_row(row);
         return measured;
@@ -210,7 +221,8 @@ bool show_info(const std::string& name)
         if (survey.cut_free_loses == 0)
             show("  cut-free loses    0 non-zero bytes");
         else
-            show("  cut-free loses    %" PRId64 " non-zero bytes, %s", survey.cut_free_loses,
+            show("  cut-free loses    %s, %s",
+                 counted(survey.cut_free_loses, "non-zero byte", "non-zero bytes").c_str(),
                  loss_place(survey).c_str());
     }
     show("  restore gives     %" PRId64, survey.restore);
@@ -232,6 +244,18 @@ bool show_list(const std::string& name)
     if (!image)
         return false;
     const trd_catalogue& catalogue = survey.catalogue;
+    // Names and types as text any output carries; the columns are as wide
+    // as the widest of this disk's, escapes and all.
+    std::vector<std::string> names, types;
+    int name_width = TRD_NAME_SIZE, type_width = 1;
+    for (int i = 0; i < catalogue.entry_count; ++i) {
+        char shown[4 * TRD_NAME_SIZE + 1], type[5];
+        names.push_back(
+            escape_disk_text(catalogue.entries[i].name, TRD_NAME_SIZE, shown, sizeof shown));
+        types.push_back(escape_disk_text(&catalogue.entries[i].type, 1, type, sizeof type));
+        name_width = std::max(name_width, static_cast<int>(names.back().size()));
+        type_width = std::max(type_width, static_cast<int>(types.back().size()));
+    }
     char line[256];
     if (!g_options.table) {
         if (g_options.quiet)
@@ -241,27 +265,29 @@ bool show_list(const std::string& name)
                       label_of(catalogue).c_str(), live, live == 1 ? "" : "s",
                       catalogue.deleted_entries);
         print_line(line);
-        print_line("    #  name          start  length  sectors  track  sector");
+        std::snprintf(line, sizeof line, "    #  %-*s  start  length  sectors  track  sector",
+                      name_width + type_width + 3, "name");
+        print_line(line);
     }
     for (int i = 0; i < catalogue.entry_count; ++i) {
         const trd_entry& entry = catalogue.entries[i];
-        char shown[4 * TRD_NAME_SIZE + 1], type[5];
-        escape_disk_text(entry.name, TRD_NAME_SIZE, shown, sizeof shown);
-        escape_disk_text(&entry.type, 1, type, sizeof type);
         if (g_options.table) {
-            print_row({name, number(i + 1), shown, type, number(entry.start), number(entry.length),
-                       number(entry.sectors), number(entry.first_track), number(entry.first_sector),
-                       entry.deleted ? "deleted" : "-"});
+            print_row({name, number(i + 1), names[size_t(i)], types[size_t(i)], number(entry.start),
+                       number(entry.length), number(entry.sectors), number(entry.first_track),
+                       number(entry.first_sector), entry.deleted ? "deleted" : "-"});
             continue;
         }
-        std::snprintf(line, sizeof line, "  %3d  %-8s <%s>  %5u  %6u  %7u  %5u  %6u%s", i + 1,
-                      shown, type, unsigned{entry.start}, unsigned{entry.length},
-                      unsigned{entry.sectors}, unsigned{entry.first_track},
-                      unsigned{entry.first_sector}, entry.deleted ? "  deleted" : "");
+        const std::string type = "<" + types[size_t(i)] + ">";
+        std::snprintf(line, sizeof line, "  %3d  %-*s %-*s  %5u  %6u  %7u  %5u  %6u%s", i + 1,
+                      name_width, names[size_t(i)].c_str(), type_width + 2, type.c_str(),
+                      unsigned{entry.start}, unsigned{entry.length}, unsigned{entry.sectors},
+                      unsigned{entry.first_track}, unsigned{entry.first_sector},
+                      entry.deleted ? "  deleted" : "");
         print_line(line);
     }
     if (!g_options.table) {
-        std::snprintf(line, sizeof line, "  %u free sectors", unsigned{catalogue.free_sectors});
+        std::snprintf(line, sizeof line, "  %s",
+                      counted(catalogue.free_sectors, "free sector", "free sectors").c_str());
         print_line(line);
     }
     return true;
@@ -299,12 +325,16 @@ bool verify_image(const std::string& name)
             for (const std::string& problem : problems)
                 print_line(name + ": " + problem);
             if (loses_outside(survey) > 0 && !g_options.quiet)
-                print_line(name + ": note: " + number(loses_outside(survey)) +
-                           " non-zero bytes past the first free sector belong to no file"
-                           " (a loader's data, or leftovers)");
+                print_line(name + ": note: " +
+                           counted(loses_outside(survey), "non-zero byte", "non-zero bytes") +
+                           " past the first free sector " +
+                           (loses_outside(survey) == 1 ? "belongs" : "belong") +
+                           " to no file (a loader's data, or leftovers)");
             if (survey.loses_in_deleted > 0 && !g_options.quiet)
-                print_line(name + ": note: " + number(survey.loses_in_deleted) +
-                           " non-zero bytes past the first free sector lie in deleted files");
+                print_line(name + ": note: " +
+                           counted(survey.loses_in_deleted, "non-zero byte", "non-zero bytes") +
+                           " past the first free sector " +
+                           (survey.loses_in_deleted == 1 ? "lies" : "lie") + " in deleted files");
         }
     }
     if (g_options.table) {
@@ -334,17 +364,17 @@ bool dry_run(const batch_command* command, const std::string& name)
                 : command->id == IDC_RESTORE_SIZE ? survey.restore
                 : refusal                         ? survey.length
                                                   : survey.free_offset;
-        std::string text =
-            "Dry run: " + number(survey.length) + " bytes would become " + number(after);
+        std::string text = "Dry run: " + counted(survey.length, "byte", "bytes") +
+                           " would become " + number(after);
         if (refusal) {
             ok = false;
             status_print(refusal);
         } else if (cut_free && survey.cut_free_loses > 0 && !g_options.force) {
             ok = false;
             after = survey.length;
-            text = "Dry run: not cut, " + loss_text(survey) + " (--force cuts anyway)";
+            text = "Dry run: Not cut: " + loss_text(survey) + " (--force cuts anyway)";
         } else if (cut_free && survey.cut_free_loses > 0) {
-            text += ", losing " + number(survey.cut_free_loses) + " non-zero bytes";
+            text += ", losing " + counted(survey.cut_free_loses, "non-zero byte", "non-zero bytes");
         }
         // A change the run could not make is a failure already.
         if (ok && after != survey.length) {
@@ -360,7 +390,7 @@ bool dry_run(const batch_command* command, const std::string& name)
         if (!text.empty())
             status_print(text.c_str());
         if (!ok && cut_free && survey.cut_free_loses > 0 && !g_options.force)
-            report(name, "not cut: " + loss_text(survey) + " (--force cuts anyway)");
+            report(name, "Not cut: " + loss_text(survey) + " (--force cuts anyway)");
     }
     status_print("Done");
     count_batch_file(&g_totals, ok, before, after);
@@ -380,8 +410,9 @@ guard_verdict guard_cut_free(const batch_command*, const char* name, FILE* image
         status_print(("Not cut: " + loss_text(survey) + " (--force cuts anyway)").c_str());
         return GUARD_FAIL;
     }
-    report(name, "warning: " + number(survey.cut_free_loses) +
-                     " non-zero bytes past the first free sector are cut away (--force)");
+    report(name, "warning: " + counted(survey.cut_free_loses, "non-zero byte", "non-zero bytes") +
+                     " past the first free sector " + (survey.cut_free_loses == 1 ? "is" : "are") +
+                     " cut away (--force)");
     return GUARD_GO;
 }
 

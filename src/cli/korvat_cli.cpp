@@ -67,7 +67,8 @@ const char help_text[] =
     "info --table columns: path, length, verdict (trd, not-trd or error), disk type,\n"
     "files, first-free offset, length after cut-zeros, after cut-free, after restore,\n"
     "non-zero bytes cut-free would discard, the system's text for an error, label,\n"
-    "live files, deleted files, problems and their texts; '-' where none applies.\n"
+    "live files, deleted files, problems and their texts, and which test of the\n"
+    "check a file that is no image fails; '-' where none applies.\n"
     "Under --table the summary goes to standard error.\n"
     "\n"
     "Every run ends with a summary:\n"
@@ -223,10 +224,10 @@ std::string summary_line()
     char line[256];
     if (g_options.command == COMMAND_VERIFY) {
         const verify_totals& t = g_verify_totals;
-        std::snprintf(
-            line, sizeof line,
-            "%lld file%s, %lld whole, %lld with problems, %lld not images, %lld unreadable",
-            t.files, t.files == 1 ? "" : "s", t.whole, t.with_problems, t.not_images, t.unreadable);
+        std::snprintf(line, sizeof line,
+                      "%lld file%s, %lld whole, %lld with problems, %lld %s, %lld unreadable",
+                      t.files, t.files == 1 ? "" : "s", t.whole, t.with_problems, t.not_images,
+                      t.not_images == 1 ? "not an image" : "not images", t.unreadable);
         return line;
     }
     format_batch_summary(&g_totals, g_options.dry_run, line, sizeof line);

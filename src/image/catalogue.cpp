@@ -243,29 +243,35 @@ void describe_image_problem(const trd_catalogue& catalogue, const image_problem&
     if (problem.other >= 0 && problem.other < catalogue.entry_count)
         entry_words(catalogue, problem.other, other, sizeof other);
     const int64_t found = problem.found, wanted = problem.wanted;
+    // "1 byte", "2 bytes": the plural of a count.
+    auto s_of = [](int64_t count) { return count == 1 ? "" : "s"; };
     switch (problem.kind) {
     case PROBLEM_BYTES_MISSING:
         std::snprintf(text, size,
                       "the catalogue and the first free sector use %" PRId64
-                      " bytes past the end of the disk that the image does not hold",
-                      found);
+                      " byte%s past the end of the disk that the image does not hold",
+                      found, s_of(found));
         break;
     case PROBLEM_IN_TRACK_ZERO:
-        std::snprintf(text, size, "%s starts in track 0, sector %" PRId64, entry, found);
+        std::snprintf(text, size,
+                      "%s starts in track 0, sector %" PRId64
+                      ", where the catalogue and the disk-info sector lie",
+                      entry, found);
         break;
     case PROBLEM_PAST_DISK_END:
-        std::snprintf(text, size, "%s runs %" PRId64 " bytes past the end of the disk", entry,
-                      found);
+        std::snprintf(text, size, "%s runs %" PRId64 " byte%s past the end of the disk", entry,
+                      found, s_of(found));
         break;
     case PROBLEM_SECTOR_NUMBER:
         if (problem.entry >= 0)
             std::snprintf(text, size,
-                          "%s starts at sector %" PRId64 " of its track, wanted 0 to 15", entry,
-                          found);
+                          "%s starts at sector %" PRId64
+                          " of its track, but a track has sectors 0 to 15",
+                          entry, found);
         else
             std::snprintf(text, size,
-                          "the first free sector is sector %" PRId64
-                          " of its track (0x8E1), wanted 0 to 15",
+                          "the disk-info sector records the first free sector as sector %" PRId64
+                          " of its track (byte 0x8E1), but a track has sectors 0 to 15",
                           found);
         break;
     case PROBLEM_FREE_BEFORE_FILE:
@@ -277,24 +283,27 @@ void describe_image_problem(const trd_catalogue& catalogue, const image_problem&
         break;
     case PROBLEM_FILE_COUNT:
         std::snprintf(text, size,
-                      "the file count (0x8E4) is %" PRId64 ", the catalogue holds %" PRId64
-                      " entries",
-                      found, wanted);
+                      "the disk-info sector counts %" PRId64
+                      " file%s (byte 0x8E4), but the catalogue holds %" PRId64 " entr%s",
+                      found, s_of(found), wanted, wanted == 1 ? "y" : "ies");
         break;
     case PROBLEM_DELETED_COUNT:
         std::snprintf(text, size,
-                      "the deleted-file count (0x8F4) is %" PRId64 ", the catalogue marks %" PRId64
-                      " entries deleted",
-                      found, wanted);
+                      "the disk-info sector counts %" PRId64
+                      " deleted file%s (byte 0x8F4), but the catalogue marks %" PRId64
+                      " entr%s deleted",
+                      found, s_of(found), wanted, wanted == 1 ? "y" : "ies");
         break;
     case PROBLEM_FREE_COUNT:
         std::snprintf(text, size,
-                      "the free-sector count (0x8E5) is %" PRId64
-                      ", the first free sector leaves %" PRId64,
-                      found, wanted);
+                      "the disk-info sector counts %" PRId64
+                      " free sector%s (bytes 0x8E5 and 0x8E6), but %" PRId64
+                      " sector%s lie from the first free sector to the end of the disk",
+                      found, s_of(found), wanted, s_of(wanted));
         break;
     case PROBLEM_SHARED_SECTORS:
-        std::snprintf(text, size, "%s and %s share %" PRId64 " sectors", entry, other, found);
+        std::snprintf(text, size, "%s and %s share %" PRId64 " sector%s", entry, other, found,
+                      s_of(found));
         break;
     }
 }

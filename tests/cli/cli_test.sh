@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Tests of korvat-cli, natively or under Wine: each command on generated
-# images and on the real corpus when present, --dry-run, exit statuses and a
-# usage error. Usage: cli_test.sh WORK_FOLDER CLI [WRAPPER]
+# images, --dry-run, exit statuses and a usage error; natively, every
+# operation on the real corpus when present; under Wine, what differs on
+# Windows, and the corpus's table against the native program's, when
+# NATIVE_CLI names it. Usage: cli_test.sh WORK_FOLDER CLI [WRAPPER]
 set -u -o pipefail
 work=$1
 shift
@@ -111,8 +113,50 @@ Done
 expect "length after cut-free" "$(length zero_tail.trd)" 21504
 expect "exit status with a non-image" "$(status_of cut-zeros blank.trd notes.trd)" 1
 
-# The corpus: every operation gives the length that info predicted.
-if [ -d "$corpus" ]; then
+# A catalogue name with a byte outside printable ASCII keeps the columns in
+# line; one free sector is one.
+cp shortened.trd escaped.trd
+printf '\x01' | dd of=escaped.trd bs=1 seek=1 conv=notrunc status=none
+printf '\x01\x00' | dd of=escaped.trd bs=1 seek=$((0x8E5)) conv=notrunc status=none
+expect "list, aligned whatever the escapes" "$(run list escaped.trd)" 'escaped.trd
+  label "KORVAT  ", 2 files, 0 deleted
+    #  name             start  length  sectors  track  sector
+    1  f\x01rst    <C>  32768    4096       16      1       0
+    2  second      <C>  32768    4096       16      2       0
+  1 free sector
+1 file, 0 changed, 1 unchanged, 0 failed; 655360 -> 655360 bytes'
+expect "verify, one plain sentence with the numbers" "$(run verify escaped.trd | head -n 1)" \
+    "escaped.trd: the disk-info sector counts 1 free sector (bytes 0x8E5 and 0x8E6), but 2512 sectors lie from the first free sector to the end of the disk"
+expect "verify's summary, one of each" "$(run verify escaped.trd notes.trd | tail -n 1)" \
+    "2 files, 0 whole, 1 with problems, 1 not an image, 0 unreadable"
+
+# A first free sector past the end of the disk is refused, the file untouched.
+if [ -f "$corpus/dejavu02.trd" ]; then
+    cp "$corpus/dejavu02.trd" dejavu02.trd
+    chmod u+w dejavu02.trd
+    expect "a cut past the end of the disk is refused" "$(run cut-free dejavu02.trd)" \
+        "Cutting free sectors from dejavu02.trd
+First free sector lies past the end of the disk, file not cut !
+Done
+1 file, 0 changed, 0 unchanged, 1 failed; 655360 -> 655360 bytes"
+    expect "dejavu02.trd untouched" "$(cmp -s "$corpus/dejavu02.trd" dejavu02.trd; echo $?)" 0
+fi
+
+# Under Wine, the corpus as korvat-cli.exe tables it, against the native
+# program: both builds give the same results on the same input.
+if [ "${#cli[@]}" -gt 1 ] && [ -d "$corpus" ] && [ -x "${NATIVE_CLI:-}" ]; then
+    mkdir -p "$work/both"
+    cp "$corpus"/* "$work/both/" && chmod u+w "$work/both"/*
+    (cd "$work/both" && run info --table '*' 2>/dev/null | LC_ALL=C sort) >"$work/windows.tsv"
+    (cd "$work/both" && "$NATIVE_CLI" info --table ./* 2>/dev/null | sed 's|^\./||' | LC_ALL=C sort) \
+        >"$work/native.tsv"
+    expect "both builds table the corpus alike" "$(diff "$work/native.tsv" "$work/windows.tsv" && echo same)" same
+fi
+
+# The corpus, natively: every operation gives the length that info predicted.
+if [ "${#cli[@]}" -gt 1 ]; then
+    echo "corpus: run natively"
+elif [ -d "$corpus" ]; then
     mkdir -p "$work/corpus"
     compared=0
     for file in "$corpus"/*.trd; do

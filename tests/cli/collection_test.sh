@@ -48,7 +48,7 @@ expect "walk, the unreadable folder named with the system's text" \
     "$(grep -c "^korvat-cli: $tree/closed: Permission denied$" "$work/walk.err")" 1
 expect "walk, the non-image reported" "$(grep -c 'not-an-image.trd: File is not TRD image !$' "$work/walk.err")" 1
 expect "walk, the non-image's row" "$(printf '%s\n' "$listing" | grep not-an-image | cut -f3-)" \
-    "$(printf 'not-trd\t-\t-\t-\t-\t-\t-\t-\t-\t-\t-\t-\t-\t-')"
+    "$(printf 'not-trd\t-\t-\t-\t-\t-\t-\t-\t-\t-\t-\t-\t-\t-\tthe file holds 38 bytes, wanted at least 2280')"
 expect "walk, summary on standard error under a table" "$(tail -n 1 "$work/walk.err")" \
     "7 files, 0 changed, 5 unchanged, 2 failed; 3276838 -> 3276838 bytes"
 
@@ -94,7 +94,7 @@ if [ -d "$corpus" ]; then
     expect "cut-free refused, the reason on standard error" "$(cat "$work/free.err")" \
         "korvat-cli: $work/mescaline.trd: Not cut: 5545 non-zero bytes lie past the first free sector, outside every entry (--force cuts anyway)"
     expect "cut-free dry run shows the count" "$("$cli" cut-free --dry-run "$work/mescaline.trd" 2>/dev/null | sed -n 2p)" \
-        "Dry run: not cut, 5545 non-zero bytes lie past the first free sector, outside every entry (--force cuts anyway)"
+        "Dry run: Not cut: 5545 non-zero bytes lie past the first free sector, outside every entry (--force cuts anyway)"
     "$cli" cut-free --force "$work/mescaline.trd" >"$work/free.out" 2>"$work/free.err"
     expect "cut-free forced, exit status" "$?" 0
     expect "cut-free forced, length" "$(length "$work/mescaline.trd")" 134656

@@ -59,8 +59,8 @@ expect "400 levels deep with 20 descriptors" \
     "$(ulimit -n 20; "$cli" info -r -q deep 2>&1 | tail -n 1 | cut -d, -f1)" "1 file"
 
 # ---- The table and the terminal: names never break an output.
-expect "every table line has 16 fields" \
-    "$("$cli" info --table -r tree 2>/dev/null | awk -F'\t' '{ print NF }' | sort -u)" 16
+expect "every table line has 17 fields" \
+    "$("$cli" info --table -r tree 2>/dev/null | awk -F'\t' '{ print NF }' | sort -u)" 17
 expect "a name's tab and line feed escaped in the table" \
     "$("$cli" info --table -r tree 2>/dev/null | cut -f1 | grep -c -F -e 'tab\tand' -e 'fake.trd\nkorvat-cli')" 2
 script -qec "'$cli' info -r tree" /dev/null >terminal.log 2>&1
