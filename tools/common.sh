@@ -85,7 +85,7 @@ configure_optimised() {
 build_optimised() {
     configure_optimised &&
         cmake --build "$KORVAT_BUILD/optimised" -j "$(nproc)" \
-            --target korvat-cli korvat_benchmark write_floor
+            --target korvat-cli korvat_benchmark write_floor cut_floor
 }
 
 # Starts an X server of our own on a free display and exports DISPLAY;

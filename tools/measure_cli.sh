@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
 # Measures the optimised korvat-cli over a whole collection against the
-# floors of the same file work, in one run on the same files: `info -r`,
-# `verify -r` and `cut-zeros -r` against `cat` of every file to /dev/null,
-# and `restore -r` over the cut images against one write of the missing
-# zeros per file.
+# floors of the same file work, in one run on the same files: `info -r` and
+# `verify -r` against `cat` of every file to /dev/null; `cut-zeros -r`
+# against the read no scan can skip and the same length change per file
+# (cut_floor); `restore -r` over the cut images against one write of the
+# missing zeros per file (write_floor). Every timed run starts from the same
+# state: the files in the page cache and nothing left to write back (a cut
+# that meets pages still being written waits for them, and that wait grows
+# with the bytes written before it, not with the cut).
 # Usage: measure_cli.sh [COUNT [scrambled]]  (10,000 full-size images by default)
 set -eu
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
@@ -13,6 +17,7 @@ install_missing_packages || { echo "package installation failed" >&2; exit 1; }
 build_optimised || { echo "optimised build failed" >&2; exit 1; }
 cli=$KORVAT_BUILD/optimised/korvat-cli
 write_floor=$KORVAT_BUILD/optimised/tests/write_floor
+cut_floor=$KORVAT_BUILD/optimised/tests/cut_floor
 
 folder=$(mktemp -d "$KORVAT_BUILD/collection.XXXXXX")
 trap '[ -n "${KEEP:-}" ] || rm -rf "$folder"' EXIT
@@ -63,28 +68,71 @@ for i in $(seq 1 "$count"); do
     cp --sparse=never "$templates/${kinds[$((i % 3))]}.trd" "$sub/disk$i.trd"
 done
 find "$images" -name '*.trd' | sort >"$folder/list"
-cat $(cat "$folder/list") >/dev/null # into the page cache, for every run alike
+xargs cat <"$folder/list" >/dev/null # into the page cache, for every run alike
+# Where each image's data ends, for the floor of the cut.
+"$cli" info --table -r "$images" 2>/dev/null | awk -F'\t' 'NR > 1 { print $1 " " $7 }' >"$folder/cuts"
 
+# Before each timed run: whatever is waiting is written back, and free
+# memory compacted (where this user may), so that the run does not meet
+# the pages the previous one freed in whichever order it freed them: left
+# as they are, a write of a whole collection into the page cache ran at
+# one of two speeds, alternating from one run to the next.
+settle() {
+    sync
+    echo 1 >/proc/sys/vm/compact_memory 2>/dev/null || true
+}
+
+# Times a command, from a settled state.
 seconds() {
     local start end
+    settle
     start=$(date +%s.%N)
     "$@" >/dev/null
     end=$(date +%s.%N)
     awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }'
+}
+# A floor program's own time, from the same state.
+floor_seconds() {
+    settle
+    "$1" <"$2"
 }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
 read_floor=$(seconds sh -c "xargs cat <'$folder/list'")
 info=$(seconds "$cli" info -r -q "$images")
 verify=$(seconds "$cli" verify -r -q "$images")
-cut=$(seconds "$cli" cut-zeros -r -q "$images")
-restore=$(seconds "$cli" restore -r -q "$images")
-"$cli" cut-zeros -r -q "$images" >/dev/null
-write=$("$write_floor" <"$folder/list")
-
+# The cut and the restore each alternate with their floor over five rounds,
+# which goes first changing from round to round, so that neither always
+# meets the state the other leaves; each measured from the same files in
+# the same state (full before a cut, cut before a restore). Each round's
+# ratio is its own; the middle one is reported with the spread.
+full_again() { "$cli" restore -r -q "$images" >/dev/null; }
+cut_again() { "$cli" cut-zeros -r -q "$images" >/dev/null; }
+time_cut() { full_again; seconds "$cli" cut-zeros -r -q "$images"; }
+time_cut_floor() { full_again; floor_seconds "$cut_floor" "$folder/cuts"; }
+time_restore() { cut_again; seconds "$cli" restore -r -q "$images"; }
+time_write_floor() { cut_again; floor_seconds "$write_floor" "$folder/list"; }
+rounds=${ROUNDS:-5}
+cut_ratios="" restore_ratios=""
+for round in $(seq "$rounds"); do
+    if [ $((round % 2)) = 1 ]; then
+        cut=$(time_cut) cut_only=$(time_cut_floor)
+        restore=$(time_restore) write=$(time_write_floor)
+    else
+        cut_only=$(time_cut_floor) cut=$(time_cut)
+        write=$(time_write_floor) restore=$(time_restore)
+    fi
+    cut_ratios="$cut_ratios $(ratio "$cut" "$cut_only")"
+    restore_ratios="$restore_ratios $(ratio "$restore" "$write")"
+    echo "round $round: cut-zeros $cut s, floor $cut_only s; restore $restore s, floor $write s" >&2
+done
+middle() { printf '%s\n' $1 | sort -n | sed -n "$(((rounds + 1) / 2))p"; }
+spread() { printf '%s\n' $1 | sort -n | sed -n '1p;$p' | paste -sd- -; }
 printf '%s images, %s bytes each before any cut\n' "$count" 655360
 printf '%-28s %9s %9s %7s\n' "command" "seconds" "floor" "ratio"
 printf '%-28s %9.2f %9.2f %6sx\n' "info -r" "$info" "$read_floor" "$(ratio "$info" "$read_floor")"
 printf '%-28s %9.2f %9.2f %6sx\n' "verify -r" "$verify" "$read_floor" "$(ratio "$verify" "$read_floor")"
-printf '%-28s %9.2f %9.2f %6sx\n' "cut-zeros -r" "$cut" "$read_floor" "$(ratio "$cut" "$read_floor")"
-printf '%-28s %9.2f %9.2f %6sx\n' "restore -r (cut images)" "$restore" "$write" "$(ratio "$restore" "$write")"
+printf '%-28s %9s %9s %6sx (rounds: %s)\n' "cut-zeros -r" "" "cut_floor" "$(middle "$cut_ratios")" \
+    "$(spread "$cut_ratios")"
+printf '%-28s %9s %9s %6sx (rounds: %s)\n' "restore -r (cut images)" "" "write_floor" \
+    "$(middle "$restore_ratios")" "$(spread "$restore_ratios")"

@@ -8,15 +8,16 @@
 #include <cstdlib>
 #include <string>
 
-// The zero-tail scan reads a block at a time; the cut at the first free
-// sector reads track 0 only; the restore writes up to a whole disk.
+// The stream's buffer takes the check's read of track 0 and nothing more:
+// the zero-tail scan reads whole blocks and the restore writes its zeros
+// in one piece, both past the buffer, straight to and from the file.
 static const batch_command batch_commands[] = {
     {IDC_CUT_ZEROS, "Cutting zeros from ", cut_zeros, plan_cut_zeros, apply_cut_zeros,
-     TRD_SCAN_BLOCK_SIZE},
+     TRD_TRACK_SIZE},
     {IDC_CUT_FREE_SECTORS, "Cutting free sectors from ", cut_free_sectors, plan_cut_free,
      apply_cut_free, TRD_TRACK_SIZE},
     {IDC_RESTORE_SIZE, "Restoring size for ", restore_size, plan_restore, apply_restore,
-     BATCH_STREAM_BUFFER_SIZE},
+     TRD_TRACK_SIZE},
 };
 
 guard_verdict (*g_batch_guard)(const batch_command* command, const char* name, FILE* image);
@@ -87,7 +88,8 @@ static batch_outcome process_image_file(const char* name, const batch_command* e
 // that was planned on, which is checked and operated on afresh. A guard is
 // asked only there, on the stream that makes the change: what it decides
 // on is what is cut, whatever happened to the file since it was planned.
-static batch_outcome process_read_first(const char* name, const batch_command* entry)
+static batch_outcome process_read_first(const char* name, const batch_command* entry,
+                                        int64_t* before, int64_t* after)
 {
     FILE* image = open_image(name, "rb", entry->stream_buffer_size);
     if (!image) {
@@ -101,6 +103,7 @@ static batch_outcome process_read_first(const char* name, const batch_command* e
     if (check_trd_image(image) == 0 && entry->plan(image, &plan) >= 0) {
         change = plan.new_length != plan.length;
         outcome = FILE_DONE;
+        *before = *after = plan.length;
         if (change && stream_identity(image, &planned_on) != 0) {
             status_print_errno();
             outcome = FILE_FAILED;
@@ -116,13 +119,19 @@ static batch_outcome process_read_first(const char* name, const batch_command* e
         status_print_errno();
         return FILE_FAILED;
     }
+    // The length before the change is the file's as it is opened for it.
     file_identity now;
-    if (!g_batch_guard && stream_identity(image, &now) == 0 && now.device == planned_on.device &&
-        now.file == planned_on.file && now.size == planned_on.size &&
-        (entry->id != IDC_RESTORE_SIZE || seek_stream(image, plan.length, SEEK_SET) == 0))
+    const bool identified = stream_identity(image, &now) == 0;
+    *before = identified ? now.size : -1;
+    *after = -1;
+    if (!g_batch_guard && identified && now.device == planned_on.device &&
+        now.file == planned_on.file && now.size == planned_on.size) {
         outcome = entry->apply(image, &plan) >= 0 ? FILE_DONE : FILE_FAILED;
-    else
+        if (outcome == FILE_DONE)
+            *after = plan.new_length;
+    } else {
         outcome = check_and_operate(name, entry, image);
+    }
     close_stream(image);
     return outcome;
 }
@@ -171,14 +180,23 @@ int run_batch(unsigned command, char** names, batch_totals* totals)
             // The log cuts the line to a slot; the file is always opened
             // by its full name.
             status_print((std::string(entry->prefix) + *name).c_str());
-            const int64_t before = totals ? length_of_file(*name) : -1;
-            const batch_outcome outcome = g_batch_read_first ? process_read_first(*name, entry)
-                                                             : process_image_file(*name, entry);
+            // A read-first batch knows the lengths from its plan; any
+            // other asks the file before and after.
+            int64_t before = -1, after = -1;
+            if (totals && !g_batch_read_first)
+                before = length_of_file(*name);
+            const batch_outcome outcome = g_batch_read_first
+                                              ? process_read_first(*name, entry, &before, &after)
+                                              : process_image_file(*name, entry);
             failed += outcome == FILE_FAILED;
+            if (totals && before < 0)
+                before = length_of_file(*name);
+            if (totals && after < 0)
+                after = length_of_file(*name);
             if (totals && outcome == FILE_LEFT)
                 count_left_file(totals, before);
             else if (totals)
-                count_batch_file(totals, outcome == FILE_DONE, before, length_of_file(*name));
+                count_batch_file(totals, outcome == FILE_DONE, before, after);
             status_print("Done");
             if (g_batch_file_done)
                 g_batch_file_done(*name, outcome);

@@ -20,9 +20,8 @@ struct batch_command {
     size_t stream_buffer_size;
 };
 
-// The largest stream buffer a command asks for: a full 160-track disk, so
-// that restored zeros reach the file in one write.
-constexpr size_t BATCH_STREAM_BUFFER_SIZE = 160 * TRD_TRACK_SIZE;
+// The largest stream buffer open_image gives: a block of the zero-tail scan.
+constexpr size_t BATCH_STREAM_BUFFER_SIZE = TRD_SCAN_BLOCK_SIZE;
 
 // Opens a file with fopen's mode and gives the stream a buffer of
 // buffer_size bytes (at most BATCH_STREAM_BUFFER_SIZE) from one static

@@ -13,7 +13,7 @@ loss_consent g_loss_consent;
 
 bool survey_loss(const char* name, loss_record* record)
 {
-    FILE* image = open_image(name, "rb", TRD_SCAN_BLOCK_SIZE);
+    FILE* image = open_image(name, "rb", TRD_TRACK_SIZE);
     if (!image)
         return false;
     image_survey survey;

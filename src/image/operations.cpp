@@ -3,6 +3,7 @@
 #include "file_io.h"
 #include "status_log.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -32,36 +33,34 @@ size_t end_of_data(const unsigned char* buffer, size_t count)
     return count;
 }
 
-// The pieces beyond track 0 are read from the end towards
-// the start, a block of them at a time, and the scan stops at the first
-// block that holds data. Within a block the pieces are read forward, so
-// that the stream fills its buffer with the whole block in one read.
+// The blocks the zero tail is read in, straight from the file: a read of a
+// whole block passes the stream's buffer by, so each byte is copied once.
+alignas(64) static unsigned char g_scan_block[TRD_SCAN_MAX_BLOCK_PIECES * TRD_TRACK_SIZE];
+
+// The blocks beyond track 0 are read from the end towards the start, and
+// the scan stops at the first block that holds data. The first block is
+// small, for a disk whose data reaches its last tracks; each next one is
+// twice as long, up to a limit, so that a long zero tail takes a few reads.
 // Negative on a failed seek or read.
 int64_t find_data_end(FILE* image, int64_t end)
 {
     const int64_t pieces = (end + TRD_TRACK_SIZE - 1) / TRD_TRACK_SIZE;
-    for (int64_t block_end = pieces; block_end > 1; block_end -= TRD_SCAN_BLOCK_PIECES) {
-        const int64_t block_start =
-            block_end - TRD_SCAN_BLOCK_PIECES > 1 ? block_end - TRD_SCAN_BLOCK_PIECES : 1;
-        if (seek_stream(image, block_start * TRD_TRACK_SIZE, SEEK_SET) != 0)
+    int64_t block_pieces = TRD_SCAN_BLOCK_PIECES;
+    for (int64_t block_end = pieces; block_end > 1; block_end -= block_pieces,
+                 block_pieces = std::min(block_pieces * 2, TRD_SCAN_MAX_BLOCK_PIECES)) {
+        const int64_t block_start = std::max<int64_t>(block_end - block_pieces, 1);
+        const int64_t start = block_start * TRD_TRACK_SIZE;
+        if (seek_stream(image, start, SEEK_SET) != 0)
             return -1;
-        int64_t block_data_end = 0;
-        for (int64_t piece = block_start; piece < block_end; ++piece) {
-            size_t count = read_stream(g_io_buffer, 1, sizeof g_io_buffer, image);
-            if (stream_failed(image))
-                return -1;
-            // Bytes from end on are not asked for (the file may go on).
-            const int64_t start = piece * TRD_TRACK_SIZE;
-            if (start + static_cast<int64_t>(count) > end)
-                count = static_cast<size_t>(end - start);
-            const size_t data = end_of_data(g_io_buffer, count);
-            if (data > 0)
-                block_data_end = start + static_cast<int64_t>(data);
-            if (count < sizeof g_io_buffer)
-                break; // the end of the range, or the file was cut under us
-        }
-        if (block_data_end > 0)
-            return block_data_end;
+        // Bytes from end on are not asked for (the file may go on).
+        const int64_t wanted = std::min(block_end * TRD_TRACK_SIZE, end) - start;
+        const size_t count = read_stream(g_scan_block, 1, static_cast<size_t>(wanted), image);
+        if (stream_failed(image))
+            return -1;
+        // A short read: the file was cut under us; what was read counts.
+        const size_t data = end_of_data(g_scan_block, count);
+        if (data > 0)
+            return start + static_cast<int64_t>(data);
     }
     return TRD_TRACK_SIZE;
 }
@@ -171,41 +170,16 @@ int64_t restored_length(int64_t length)
     return length > TRD_MAX_LENGTH || length >= full ? length : full;
 }
 
-// The stream's length, found by reading on from its position to the end of
-// the file, but no further than the full size: a file that reaches it is
-// never lengthened, so the rest need not be read. When the check has just
-// read the image with a whole-disk stream buffer, the bytes are already in
-// that buffer and only the last read reaches the file; a seek to the end
-// would instead ask for the file's status and read the last block again.
-// A read that meets the end of the file lets a write follow without a seek.
-// Negative on a failed tell or read.
-static int64_t read_to_end(FILE* image, int64_t full)
-{
-    int64_t length = tell_stream(image);
-    if (length < 0)
-        return -1;
-    while (length < full) {
-        const size_t count = read_stream(g_io_buffer, 1, sizeof g_io_buffer, image);
-        if (stream_failed(image))
-            return -1;
-        length += static_cast<int64_t>(count);
-        if (count < sizeof g_io_buffer)
-            break;
-    }
-    return length;
-}
-
 int plan_restore(FILE* image, length_plan* plan)
 {
-    const int64_t full = int64_t{g_track_count} * TRD_TRACK_SIZE;
-    // A length read only up to the full size gives nothing missing, as the
-    // whole length would.
-    plan->length = read_to_end(image, full);
-    plan->new_length = plan->length;
-    if (plan->length < 0) {
+    // The size from the descriptor: nothing past track 0 is read.
+    file_identity identity;
+    if (stream_identity(image, &identity) != 0) {
+        plan->length = plan->new_length = -1;
         status_print_errno();
         return -1;
     }
+    plan->length = plan->new_length = identity.size;
     // An empty file: only a stream that the check has not passed.
     if (plan->length == 0) {
         status_print_errno();
@@ -226,17 +200,22 @@ static int undo_restore(FILE* image, const length_plan* plan)
     return -1;
 }
 
+// The zeros a restore appends, a whole disk of them: zero at start and
+// never written to, so they take no room in the program file.
+static unsigned char g_zero_disk[TRD_MAX_DISK_SIZE];
+
 int apply_restore(FILE* image, const length_plan* plan)
 {
-    int64_t missing = plan->new_length - plan->length;
-    std::memset(g_io_buffer, 0, sizeof g_io_buffer);
-    while (missing > 0) {
-        const size_t piece =
-            missing < TRD_TRACK_SIZE ? static_cast<size_t>(missing) : sizeof g_io_buffer;
-        if (write_stream(g_io_buffer, piece, 1, image) != 1)
-            return undo_restore(image, plan);
-        missing -= TRD_TRACK_SIZE;
+    const int64_t missing = plan->new_length - plan->length;
+    if (missing <= 0 || missing > TRD_MAX_DISK_SIZE) // never past the largest disk
+        return 0;
+    // In one write, past the stream's buffer: the zeros are not copied.
+    if (seek_stream(image, plan->length, SEEK_SET) != 0) {
+        status_print_errno();
+        return -1;
     }
+    if (write_stream(g_zero_disk, static_cast<size_t>(missing), 1, image) != 1)
+        return undo_restore(image, plan);
     // Push the zeros to the file now, so that a full disk is reported here
     // rather than lost in the close.
     if (flush_stream(image) != 0)

@@ -167,7 +167,7 @@ survey_verdict survey_file(const char* name, survey_depth depth, image_survey* s
 {
     if (why && why_size > 0)
         why[0] = '\0';
-    FILE* image = open_image(name, "rb", TRD_SCAN_BLOCK_SIZE);
+    FILE* image = open_image(name, "rb", TRD_TRACK_SIZE);
     if (!image)
         return SURVEY_ERROR;
     survey_verdict verdict = SURVEY_IMAGE;

@@ -26,10 +26,15 @@ constexpr int TRD_LABEL_SIZE = 8;
 // A file must reach the identifier byte to be judged at all.
 constexpr int32_t TRD_MIN_CHECKED_LENGTH = TRD_ID + 1; // 2,280 bytes
 
-// The zero-tail scan reads this many track-sized pieces per block, from the
-// end of the file backwards; a stream buffer of a block reads each in one go.
+// The zero-tail scan reads this many tracks per block, from the end of the
+// file backwards, each block in one read straight from the file.
+// Each next block is twice as long, up to the largest.
 constexpr int64_t TRD_SCAN_BLOCK_PIECES = 8;
 constexpr size_t TRD_SCAN_BLOCK_SIZE = TRD_SCAN_BLOCK_PIECES * TRD_TRACK_SIZE; // 32 KiB
+constexpr int64_t TRD_SCAN_MAX_BLOCK_PIECES = 64;                              // 256 KiB
+
+// The largest disk a type gives: 80 cylinders, two sides.
+constexpr int64_t TRD_MAX_DISK_SIZE = 160 * TRD_TRACK_SIZE;
 
 // Lengths the core handles; a file of 2 GiB or more is never cut or restored.
 constexpr int64_t TRD_MAX_LENGTH = INT32_MAX;
@@ -177,9 +182,8 @@ int cut_zeros(FILE* image);
 int cut_free_sectors(FILE* image);
 
 // Appends zero bytes up to the full size of the disk type; never shortens.
-// Reads on from the stream's position to find the file's end, so it follows
-// the check on the same stream. Negative on a failed read or write, with
-// the error text.
+// Negative on a failed write, with the error text, after giving the file
+// back the length it had.
 int restore_size(FILE* image);
 
 // ---- What the operations measure, for a report that changes nothing ----
@@ -221,8 +225,8 @@ int64_t restored_length(int64_t length);
 size_t end_of_data(const unsigned char* buffer, size_t count);
 
 // Just past the last non-zero byte in [4096, end) of the stream, 4096 when
-// there is none, read through g_io_buffer from the end backwards a block at
-// a time. Negative on a failed seek or read.
+// there is none, read from the end backwards a block at a time. Negative on
+// a failed seek or read.
 int64_t find_data_end(FILE* image, int64_t end);
 
 // The stream's length, after a seek to its end; -1 when the seek fails, and
@@ -297,9 +301,7 @@ int plan_cut_zeros(FILE* image, length_plan* plan);
 int plan_cut_free(FILE* image, length_plan* plan);
 int plan_restore(FILE* image, length_plan* plan);
 
-// The change, from the stream's position where it writes (restore appends
-// at the position the plan's read left, the end of the file). Negative on
-// failure, with the operation's status line.
+// The change. Negative on failure, with the operation's status line.
 int apply_cut_zeros(FILE* image, const length_plan* plan);
 int apply_cut_free(FILE* image, const length_plan* plan);
 int apply_restore(FILE* image, const length_plan* plan);

@@ -287,14 +287,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (operation == 1)
             require(after.size() == static_cast<size_t>(survey.cut_zeros),
                     "the survey predicts cut zeros");
-        if (operation == 2 && free_offset >= static_cast<size_t>(TRD_TRACK_SIZE))
+        if (operation == 2 && !cut_free_refusal(survey.free_offset, survey.length))
             require(after.size() == free_offset, "the survey predicts cut free sectors");
         if (operation == 3)
             require(after.size() == static_cast<size_t>(survey.restore),
                     "the survey predicts restore");
     }
-    // Both cut zeros and restore size read on past track 0.
-    if ((operation == 1 || operation == 3) && injected == BAD_READ &&
+    // Cut zeros reads on past track 0; restore size takes the length from
+    // the descriptor and reads nothing more.
+    if (operation == 1 && injected == BAD_READ &&
         original.size() > static_cast<size_t>(TRD_TRACK_SIZE)) {
         require(result < 0 && after == original, "a failed read changes nothing");
         return 0;
@@ -311,10 +312,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     } else if (operation == 2) {
         const size_t target =
             (size_t{track0[TRD_FIRST_FREE_TRACK]} * 16 + track0[TRD_FIRST_FREE_SECTOR]) * 256;
+        const size_t full = static_cast<size_t>(tracks) * TRD_TRACK_SIZE;
         if (target < static_cast<size_t>(TRD_TRACK_SIZE) ||
+            (target > original.size() && target > full) ||
             (injected == DISK_FULL && target > original.size()))
             require(result < 0 && after == original,
-                    "a first free sector in track 0, or a length the disk refuses, is refused");
+                    "a first free sector in track 0 or past the end of the disk, or a length the "
+                    "disk refuses, is refused");
         else
             require(is_resized(after, original, target), "cut free sectors cuts at the target");
     } else {

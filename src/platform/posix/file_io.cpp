@@ -29,14 +29,13 @@ FILE* open_stream(const char* name, const char* mode)
             errno = ERROR_NOT_REGULAR_FILE; // the name is a link
         return nullptr;
     }
+    // A regular file takes no notice of O_NONBLOCK, so it stays set.
     struct stat status;
     int error = 0;
     if (fstat(descriptor, &status) != 0)
         error = errno;
     else if (!S_ISREG(status.st_mode))
         error = ERROR_NOT_REGULAR_FILE;
-    else if (fcntl(descriptor, F_SETFL, flags & ~(O_CREAT | O_TRUNC)) != 0)
-        error = errno;
     FILE* stream = error ? nullptr : fdopen(descriptor, mode);
     if (!stream) {
         if (!error)
