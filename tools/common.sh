@@ -6,7 +6,9 @@ KORVAT_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 KORVAT_BUILD=${KORVAT_BUILD:-$KORVAT_ROOT/build}
 KORVAT_PACKAGES="cmake make g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev clang-format g++-mingw-w64-x86-64-posix
     binutils-mingw-w64-x86-64 mingw-w64-tools wine wine64 xvfb x11-utils xdotool imagemagick
-    locales fonts-wine zip unzip groff-base dpkg-dev devscripts nettle-dev"
+    locales fonts-wine zip unzip groff-base dpkg-dev devscripts nettle-dev libexpat1-dev"
+# Debian's source of expat, which the Windows build compiles: it lives here.
+KORVAT_EXPAT_SOURCE=$KORVAT_BUILD/third_party/expat
 
 # Installs every package that is missing, without prompts.
 install_missing_packages() {
@@ -21,6 +23,32 @@ install_missing_packages() {
     $sudo apt-get update -qq &&
         DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
             $missing >/dev/null
+}
+
+# Debian's source package of expat, unpacked with Debian's patches into
+# $KORVAT_EXPAT_SOURCE, once: the Windows programs read lists with the
+# same library the Linux one links from Debian's packages.
+fetch_expat_source() {
+    [ -f "$KORVAT_EXPAT_SOURCE/expat/CMakeLists.txt" ] && return 0
+    local sources=/etc/apt/sources.list.d/korvat-deb-src.sources sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo=sudo
+    if ! apt-get source --print-uris expat/bookworm >/dev/null 2>&1; then
+        sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources 2>/dev/null |
+            $sudo tee "$sources" >/dev/null
+        [ -s "$sources" ] || printf '%s\n' "Types: deb-src" "URIs: http://deb.debian.org/debian" \
+            "Suites: bookworm bookworm-updates" "Components: main" \
+            "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" | $sudo tee "$sources" >/dev/null
+        $sudo apt-get update -qq || return 1
+    fi
+    local work
+    work=$(mktemp -d "${TMPDIR:-/tmp}/korvat-expat.XXXXXX") || return 1
+    # The release of bookworm itself: the security archive's sources are not
+    # always reachable, and the same source must give the same programs.
+    (cd "$work" && apt-get source -qq expat/bookworm >/dev/null 2>&1) || { rm -rf "$work"; return 1; }
+    mkdir -p "$(dirname "$KORVAT_EXPAT_SOURCE")"
+    rm -rf "$KORVAT_EXPAT_SOURCE"
+    mv "$work"/expat-*/ "$KORVAT_EXPAT_SOURCE" && rm -rf "$work"
+    [ -f "$KORVAT_EXPAT_SOURCE/expat/CMakeLists.txt" ]
 }
 
 # The Russian locale, for the test of a file named in Cyrillic under code page 1251.
@@ -64,8 +92,10 @@ build_tree() {
 
 # The native korvat-cli, built before, is what the Windows one is compared with.
 build_windows() {
+    fetch_expat_source || { echo "could not fetch Debian's source of expat" >&2; return 1; }
     build_tree windows -DCMAKE_TOOLCHAIN_FILE="$KORVAT_ROOT/cmake/toolchain-mingw-x86_64.cmake" \
-        -DKORVAT_NATIVE_CLI="$KORVAT_BUILD/native/korvat-cli"
+        -DKORVAT_NATIVE_CLI="$KORVAT_BUILD/native/korvat-cli" \
+        -DKORVAT_EXPAT_SOURCE_DIR="$KORVAT_EXPAT_SOURCE/expat"
 }
 
 # The native tree is built with clang, whose libFuzzer runs the fuzz target.

@@ -8,10 +8,19 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // ---- The run ----
 
-enum cli_command { COMMAND_INFO, COMMAND_LIST, COMMAND_VERIFY, COMMAND_OPERATION };
+enum cli_command {
+    COMMAND_INFO,
+    COMMAND_LIST,
+    COMMAND_VERIFY,
+    COMMAND_OPERATION,
+    COMMAND_IDENTIFY,
+    COMMAND_CONFORM,
+    COMMAND_DUPES,
+};
 
 struct cli_options {
     cli_command command = COMMAND_INFO;
@@ -21,6 +30,7 @@ struct cli_options {
     bool table = false;
     bool quiet = false;
     bool recursive = false;
+    std::vector<std::string> lists; // --dat, in the order given
 };
 
 extern cli_options g_options;
@@ -34,6 +44,12 @@ struct verify_totals {
 };
 extern verify_totals g_verify_totals;
 
+// What identify and dupes found, for their summaries.
+struct identify_totals {
+    long long files, as_is, after_change, unknown, unreadable, hashed;
+};
+extern identify_totals g_identify_totals;
+
 // The status lines of the file in hand, for its failure report.
 void begin_file();
 
@@ -44,6 +60,20 @@ bool show_list(const std::string& name);
 bool verify_image(const std::string& name);
 bool dry_run(const batch_command* command, const std::string& name);
 bool run_operation(const batch_command* command, const std::string& name);
+
+// ---- Known disks (known.cpp); each false when the file is not known or
+// could not be read ----
+
+// Reads every list given with --dat (a folder stands for its .dat and .xml
+// files); false after reporting the first that cannot be read.
+bool load_known_lists();
+bool identify_image(const std::string& name);
+bool conform_image(const std::string& name);
+// dupes notes each file, and says what it found at the end.
+bool note_dupe(const std::string& name);
+std::string dupes_summary();
+std::string identify_summary();
+const char* identify_header();
 
 // The table's header line for the command, or null when it has none.
 const char* table_header(cli_command command);
@@ -79,6 +109,14 @@ void report_failure(const std::string& name);
 // A field of a --table line: tab, line feed, carriage return and backslash
 // as \t, \n, \r and \\.
 std::string table_field(const std::string& text);
+
+// A number as digits, and a count with its noun: "1 byte", "2 bytes".
+std::string number(int64_t value);
+std::string counted(int64_t count, const char* one, const char* many);
+// One line of standard output, formatted.
+void show(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// One line of a table, each field made safe.
+void print_row(const std::vector<std::string>& fields);
 
 // The progress line, on a terminal only: redrawn at most ten times a
 // second; cleared before any other line and at the end.

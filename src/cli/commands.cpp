@@ -31,17 +31,6 @@ const char* disk_description(unsigned char type)
     }
 }
 
-std::string number(int64_t value)
-{
-    return std::to_string(value);
-}
-
-// A count and its noun: "1 byte", "2 bytes".
-std::string counted(int64_t count, const char* one, const char* many)
-{
-    return number(count) + " " + (count == 1 ? one : many);
-}
-
 // Where the non-zero bytes past the first free sector lie.
 std::string loss_place(const image_survey& survey)
 {
@@ -101,27 +90,6 @@ std::string label_of(const trd_catalogue& catalogue)
 {
     char label[4 * TRD_LABEL_SIZE + 1];
     return escape_disk_text(catalogue.label, TRD_LABEL_SIZE, label, sizeof label);
-}
-
-// One line of standard output, formatted.
-void show(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void show(const char* format, ...)
-{
-    char line[512];
-    va_list arguments;
-    va_start(arguments, format);
-    std::vsnprintf(line, sizeof line, format, arguments);
-    va_end(arguments);
-    print_line(line);
-}
-
-// One line of a table, each field made safe.
-void print_row(const std::vector<std::string>& fields)
-{
-    std::string line;
-    for (const std::string& field : fields)
-        line += (line.empty() ? "" : "\t") + table_field(field);
-    print_line(line);
 }
 
 // Surveys a file for a report, with the status line of a failure.

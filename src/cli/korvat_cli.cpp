@@ -35,6 +35,9 @@ const char usage_text[] =
     "usage: korvat-cli cut-zeros|cut-free|restore [-r] [-q] [--dry-run] [--force]\n"
     "                  [--] FILE|FOLDER...\n"
     "       korvat-cli info|list|verify [-r] [-q] [--table] [--] FILE|FOLDER...\n"
+    "       korvat-cli identify [-r] [-q] [--table] [--dat LIST]... [--] FILE|FOLDER...\n"
+    "       korvat-cli conform --dat LIST... [-r] [-q] [--dry-run] [--] FILE|FOLDER...\n"
+    "       korvat-cli dupes [-r] [-q] [--table] [--] FILE|FOLDER...\n"
     "       korvat-cli --help | --version\n";
 
 const char help_text[] =
@@ -51,6 +54,12 @@ const char help_text[] =
     "  info        show what the check and each operation find, change nothing\n"
     "  list        show each image's catalogue as TR-DOS shows it\n"
     "  verify      check each image's catalogue beyond the five bytes of the check\n"
+    "  identify    which entries of the lists given with --dat each file is, as it\n"
+    "              is or after a change of its zero tail; without --dat, its\n"
+    "              content end and its SHA-1 and MD5 as it is and restored\n"
+    "  conform     set each image to the length of the entry it is, so that its\n"
+    "              bytes are exactly the list's (zeros added or cut, nothing else)\n"
+    "  dupes       the files that hold the same disk, whatever their lengths\n"
     "\n"
     "Options:\n"
     "  -r, --recursive  walk folders to any depth, taking the files named *.trd (any\n"
@@ -58,7 +67,11 @@ const char help_text[] =
     "  -q, --quiet      print only failures, problems and the summary\n"
     "  --dry-run        say what the command would do to each file, change nothing\n"
     "  --force          cut-free: cut even where non-zero bytes would be lost\n"
-    "  --table          info, list, verify: tab-separated lines under a header line;\n"
+    "  --dat LIST       identify, conform: a list of known disks (a Logiqx datafile\n"
+    "                   as TOSEC publishes, or a MAME software list), or a folder of\n"
+    "                   them (.dat, .xml); may be given many times\n"
+    "  --table          info, list, verify, identify, dupes: tab-separated lines\n"
+    "                   under a header line;\n"
     "                   tab, line feed, return and backslash as \\t \\n \\r \\\\\n"
     "  --               end of options: every later argument is a file\n"
     "  -h, --help       show this text\n"
@@ -74,10 +87,16 @@ const char help_text[] =
     "Every run ends with a summary:\n"
     "  N files, C changed, U unchanged, F failed; BEFORE -> AFTER bytes\n"
     "  verify: N files, W whole, P with problems, X not images, U unreadable\n"
+    "  identify: N files, A known as they are, C known after a size change,\n"
+    "            U unknown, R unreadable\n"
+    "  dupes: N files, D disks held more than once, B bytes in copies beyond the\n"
+    "         first, R unreadable\n"
     "\n"
-    "Exit status: 0 when every file passed, 1 when any failed, is damaged, or a\n"
-    "folder or an output could not be written or read (the run still goes on to\n"
-    "the end), 2 for a usage error (nothing is done), 130 or 143 when interrupted.\n";
+    "Exit status: 0 when every file passed, 1 when any failed, is damaged, is not\n"
+    "known to identify, was left by conform, or a folder or an output could not be\n"
+    "written or read (the run still goes on to the end), or a list could not be\n"
+    "read (nothing is done), 2 for a usage error (nothing is done), 130 or 143 when\n"
+    "interrupted.\n";
 
 // The signal that asked the run to stop, 0 while none has.
 volatile std::sig_atomic_t g_signal;
@@ -142,6 +161,9 @@ const command_name command_names[] = {
     {"info", COMMAND_INFO, 0},
     {"list", COMMAND_LIST, 0},
     {"verify", COMMAND_VERIFY, 0},
+    {"identify", COMMAND_IDENTIFY, 0},
+    {"conform", COMMAND_CONFORM, 0},
+    {"dupes", COMMAND_DUPES, 0},
 };
 
 // Reads the options and operands after the command; 0 when they stand, 2
@@ -149,7 +171,10 @@ const command_name command_names[] = {
 int read_arguments(int argc, char** argv, const std::string& command,
                    std::vector<std::string>* operands)
 {
-    const bool operation = g_options.command == COMMAND_OPERATION;
+    const cli_command command_kind = g_options.command;
+    const bool operation = command_kind == COMMAND_OPERATION || command_kind == COMMAND_CONFORM;
+    const bool with_table = command_kind != COMMAND_OPERATION && command_kind != COMMAND_CONFORM;
+    const bool with_lists = command_kind == COMMAND_IDENTIFY || command_kind == COMMAND_CONFORM;
     bool options_ended = false;
     for (int i = 2; i < argc; ++i) {
         const std::string argument = argv[i];
@@ -159,11 +184,17 @@ int read_arguments(int argc, char** argv, const std::string& command,
             options_ended = true;
         } else if (argument == "--help") {
             return -1;
+        } else if (argument == "--dat" && with_lists) {
+            if (i + 1 >= argc)
+                return usage_error("--dat needs a list");
+            g_options.lists.push_back(argv[++i]);
+        } else if (argument.rfind("--dat=", 0) == 0 && with_lists) {
+            g_options.lists.push_back(argument.substr(6));
         } else if (argument == "--dry-run" && operation) {
             g_options.dry_run = true;
         } else if (argument == "--force" && g_options.operation == IDC_CUT_FREE_SECTORS) {
             g_options.force = true;
-        } else if (argument == "--table" && !operation) {
+        } else if (argument == "--table" && with_table) {
             g_options.table = true;
         } else if (argument == "--quiet") {
             g_options.quiet = true;
@@ -186,6 +217,8 @@ int read_arguments(int argc, char** argv, const std::string& command,
             return usage_error("unknown option " + argument + " for " + command);
         }
     }
+    if (command_kind == COMMAND_CONFORM && g_options.lists.empty())
+        return usage_error("conform needs a list: --dat LIST");
     return 0;
 }
 
@@ -212,8 +245,21 @@ void run_files(const operand_list& list)
         case COMMAND_OPERATION:
             ok = g_options.dry_run ? dry_run(entry, file.name) : run_operation(entry, file.name);
             break;
+        case COMMAND_IDENTIFY:
+            ok = identify_image(file.name);
+            break;
+        case COMMAND_CONFORM:
+            ok = conform_image(file.name);
+            break;
+        case COMMAND_DUPES:
+            ok = note_dupe(file.name);
+            break;
         }
-        if (!ok && g_options.command != COMMAND_VERIFY)
+        // identify and dupes report what they found themselves.
+        const bool reported = g_options.command == COMMAND_VERIFY ||
+                              g_options.command == COMMAND_IDENTIFY ||
+                              g_options.command == COMMAND_DUPES;
+        if (!ok && !reported)
             report_failure(file.name);
     }
     clear_progress();
@@ -222,6 +268,10 @@ void run_files(const operand_list& list)
 std::string summary_line()
 {
     char line[256];
+    if (g_options.command == COMMAND_IDENTIFY)
+        return identify_summary();
+    if (g_options.command == COMMAND_DUPES)
+        return dupes_summary();
     if (g_options.command == COMMAND_VERIFY) {
         const verify_totals& t = g_verify_totals;
         std::snprintf(line, sizeof line,
@@ -240,7 +290,12 @@ bool run_failed(const operand_list& list)
         return true;
     if (g_options.command == COMMAND_VERIFY)
         return g_verify_totals.files != g_verify_totals.whole;
-    return g_totals.failed > 0;
+    if (g_options.command == COMMAND_IDENTIFY)
+        return g_identify_totals.unreadable > 0 ||
+               (!g_options.lists.empty() && g_identify_totals.unknown > 0);
+    if (g_options.command == COMMAND_DUPES)
+        return g_identify_totals.unreadable > 0;
+    return g_totals.failed > 0 || g_totals.left > 0;
 }
 
 } // namespace
@@ -293,6 +348,9 @@ int main(int argc, char** argv)
     if (!check_operands(operands, g_options.recursive))
         return usage_error("no file was touched");
 
+    // A list that cannot be read stops the run before any file is touched.
+    if (!g_options.lists.empty() && !load_known_lists())
+        return 1;
     handle_signals();
     operand_list list;
     for (const std::string& operand : operands)
@@ -303,8 +361,9 @@ int main(int argc, char** argv)
     if (g_options.operation == IDC_CUT_FREE_SECTORS)
         g_batch_guard = guard_cut_free;
     start_output(list.files.size());
-    if (g_options.table)
-        print_line(table_header(g_options.command));
+    if (g_options.table && g_options.command != COMMAND_DUPES)
+        print_line(g_options.command == COMMAND_IDENTIFY ? identify_header()
+                                                         : table_header(g_options.command));
     run_files(list);
     if (!output_pipe_closed())
         print_summary(summary_line());

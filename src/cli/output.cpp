@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -325,4 +326,32 @@ void guard_standard_streams()
             g_stderr_error = EBADF;
     }
 #endif
+}
+
+std::string number(int64_t value)
+{
+    return std::to_string(value);
+}
+
+std::string counted(int64_t count, const char* one, const char* many)
+{
+    return number(count) + " " + (count == 1 ? one : many);
+}
+
+void show(const char* format, ...)
+{
+    char line[512];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(line, sizeof line, format, arguments);
+    va_end(arguments);
+    print_line(line);
+}
+
+void print_row(const std::vector<std::string>& fields)
+{
+    std::string line;
+    for (const std::string& field : fields)
+        line += (line.empty() ? "" : "\t") + table_field(field);
+    print_line(line);
 }

@@ -592,8 +592,9 @@ question)
     probe pick "$folder" "${lossy[@]}" zero_tail.trd || fail "could not pick the files"
     ticked=$((${#lossy[@]} + 1))
     lost=11
-    [ "${#lossy[@]}" = 2 ] && lost=623,371
-    first_line="${#lossy[@]} of the $ticked ticked images would lose data: $lost non-zero bytes in all lie past their first free sectors."
+    where="its first free sector"
+    [ "${#lossy[@]}" = 2 ] && lost=623,371 where="their first free sectors"
+    first_line="${#lossy[@]} of the $ticked ticked images would lose data: $lost non-zero bytes in all lie past $where."
 
     # No, the default: only zero_tail.trd is cut; each other one is named.
     key e

@@ -1,0 +1,402 @@
+// korvat-cli's commands that know a disk whatever its length: identify
+// (which listed entries a file is), conform (sets an image to the length
+// of the entry it is) and dupes (the same disk held more than once).
+#include "cli.h"
+
+#include "file_io.h"
+#include "known_disks.h"
+#include "status_log.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <map>
+
+known_lists g_known;
+identify_totals g_identify_totals;
+
+namespace
+{
+
+// What one file is, read once: the check's verdict, what the operations
+// would make of it, and its identity.
+struct identified_file {
+    bool image = false;
+    char why[160] = ""; // the test a file that is no image fails
+    int64_t free_offset = 0;
+    int64_t full_length = 0; // what restore gives
+    image_identity identity;
+};
+
+// Reads a file once for its identity; false with errno set when it cannot
+// be read.
+bool identify_file(const std::string& name, const identity_request& request, identified_file* file)
+{
+    FILE* image = open_image(name.c_str(), "rb", TRD_TRACK_SIZE);
+    if (!image)
+        return false;
+    const int64_t count = read_track0(image);
+    bool read = count >= 0;
+    if (read) {
+        file->image = judge_track0(count) == 1;
+        if (file->image) {
+            file->free_offset = free_sector_offset();
+        } else {
+            describe_check_failure(count, file->why, sizeof file->why);
+        }
+        read = identify_stream(image, g_io_buffer, static_cast<size_t>(count), request,
+                               &file->identity) == 0;
+    }
+    const int error = errno;
+    close_stream(image);
+    errno = error;
+    if (read && file->image)
+        file->full_length = restored_length(file->identity.length);
+    return read;
+}
+
+// The command that makes an image of this file the length of an entry
+// without losing a non-zero byte: "-" for the file as it is, and for a
+// file KORVAT does not change (it fails the check).
+std::string command_for(const identified_file& file, int64_t length)
+{
+    const image_identity& identity = file.identity;
+    if (length == identity.length)
+        return "-";
+    if (!file.image)
+        return "-";
+    const zero_tail tail = {identity.length,
+                            std::max<int64_t>(identity.content_end, TRD_TRACK_SIZE), 0};
+    const bool scanned = identity.length > TRD_TRACK_SIZE && identity.length <= TRD_MAX_LENGTH;
+    if (scanned && length == zero_cut_length(&tail))
+        return "cut-zeros";
+    if (length == file.free_offset && !cut_free_refusal(file.free_offset, identity.length) &&
+        identity.content_end <= file.free_offset)
+        return "cut-free";
+    if (length == file.full_length)
+        return "restore";
+    return "conform";
+}
+
+std::string check_word(const identified_file& file)
+{
+    return file.image ? "trd" : "not-trd";
+}
+
+// "DESCRIPTION: NAME", the entry as its list names it.
+std::string entry_words(const known_entry& entry)
+{
+    return g_known.names[entry.list] + ": " + entry.name;
+}
+
+void report_unreadable(const std::string& name)
+{
+    const int error = errno;
+    ++g_identify_totals.unreadable;
+    report(name, error == ERROR_NOT_REGULAR_FILE ? NOT_REGULAR_FILE_TEXT : std::strerror(error));
+}
+
+// ---- dupes ----
+
+struct dupe_file {
+    std::string name;
+    int64_t length;
+};
+// The files of each disk, by its content end and the hash of its content.
+std::map<std::pair<int64_t, std::string>, std::vector<dupe_file>> g_disks;
+
+} // namespace
+
+bool load_known_lists()
+{
+    for (const std::string& operand : g_options.lists) {
+        // A folder stands for every .dat and .xml file in it, in name order.
+        std::vector<std::string> files;
+        std::error_code error;
+        if (std::filesystem::is_directory(operand, error)) {
+            for (std::filesystem::directory_iterator entries(operand, error), end;
+                 !error && entries != end; entries.increment(error)) {
+                std::string extension = entries->path().extension().string();
+                for (char& c : extension)
+                    c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+                if ((extension == ".dat" || extension == ".xml") &&
+                    !std::filesystem::is_directory(entries->path(), error))
+                    files.push_back(entries->path().string());
+            }
+            if (error) {
+                report(operand, error.message());
+                return false;
+            }
+            std::sort(files.begin(), files.end());
+            if (files.empty()) {
+                report(operand, "no .dat or .xml file in this folder");
+                return false;
+            }
+        } else {
+            files.push_back(operand);
+        }
+        for (const std::string& file : files) {
+            std::string why;
+            if (!read_known_list(file, &g_known, &why)) {
+                std::fprintf(stderr, "korvat-cli: %s\n", why.c_str());
+                return false;
+            }
+            const long long unusable = g_known.unusable.back();
+            if (unusable > 0)
+                report(file, counted(unusable, "image entry", "image entries") +
+                                 " without a size or a usable hash left out");
+        }
+    }
+    index_known_lists(&g_known);
+    return true;
+}
+
+const char* identify_header()
+{
+    return g_options.lists.empty()
+               ? "path\tcheck\tlength\tcontent_end\tsha1\tmd5\tfull_length\tfull_sha1\tfull_md5"
+               : "path\tcheck\tlength\tcontent_end\tlist\tentry\tentry_length\thow\tcommand";
+}
+
+bool identify_image(const std::string& name)
+{
+    identity_request request = request_for(g_known);
+    identified_file file;
+    // Without lists: the hashes as the file is and at its disk's full size,
+    // known once the check has read track 0, so asked for at every size a
+    // disk type gives.
+    if (g_options.lists.empty()) {
+        request.sha1_lengths.clear();
+        for (int64_t tracks : {40, 80, 160})
+            request.sha1_lengths.push_back(tracks * TRD_TRACK_SIZE);
+        request.md5_lengths = request.sha1_lengths;
+    }
+    if (g_options.lists.empty()) {
+        // And the length the file has, which is read with it.
+        const int64_t length = length_of_file(name.c_str());
+        if (length >= 0 && length <= IDENTITY_MAX_LENGTH) {
+            for (std::vector<int64_t>* lengths : {&request.sha1_lengths, &request.md5_lengths}) {
+                lengths->push_back(length);
+                std::sort(lengths->begin(), lengths->end());
+                lengths->erase(std::unique(lengths->begin(), lengths->end()), lengths->end());
+            }
+        }
+    }
+    ++g_identify_totals.files;
+    if (!identify_file(name, request, &file)) {
+        report_unreadable(name);
+        if (g_options.table)
+            print_row({name, "error", "-", "-", "-", "-", "-", "-", "-"});
+        return false;
+    }
+    const image_identity& identity = file.identity;
+
+    if (g_options.lists.empty()) {
+        const unsigned char* sha1 = digest_at(identity, identity.length, DIGEST_SHA1);
+        const unsigned char* md5 = digest_at(identity, identity.length, DIGEST_MD5);
+        const unsigned char* full_sha1 =
+            file.image ? digest_at(identity, file.full_length, DIGEST_SHA1) : nullptr;
+        const unsigned char* full_md5 =
+            file.image ? digest_at(identity, file.full_length, DIGEST_MD5) : nullptr;
+        auto hex = [](const unsigned char* digest, size_t size) {
+            return digest ? hex_digest(digest, size) : std::string("-");
+        };
+        ++g_identify_totals.hashed;
+        if (g_options.table) {
+            print_row({name, check_word(file), number(identity.length),
+                       number(identity.content_end), hex(sha1, DIGEST_SHA1_SIZE),
+                       hex(md5, DIGEST_MD5_SIZE), file.image ? number(file.full_length) : "-",
+                       hex(full_sha1, DIGEST_SHA1_SIZE), hex(full_md5, DIGEST_MD5_SIZE)});
+            return true;
+        }
+        if (g_options.quiet)
+            return true;
+        print_line(name);
+        if (!file.image)
+            print_line(std::string("  not a TR-DOS image: ") + file.why);
+        show("  length            %s", number(identity.length).c_str());
+        show("  content end       %s", number(identity.content_end).c_str());
+        show("  sha1              %s", hex(sha1, DIGEST_SHA1_SIZE).c_str());
+        show("  md5               %s", hex(md5, DIGEST_MD5_SIZE).c_str());
+        if (file.image) {
+            show("  restored to       %s bytes", number(file.full_length).c_str());
+            show("  sha1              %s", hex(full_sha1, DIGEST_SHA1_SIZE).c_str());
+            show("  md5               %s", hex(full_md5, DIGEST_MD5_SIZE).c_str());
+        }
+        return true;
+    }
+
+    const std::vector<known_match> matches = find_matches(g_known, identity);
+    bool as_is = false;
+    for (const known_match& match : matches)
+        as_is = as_is || match.as_it_is;
+    if (as_is)
+        ++g_identify_totals.as_is;
+    else if (!matches.empty())
+        ++g_identify_totals.after_change;
+    else
+        ++g_identify_totals.unknown;
+
+    if (g_options.table) {
+        for (const known_match& match : matches) {
+            const known_entry& entry = g_known.entries[match.entry];
+            print_row({name, check_word(file), number(identity.length),
+                       number(identity.content_end), g_known.names[entry.list], entry.name,
+                       number(entry.size), match.as_it_is ? "as-is" : "after-change",
+                       command_for(file, entry.size)});
+        }
+        if (matches.empty())
+            print_row({name, check_word(file), number(identity.length),
+                       number(identity.content_end), "-", "-", "-", "unknown", "-"});
+        return !matches.empty();
+    }
+    if (g_options.quiet && !matches.empty())
+        return true;
+    print_line(name);
+    if (!file.image)
+        print_line(std::string("  not a TR-DOS image: ") + file.why +
+                   " (identified, but KORVAT changes no such file)");
+    show("  content end       %s of %s", number(identity.content_end).c_str(),
+         counted(identity.length, "byte", "bytes").c_str());
+    for (const known_match& match : matches) {
+        const known_entry& entry = g_known.entries[match.entry];
+        if (match.as_it_is) {
+            print_line("  as it is          " + entry_words(entry));
+            continue;
+        }
+        const std::string command = command_for(file, entry.size);
+        print_line("  at " + counted(entry.size, "byte", "bytes") + " " +
+                   (entry.size > identity.length ? "(padded with zeros" : "(zeros cut") +
+                   (command == "-" ? ")" : ", korvat-cli " + command + ")") + ": " +
+                   entry_words(entry));
+    }
+    if (matches.empty())
+        print_line("  unknown: no listed entry at any length");
+    return !matches.empty();
+}
+
+bool conform_image(const std::string& name)
+{
+    status_print(("Conforming " + name).c_str());
+    const int64_t before = length_of_file(name.c_str());
+    identified_file file;
+    const identity_request request = request_for(g_known);
+    auto finish = [&](bool ok, int64_t after) {
+        status_print("Done");
+        count_batch_file(&g_totals, ok, before, after);
+        return ok;
+    };
+    auto leave = [&](const std::string& why) {
+        status_print(why.c_str());
+        status_print("Done");
+        count_left_file(&g_totals, before);
+        return false;
+    };
+    if (!identify_file(name, request, &file)) {
+        status_print_errno();
+        return finish(false, before);
+    }
+    if (!file.image) {
+        status_print(TRD_NOT_IMAGE_TEXT);
+        return finish(false, before);
+    }
+    const image_identity& identity = file.identity;
+    const std::vector<known_match> matches = find_matches(g_known, identity);
+    if (matches.empty())
+        return leave("Not in any list, left as it is");
+    std::vector<int64_t> lengths;
+    for (const known_match& match : matches)
+        lengths.push_back(g_known.entries[match.entry].size);
+    std::sort(lengths.begin(), lengths.end());
+    lengths.erase(std::unique(lengths.begin(), lengths.end()), lengths.end());
+    if (lengths.size() > 1) {
+        std::string named;
+        for (size_t i = 0; i < lengths.size(); ++i)
+            named += (i == 0 ? "" : i + 1 == lengths.size() ? " and " : ", ") + number(lengths[i]);
+        return leave("Not changed: its lists give it " + named + " bytes");
+    }
+    const known_entry& entry = g_known.entries[matches.front().entry];
+    const int64_t target = entry.size;
+    if (target == identity.length)
+        return finish(true, before);
+    if (g_options.dry_run) {
+        status_print(("Dry run: " + counted(identity.length, "byte", "bytes") + " would become " +
+                      number(target) + ", as " + entry_words(entry))
+                         .c_str());
+        return finish(true, target);
+    }
+    std::string why;
+    const bool made = conform_length(name.c_str(), identity.length, target, entry, &why);
+    if (!made)
+        status_print(why.c_str());
+    return finish(made, length_of_file(name.c_str()));
+}
+
+// ---- dupes ----
+
+bool note_dupe(const std::string& name)
+{
+    identified_file file;
+    ++g_identify_totals.files;
+    if (!identify_file(name, identity_request(), &file)) {
+        report_unreadable(name);
+        return false;
+    }
+    const std::string key = hex_digest(file.identity.content_sha1, DIGEST_SHA1_SIZE);
+    g_disks[{file.identity.content_end, key}].push_back({name, file.identity.length});
+    return true;
+}
+
+std::string dupes_summary()
+{
+    // Largest group first, then by the first file's name.
+    std::vector<const std::pair<const std::pair<int64_t, std::string>, std::vector<dupe_file>>*>
+        groups;
+    for (const auto& disk : g_disks)
+        if (disk.second.size() > 1)
+            groups.push_back(&disk);
+    std::sort(groups.begin(), groups.end(), [](const auto* a, const auto* b) {
+        if (a->second.size() != b->second.size())
+            return a->second.size() > b->second.size();
+        return a->second.front().name < b->second.front().name;
+    });
+    long long copies_bytes = 0;
+    if (g_options.table)
+        print_line("disk\tpath\tlength\tcontent_end\tcontent_sha1");
+    for (size_t g = 0; g < groups.size(); ++g) {
+        const auto& files = groups[g]->second;
+        const int64_t content_end = groups[g]->first.first;
+        const std::string& key = groups[g]->first.second;
+        if (!g_options.table)
+            print_line("disk " + number(static_cast<int64_t>(g + 1)) + ": " +
+                       counted(static_cast<int64_t>(files.size()), "file", "files") +
+                       ", content end " + number(content_end) + ", sha1 of the content " + key);
+        for (size_t i = 0; i < files.size(); ++i) {
+            if (i > 0)
+                copies_bytes += files[i].length;
+            if (g_options.table)
+                print_row({number(static_cast<int64_t>(g + 1)), files[i].name,
+                           number(files[i].length), number(content_end), key});
+            else
+                print_line("  " + files[i].name + "  " + counted(files[i].length, "byte", "bytes"));
+        }
+    }
+    const identify_totals& t = g_identify_totals;
+    return counted(t.files, "file", "files") + ", " +
+           counted(static_cast<int64_t>(groups.size()), "disk", "disks") +
+           " held more than once, " + counted(copies_bytes, "byte", "bytes") +
+           " in copies beyond the first, " + number(t.unreadable) + " unreadable";
+}
+
+std::string identify_summary()
+{
+    const identify_totals& t = g_identify_totals;
+    if (g_options.lists.empty())
+        return counted(t.files, "file", "files") + ", " + number(t.hashed) + " hashed, " +
+               number(t.unreadable) + " unreadable";
+    return counted(t.files, "file", "files") + ", " + number(t.as_is) + " known as " +
+           (t.as_is == 1 ? "it is" : "they are") + ", " + number(t.after_change) +
+           " known after a size change, " + number(t.unknown) + " unknown, " +
+           number(t.unreadable) + " unreadable";
+}

@@ -1,0 +1,242 @@
+// The identity pass: one read of an image, hashed at every length asked for.
+#include "known_disks.h"
+
+#include "batch.h"
+#include "file_io.h"
+#include "trd_image.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace
+{
+
+// The image is read in pieces of this size straight into this buffer.
+constexpr size_t IDENTITY_PIECE_SIZE = 256 * 1024;
+alignas(64) unsigned char g_identity_piece[IDENTITY_PIECE_SIZE];
+// Zeros to hash, never written to.
+unsigned char g_zeros[64 * 1024];
+
+void add_zeros(digest_state* state, int64_t count)
+{
+    while (count > 0) {
+        const size_t piece =
+            count < int64_t{sizeof g_zeros} ? static_cast<size_t>(count) : sizeof g_zeros;
+        digest_add(state, g_zeros, piece);
+        count -= static_cast<int64_t>(piece);
+    }
+}
+
+// The hashes of one kind: a state that stands at the content end as the
+// file is read (the zeros after the last non-zero byte are held back until
+// more data comes), then is carried on over zeros to each length asked for.
+struct hash_run {
+    digest_kind kind;
+    digest_state* state;
+};
+
+// Finishes a copy of the state at each length asked for at or past the
+// content end, carrying the state on over zeros between them.
+bool finish_at_lengths(hash_run* run, const std::vector<int64_t>& lengths, image_identity* identity)
+{
+    int64_t at = identity->content_end;
+    for (int64_t length : lengths) {
+        if (length < identity->content_end || length > IDENTITY_MAX_LENGTH)
+            continue;
+        add_zeros(run->state, length - at);
+        at = length;
+        digest_state* copy = digest_copy(run->state);
+        if (!copy)
+            return false;
+        length_digest made = {length, run->kind, {}};
+        digest_end(copy, made.digest);
+        identity->digests.push_back(made);
+    }
+    return true;
+}
+
+} // namespace
+
+int identify_stream(FILE* image, const unsigned char* head, size_t first,
+                    const identity_request& request, image_identity* identity)
+{
+    identity->length = 0;
+    identity->content_end = 0;
+    identity->digests.clear();
+    std::memset(identity->content_sha1, 0, sizeof identity->content_sha1);
+
+    hash_run runs[2] = {{DIGEST_SHA1, digest_begin(DIGEST_SHA1)}, {DIGEST_MD5, nullptr}};
+    if (!request.md5_lengths.empty())
+        runs[1].state = digest_begin(DIGEST_MD5);
+    const size_t run_count = request.md5_lengths.empty() ? 1 : 2;
+    auto release = [&]() {
+        for (hash_run& run : runs)
+            digest_free(run.state);
+    };
+    if (!runs[0].state || (run_count == 2 && !runs[1].state)) {
+        release();
+        errno = ENOMEM;
+        return -1;
+    }
+
+    // Each piece up to its last non-zero byte is hashed, after the zeros
+    // held back before it; the zeros after it are held back in turn.
+    int64_t held_zeros = 0;
+    auto take = [&](const unsigned char* bytes, size_t count) {
+        const size_t data = end_of_data(bytes, count);
+        if (data > 0) {
+            for (size_t k = 0; k < run_count; ++k) {
+                add_zeros(runs[k].state, held_zeros);
+                digest_add(runs[k].state, bytes, data);
+            }
+            held_zeros = 0;
+            identity->content_end = identity->length + static_cast<int64_t>(data);
+        }
+        held_zeros += static_cast<int64_t>(count - data);
+        identity->length += static_cast<int64_t>(count);
+    };
+    if (first > 0)
+        take(head, first);
+    for (;;) {
+        const size_t count = read_stream(g_identity_piece, 1, sizeof g_identity_piece, image);
+        if (stream_failed(image)) {
+            release();
+            return -1;
+        }
+        take(g_identity_piece, count);
+        if (count < sizeof g_identity_piece)
+            break;
+    }
+
+    digest_state* content = digest_copy(runs[0].state);
+    if (!content) {
+        release();
+        errno = ENOMEM;
+        return -1;
+    }
+    digest_end(content, identity->content_sha1);
+    bool made = finish_at_lengths(&runs[0], request.sha1_lengths, identity);
+    if (made && run_count == 2)
+        made = finish_at_lengths(&runs[1], request.md5_lengths, identity);
+    release();
+    if (!made) {
+        errno = ENOMEM;
+        return -1;
+    }
+    return 0;
+}
+
+const unsigned char* digest_at(const image_identity& identity, int64_t length, digest_kind kind)
+{
+    for (const length_digest& made : identity.digests)
+        if (made.length == length && made.kind == kind)
+            return made.digest;
+    return nullptr;
+}
+
+std::string hex_digest(const unsigned char* digest, size_t size)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    for (size_t i = 0; i < size; ++i) {
+        text += digits[digest[i] >> 4];
+        text += digits[digest[i] & 15];
+    }
+    return text;
+}
+
+bool parse_hex_digest(const std::string& text, unsigned char* digest, size_t size)
+{
+    if (text.size() != 2 * size)
+        return false;
+    auto value = [](char c) {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        return -1;
+    };
+    for (size_t i = 0; i < size; ++i) {
+        const int high = value(text[2 * i]), low = value(text[2 * i + 1]);
+        if (high < 0 || low < 0)
+            return false;
+        digest[i] = static_cast<unsigned char>(high << 4 | low);
+    }
+    return true;
+}
+
+// True when every byte of the stream from `from` to its end is zero.
+static bool zeros_to_end(FILE* image, int64_t from)
+{
+    if (seek_stream(image, from, SEEK_SET) != 0)
+        return false;
+    for (;;) {
+        const size_t count = read_stream(g_identity_piece, 1, sizeof g_identity_piece, image);
+        if (stream_failed(image) || end_of_data(g_identity_piece, count) > 0)
+            return false;
+        if (count < sizeof g_identity_piece)
+            return true;
+    }
+}
+
+// Appends count zeros at the end of a file of `length` bytes.
+static bool append_zeros(FILE* image, int64_t length, int64_t count)
+{
+    if (seek_stream(image, length, SEEK_SET) != 0)
+        return false;
+    while (count > 0) {
+        const size_t piece =
+            count < int64_t{sizeof g_zeros} ? static_cast<size_t>(count) : sizeof g_zeros;
+        if (write_stream(g_zeros, piece, 1, image) != 1)
+            return false;
+        count -= static_cast<int64_t>(piece);
+    }
+    return flush_stream(image) == 0;
+}
+
+bool conform_length(const char* name, int64_t length, int64_t target, const known_entry& entry,
+                    std::string* why)
+{
+    FILE* image = open_image(name, "r+b", TRD_TRACK_SIZE);
+    if (!image) {
+        *why = errno == ERROR_NOT_REGULAR_FILE ? "Not a regular file" : std::strerror(errno);
+        return false;
+    }
+    bool done = false;
+    file_identity now;
+    if (stream_identity(image, &now) != 0) {
+        *why = std::strerror(errno);
+    } else if (now.size != length || (target < length && !zeros_to_end(image, target))) {
+        *why = "Changed since it was read, left as it is";
+    } else if (target > length && !append_zeros(image, length, target - length)) {
+        const int error = errno;
+        reset_stream_length(image, length);
+        *why = std::strerror(error);
+    } else if (target < length && set_stream_length(image, target) != 0) {
+        *why = std::strerror(errno);
+    } else {
+        // Read again: the bytes are the list's, or the change is undone.
+        identity_request request;
+        (entry.has_sha1 ? request.sha1_lengths : request.md5_lengths).push_back(target);
+        image_identity result;
+        const digest_kind kind = entry.has_sha1 ? DIGEST_SHA1 : DIGEST_MD5;
+        const unsigned char* made = nullptr;
+        if (seek_stream(image, 0, SEEK_SET) == 0 &&
+            identify_stream(image, nullptr, 0, request, &result) == 0 && result.length == target)
+            made = digest_at(result, target, kind);
+        done = made &&
+               std::memcmp(made, entry.has_sha1 ? entry.sha1 : entry.md5, digest_size(kind)) == 0;
+        if (!done) {
+            *why = "The result does not match the list's hash: the file has its length back";
+            if (target > length)
+                reset_stream_length(image, length);
+            else
+                append_zeros(image, target, length - target);
+        }
+    }
+    close_stream(image);
+    return done;
+}

@@ -1,0 +1,334 @@
+// The lists of known disks, read with expat: Logiqx datafiles and MAME
+// software lists, as untrusted input.
+#include "known_disks.h"
+
+#include "file_io.h"
+#include "trd_image.h"
+
+#include <expat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+
+namespace
+{
+
+enum list_kind { LIST_UNKNOWN, LIST_LOGIQX, LIST_MAME };
+
+// What the parser's handlers build while they read one list.
+struct list_reader {
+    XML_Parser parser;
+    std::string file;
+    list_kind kind = LIST_UNKNOWN;
+    int depth = 0;
+    std::vector<std::string> path; // the open elements' names
+    std::string list_name, header_name, header_description;
+    std::string* text = nullptr; // the character data being kept, if any
+    std::string game;
+    std::vector<known_entry> entries;
+    long long unusable = 0;
+    std::string refusal; // why the handlers stopped the parser
+    size_t total_before; // entries of the lists read before
+};
+
+const char* attribute(const XML_Char** attributes, const char* name)
+{
+    for (size_t i = 0; attributes[i]; i += 2)
+        if (std::strcmp(attributes[i], name) == 0)
+            return attributes[i + 1];
+    return nullptr;
+}
+
+void refuse(list_reader* reader, const std::string& why)
+{
+    if (reader->refusal.empty())
+        reader->refusal = why;
+    XML_StopParser(reader->parser, XML_FALSE);
+}
+
+// A <rom> element: kept when it is named like an image, and counted as
+// unusable when it then has no size, or no hash the program can use.
+void add_rom(list_reader* reader, const XML_Char** attributes)
+{
+    const char* name = attribute(attributes, "name");
+    if (!name || !has_trd_extension(name))
+        return;
+    known_entry entry = {};
+    entry.list = 0; // set when the list is taken
+    entry.game = reader->game;
+    entry.name = name;
+    const char* size = attribute(attributes, "size");
+    int64_t value = 0;
+    const char* size_end = size ? size + std::strlen(size) : nullptr;
+    const bool sized = size && *size && std::from_chars(size, size_end, value).ptr == size_end &&
+                       value > 0 && value <= IDENTITY_MAX_LENGTH;
+    entry.size = value;
+    const char* sha1 = attribute(attributes, "sha1");
+    const char* md5 = attribute(attributes, "md5");
+    entry.has_sha1 = sha1 && parse_hex_digest(sha1, entry.sha1, sizeof entry.sha1);
+    entry.has_md5 = md5 && parse_hex_digest(md5, entry.md5, sizeof entry.md5);
+    if (!sized || (!entry.has_sha1 && !entry.has_md5) || entry.name.size() > LIST_MAX_TEXT ||
+        entry.game.size() > LIST_MAX_TEXT) {
+        ++reader->unusable;
+        return;
+    }
+    if (reader->total_before + reader->entries.size() >= LIST_MAX_ENTRIES) {
+        refuse(reader, "more than " + std::to_string(LIST_MAX_ENTRIES) + " images in the lists");
+        return;
+    }
+    reader->entries.push_back(entry);
+}
+
+void XMLCALL start_element(void* data, const XML_Char* name, const XML_Char** attributes)
+{
+    list_reader* reader = static_cast<list_reader*>(data);
+    ++reader->depth;
+    if (reader->depth == 1) {
+        if (std::strcmp(name, "datafile") == 0) {
+            reader->kind = LIST_LOGIQX;
+        } else if (std::strcmp(name, "softwarelist") == 0) {
+            reader->kind = LIST_MAME;
+            const char* list = attribute(attributes, "name");
+            reader->list_name = list ? std::string(list).substr(0, LIST_MAX_TEXT) : "";
+        } else {
+            refuse(reader,
+                   std::string("not a Logiqx datafile or a MAME software list (its root is <") +
+                       std::string(name).substr(0, 64) + ">)");
+        }
+        return;
+    }
+    const std::string parent = reader->path.empty() ? "" : reader->path.back();
+    reader->path.push_back(name);
+    if (reader->kind == LIST_LOGIQX) {
+        if (reader->depth == 3 && parent == "header" && std::strcmp(name, "name") == 0)
+            reader->text = &reader->header_name;
+        else if (reader->depth == 3 && parent == "header" && std::strcmp(name, "description") == 0)
+            reader->text = &reader->header_description;
+        else if (reader->depth == 2 &&
+                 (std::strcmp(name, "game") == 0 || std::strcmp(name, "machine") == 0)) {
+            const char* game = attribute(attributes, "name");
+            reader->game = game ? game : "";
+        } else if (reader->depth == 3 && std::strcmp(name, "rom") == 0)
+            add_rom(reader, attributes);
+    } else if (reader->kind == LIST_MAME) {
+        if (reader->depth == 2 && std::strcmp(name, "software") == 0) {
+            const char* game = attribute(attributes, "name");
+            reader->game = game ? game : "";
+        } else if (std::strcmp(name, "rom") == 0 && parent == "dataarea") {
+            add_rom(reader, attributes);
+        }
+    }
+}
+
+void XMLCALL end_element(void* data, const XML_Char*)
+{
+    list_reader* reader = static_cast<list_reader*>(data);
+    if (reader->depth > 1 && !reader->path.empty())
+        reader->path.pop_back();
+    --reader->depth;
+    reader->text = nullptr;
+}
+
+void XMLCALL character_data(void* data, const XML_Char* text, int length)
+{
+    list_reader* reader = static_cast<list_reader*>(data);
+    if (reader->text && reader->text->size() < LIST_MAX_TEXT)
+        reader->text->append(
+            text, std::min<size_t>(size_t(length), LIST_MAX_TEXT - reader->text->size()));
+}
+
+// A list may name a document type, but may not declare entities: none is
+// ever expanded, internal or external.
+void XMLCALL entity_declaration(void* data, const XML_Char*, int, const XML_Char*, int,
+                                const XML_Char*, const XML_Char*, const XML_Char*, const XML_Char*)
+{
+    refuse(static_cast<list_reader*>(data), "declares entities, which a list of disks never needs");
+}
+
+// "FILE:LINE:COLUMN: what", where the parser stands.
+std::string where(const list_reader& reader, const std::string& what)
+{
+    return reader.file + ":" + std::to_string(XML_GetCurrentLineNumber(reader.parser)) + ":" +
+           std::to_string(XML_GetCurrentColumnNumber(reader.parser) + 1) + ": " + what;
+}
+
+// Feeds bytes to the reader's parser; false with the error when it stops.
+bool feed(list_reader* reader, const char* bytes, size_t size, bool last, std::string* error)
+{
+    while (size > 0 || last) {
+        const int piece = size > (1u << 30) ? (1 << 30) : static_cast<int>(size);
+        const bool final_piece = last && static_cast<size_t>(piece) == size;
+        if (XML_Parse(reader->parser, bytes, piece, final_piece) != XML_STATUS_OK) {
+            *error = where(*reader, reader->refusal.empty()
+                                        ? XML_ErrorString(XML_GetErrorCode(reader->parser))
+                                        : reader->refusal);
+            return false;
+        }
+        bytes += piece;
+        size -= static_cast<size_t>(piece);
+        if (final_piece)
+            break;
+    }
+    return true;
+}
+
+// A parser for one list, with every handler set and no entity ever loaded.
+XML_Parser make_parser(list_reader* reader)
+{
+    XML_Parser parser = XML_ParserCreate("UTF-8");
+    if (!parser)
+        return nullptr;
+    XML_SetUserData(parser, reader);
+    XML_SetElementHandler(parser, start_element, end_element);
+    XML_SetCharacterDataHandler(parser, character_data);
+    XML_SetEntityDeclHandler(parser, entity_declaration);
+    XML_SetParamEntityParsing(parser, XML_PARAM_ENTITY_PARSING_NEVER);
+    return parser;
+}
+
+// Takes what a reader read into the lists, or says why it cannot.
+bool take_list(list_reader* reader, known_lists* lists, std::string* error)
+{
+    if (reader->kind == LIST_UNKNOWN) {
+        *error = reader->file + ": an empty list";
+        return false;
+    }
+    std::string name = reader->kind == LIST_MAME             ? reader->list_name
+                       : !reader->header_description.empty() ? reader->header_description
+                                                             : reader->header_name;
+    if (name.empty())
+        name = reader->file;
+    const size_t index = lists->names.size();
+    lists->names.push_back(name);
+    lists->files.push_back(reader->file);
+    lists->unusable.push_back(reader->unusable);
+    for (known_entry& entry : reader->entries) {
+        entry.list = index;
+        lists->entries.push_back(std::move(entry));
+    }
+    return true;
+}
+
+} // namespace
+
+bool read_known_list_bytes(const std::string& file, const char* bytes, size_t size,
+                           known_lists* lists, std::string* error)
+{
+    list_reader reader;
+    reader.file = file;
+    reader.total_before = lists->entries.size();
+    reader.parser = make_parser(&reader);
+    if (!reader.parser) {
+        *error = file + ": " + std::strerror(ENOMEM);
+        return false;
+    }
+    const bool read = feed(&reader, bytes, size, true, error) && take_list(&reader, lists, error);
+    XML_ParserFree(reader.parser);
+    return read;
+}
+
+bool read_known_list(const std::string& file, known_lists* lists, std::string* error)
+{
+    const int64_t length = length_of_file(file.c_str());
+    FILE* stream = open_stream(file.c_str(), "rb");
+    if (!stream) {
+        *error = file + ": " +
+                 (errno == ERROR_NOT_REGULAR_FILE ? "Not a regular file" : std::strerror(errno));
+        return false;
+    }
+    if (length > LIST_MAX_FILE_SIZE) {
+        close_stream(stream);
+        *error = file + ": larger than " + std::to_string(LIST_MAX_FILE_SIZE / (1024 * 1024)) +
+                 " MiB, more than any list of disks";
+        return false;
+    }
+    list_reader reader;
+    reader.file = file;
+    reader.total_before = lists->entries.size();
+    reader.parser = make_parser(&reader);
+    bool read = reader.parser != nullptr;
+    if (!read)
+        *error = file + ": " + std::strerror(ENOMEM);
+    // Read in pieces, and never more than the limit, whatever the file does.
+    static char piece[64 * 1024];
+    int64_t total = 0;
+    while (read) {
+        const size_t count = read_stream(piece, 1, sizeof piece, stream);
+        if (stream_failed(stream)) {
+            *error = file + ": " + std::strerror(errno);
+            read = false;
+            break;
+        }
+        total += static_cast<int64_t>(count);
+        if (total > LIST_MAX_FILE_SIZE) {
+            *error = file + ": larger than " + std::to_string(LIST_MAX_FILE_SIZE / (1024 * 1024)) +
+                     " MiB, more than any list of disks";
+            read = false;
+            break;
+        }
+        const bool last = count < sizeof piece;
+        read = feed(&reader, piece, count, last, error);
+        if (last)
+            break;
+    }
+    close_stream(stream);
+    if (read)
+        read = take_list(&reader, lists, error);
+    if (reader.parser)
+        XML_ParserFree(reader.parser);
+    return read;
+}
+
+identity_request request_for(const known_lists& lists)
+{
+    identity_request request;
+    for (const known_entry& entry : lists.entries) {
+        if (entry.has_sha1)
+            request.sha1_lengths.push_back(entry.size);
+        else if (entry.has_md5)
+            request.md5_lengths.push_back(entry.size);
+    }
+    for (std::vector<int64_t>* lengths : {&request.sha1_lengths, &request.md5_lengths}) {
+        std::sort(lengths->begin(), lengths->end());
+        lengths->erase(std::unique(lengths->begin(), lengths->end()), lengths->end());
+    }
+    return request;
+}
+
+// The key an entry is found by: the bytes of the hash it is matched by.
+static std::string digest_key(const unsigned char* digest, digest_kind kind)
+{
+    return std::string(reinterpret_cast<const char*>(digest), digest_size(kind));
+}
+
+void index_known_lists(known_lists* lists)
+{
+    lists->by_digest.clear();
+    lists->by_digest.reserve(lists->entries.size());
+    for (size_t i = 0; i < lists->entries.size(); ++i) {
+        const known_entry& entry = lists->entries[i];
+        lists->by_digest.emplace(entry.has_sha1 ? digest_key(entry.sha1, DIGEST_SHA1)
+                                                : digest_key(entry.md5, DIGEST_MD5),
+                                 i);
+    }
+}
+
+std::vector<known_match> find_matches(const known_lists& lists, const image_identity& identity)
+{
+    std::vector<known_match> matches;
+    for (const length_digest& made : identity.digests) {
+        const auto found = lists.by_digest.equal_range(digest_key(made.digest, made.kind));
+        for (auto at = found.first; at != found.second; ++at) {
+            const known_entry& entry = lists.entries[at->second];
+            // A hash of one kind never stands for the other's, and the
+            // length is the entry's own.
+            if (entry.size == made.length && entry.has_sha1 == (made.kind == DIGEST_SHA1))
+                matches.push_back({at->second, entry.size == identity.length});
+        }
+    }
+    std::sort(matches.begin(), matches.end(),
+              [](const known_match& a, const known_match& b) { return a.entry < b.entry; });
+    return matches;
+}
