@@ -151,7 +151,38 @@ if [ "${#cli[@]}" -gt 1 ] && [ -d "$corpus" ] && [ -x "${NATIVE_CLI:-}" ]; then
     (cd "$work/both" && "$NATIVE_CLI" info --table ./* 2>/dev/null | sed 's|^\./||' | LC_ALL=C sort) \
         >"$work/native.tsv"
     expect "both builds table the corpus alike" "$(diff "$work/native.tsv" "$work/windows.tsv" && echo same)" same
+    # And identify it against the real lists alike.
+    lists=$corpus/../../lists
+    if [ -d "$lists" ]; then
+        cp -r "$lists" "$work/lists"
+        (cd "$work/both" && run identify --table --dat ../lists '*' 2>/dev/null | LC_ALL=C sort) \
+            >"$work/windows-identify.tsv"
+        (cd "$work/both" && "$NATIVE_CLI" identify --table --dat ../lists ./* 2>/dev/null |
+            sed 's|^\./||' | LC_ALL=C sort) >"$work/native-identify.tsv"
+        expect "both builds identify the corpus alike" \
+            "$(diff "$work/native-identify.tsv" "$work/windows-identify.tsv" && echo same)" same
+        expect "two corpus images are Demos entries as they are" \
+            "$(grep -c $'\tas-is\t' "$work/windows-identify.tsv")" 2
+    fi
 fi
+
+# identify, conform and dupes: a disk known at another length, made so,
+# then found twice; a list that cannot be read stops the run.
+printf '<datafile><header><name>Made</name></header><game name="z">\n<rom name="zero.trd" size="655360" sha1="%s"/>\n</game></datafile>\n' \
+    "$(cat zero_tail.trd /dev/zero | head -c 655360 | sha1sum | cut -c1-40)" >list.dat
+expect "identify knows the cut image at its full size" "$(run identify --dat list.dat zero_tail.trd | tail -n 2)" \
+    "  at 655360 bytes (padded with zeros, korvat-cli restore): Made: zero.trd
+1 file, 0 known as they are, 1 known after a size change, 0 unknown, 0 unreadable"
+expect "conform without a list is a usage error" "$(status_of conform zero_tail.trd)" 2
+expect "conform makes it the list's" "$(run conform -q --dat list.dat zero_tail.trd)" \
+    "1 file, 1 changed, 0 unchanged, 0 failed; 21504 -> 655360 bytes"
+expect "identify knows it as it is now" "$(status_of identify --dat list.dat zero_tail.trd)" 0
+cp zero_tail.trd copy.trd && truncate -s 40960 copy.trd
+expect "dupes finds the same disk at two lengths" "$(run dupes zero_tail.trd copy.trd blank.trd | tail -n 1)" \
+    "3 files, 1 disk held more than once, 40960 bytes in copies beyond the first, 0 unreadable"
+printf '<datafile><game>' >broken.dat
+expect "a broken list stops the run, saying where" \
+    "$("${cli[@]}" identify --dat broken.dat zero_tail.trd 2>&1 | tr -d '\r')" "korvat-cli: broken.dat:1:17: no element found"
 
 # The corpus, natively: every operation gives the length that info predicted.
 if [ "${#cli[@]}" -gt 1 ]; then
