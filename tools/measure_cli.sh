@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # Measures the optimised korvat-cli over a whole collection against the
 # floors of the same file work, in one run on the same files: `info -r` and
-# `verify -r` against `cat` of every file to /dev/null; `cut-zeros -r`
+# `verify -r` against `cat` of every file to /dev/null; `identify -r` with
+# lists of 5,000 entries in TOSEC's mix of lengths, and `dupes -r`, against
+# `sha1sum` of the same files (after `cut-zeros`, against `sha1sum` of them
+# at full size); loading those lists, its time and memory; 
+# `cut-zeros -r`
 # against the read no scan can skip and the same length change per file
 # (cut_floor); `restore -r` over the cut images against one write of the
 # missing zeros per file (write_floor). Every timed run starts from the same
@@ -98,7 +102,36 @@ floor_seconds() {
 }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
+# Lists of 5,000 entries in the mix of lengths TOSEC's TR-DOS lists have:
+# 73% full 80-cylinder disks, 27% shortened (whole sectors, of every
+# length), a few of 81 to 86 cylinders and a few not whole sectors; their
+# hashes are no file's, so every length is hashed and nothing matches.
+mkdir -p "$folder/lists"
+awk -v seed=20261208 'BEGIN {
+    srand(seed)
+    print "<?xml version=\"1.0\"?>\n<datafile><header><name>Made in the TOSEC mix</name></header>"
+    for (i = 0; i < 5000; i++) {
+        r = rand()
+        if (r < 0.726) size = 655360
+        else if (r < 0.992) size = 4096 + int(rand() * 2544) * 256
+        else if (r < 0.994) size = 655360 + (1 + int(rand() * 6)) * 8192
+        else size = 4096 + int(rand() * 650000)
+        sha1 = ""
+        for (k = 0; k < 40; k++) sha1 = sha1 sprintf("%x", int(rand() * 16))
+        printf "<game name=\"d%d\"><rom name=\"d%d.trd\" size=\"%d\" sha1=\"%s\"/></game>\n", i, i, size, sha1
+    }
+    print "</datafile>"
+}' >"$folder/lists/mix.dat"
+
 read_floor=$(seconds sh -c "xargs cat <'$folder/list'")
+sha1_floor=$(seconds sh -c "xargs sha1sum <'$folder/list'")
+identify=$(seconds "$cli" identify -r -q --dat "$folder/lists" "$images")
+dupes=$(seconds "$cli" dupes -r -q "$images")
+# Loading the lists alone: identify over one small file, its time and peak memory.
+"$cli" cut-zeros -q "$(head -n 1 "$folder/list")" >/dev/null
+/usr/bin/time -o "$folder/load" -f '%e %M' "$cli" identify -q --dat "$folder/lists" \
+    "$(head -n 1 "$folder/list")" >/dev/null 2>&1 || true
+load=$(tail -n 1 "$folder/load")
 info=$(seconds "$cli" info -r -q "$images")
 verify=$(seconds "$cli" verify -r -q "$images")
 # The cut and the restore each alternate with their floor over five rounds,
@@ -112,6 +145,9 @@ time_cut() { full_again; seconds "$cli" cut-zeros -r -q "$images"; }
 time_cut_floor() { full_again; floor_seconds "$cut_floor" "$folder/cuts"; }
 time_restore() { cut_again; seconds "$cli" restore -r -q "$images"; }
 time_write_floor() { cut_again; floor_seconds "$write_floor" "$folder/list"; }
+# identify over the same images after cut-zeros, against sha1sum at full size.
+cut_again
+identify_cut=$(seconds "$cli" identify -r -q --dat "$folder/lists" "$images")
 rounds=${ROUNDS:-5}
 cut_ratios="" restore_ratios=""
 for round in $(seq "$rounds"); do
@@ -132,6 +168,12 @@ printf '%s images, %s bytes each before any cut\n' "$count" 655360
 printf '%-28s %9s %9s %7s\n' "command" "seconds" "floor" "ratio"
 printf '%-28s %9.2f %9.2f %6sx\n' "info -r" "$info" "$read_floor" "$(ratio "$info" "$read_floor")"
 printf '%-28s %9.2f %9.2f %6sx\n' "verify -r" "$verify" "$read_floor" "$(ratio "$verify" "$read_floor")"
+printf '%-28s %9.2f %9.2f %6sx  (sha1sum)\n' "identify -r, 5,000 entries" "$identify" "$sha1_floor" \
+    "$(ratio "$identify" "$sha1_floor")"
+printf '%-28s %9.2f %9.2f %6sx  (sha1sum)\n' "dupes -r" "$dupes" "$sha1_floor" "$(ratio "$dupes" "$sha1_floor")"
+printf '%-28s %9.2f %9.2f %6sx  (sha1sum of them full)\n' "identify -r, cut images" "$identify_cut" \
+    "$sha1_floor" "$(ratio "$identify_cut" "$sha1_floor")"
+printf 'loading the lists (5,000 entries): %s s, peak memory %s KiB (the whole program)\n' $load
 printf '%-28s %9s %9s %6sx (rounds: %s)\n' "cut-zeros -r" "" "cut_floor" "$(middle "$cut_ratios")" \
     "$(spread "$cut_ratios")"
 printf '%-28s %9s %9s %6sx (rounds: %s)\n' "restore -r (cut images)" "" "write_floor" \

@@ -19,6 +19,9 @@ identify_totals g_identify_totals;
 namespace
 {
 
+// What every file's identity pass is asked for, made once from the lists.
+identity_request g_request;
+
 // What one file is, read once: the check's verdict, what the operations
 // would make of it, and its identity.
 struct identified_file {
@@ -149,6 +152,7 @@ bool load_known_lists()
         }
     }
     index_known_lists(&g_known);
+    g_request = request_for(g_known);
     return true;
 }
 
@@ -161,7 +165,7 @@ const char* identify_header()
 
 bool identify_image(const std::string& name)
 {
-    identity_request request = request_for(g_known);
+    identity_request request;
     identified_file file;
     // Without lists: the hashes as the file is and at its disk's full size,
     // known once the check has read track 0, so asked for at every size a
@@ -184,7 +188,7 @@ bool identify_image(const std::string& name)
         }
     }
     ++g_identify_totals.files;
-    if (!identify_file(name, request, &file)) {
+    if (!identify_file(name, g_options.lists.empty() ? request : g_request, &file)) {
         report_unreadable(name);
         if (g_options.table)
             print_row({name, "error", "-", "-", "-", "-", "-", "-", "-"});
@@ -281,7 +285,7 @@ bool conform_image(const std::string& name)
     status_print(("Conforming " + name).c_str());
     const int64_t before = length_of_file(name.c_str());
     identified_file file;
-    const identity_request request = request_for(g_known);
+    const identity_request& request = g_request;
     auto finish = [&](bool ok, int64_t after) {
         status_print("Done");
         count_batch_file(&g_totals, ok, before, after);

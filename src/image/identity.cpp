@@ -46,11 +46,9 @@ bool finish_at_lengths(hash_run* run, const std::vector<int64_t>& lengths, image
             continue;
         add_zeros(run->state, length - at);
         at = length;
-        digest_state* copy = digest_copy(run->state);
-        if (!copy)
-            return false;
         length_digest made = {length, run->kind, {}};
-        digest_end(copy, made.digest);
+        if (!digest_peek(run->state, made.digest))
+            return false;
         identity->digests.push_back(made);
     }
     return true;
@@ -109,14 +107,8 @@ int identify_stream(FILE* image, const unsigned char* head, size_t first,
             break;
     }
 
-    digest_state* content = digest_copy(runs[0].state);
-    if (!content) {
-        release();
-        errno = ENOMEM;
-        return -1;
-    }
-    digest_end(content, identity->content_sha1);
-    bool made = finish_at_lengths(&runs[0], request.sha1_lengths, identity);
+    bool made = digest_peek(runs[0].state, identity->content_sha1);
+    made = made && finish_at_lengths(&runs[0], request.sha1_lengths, identity);
     if (made && run_count == 2)
         made = finish_at_lengths(&runs[1], request.md5_lengths, identity);
     release();

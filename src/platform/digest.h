@@ -23,6 +23,9 @@ digest_state* digest_begin(digest_kind kind);
 void digest_add(digest_state* state, const void* bytes, size_t count);
 // A copy that goes on from where the state is, or null.
 digest_state* digest_copy(const digest_state* state);
+// The hash of what the state has been given so far, into out (digest_size
+// bytes); the state goes on as it was. False when the system cannot.
+bool digest_peek(const digest_state* state, unsigned char* out);
 // Finishes the hash into out (digest_size bytes) and frees the state.
 void digest_end(digest_state* state, unsigned char* out);
 // Frees a state without finishing it; null is allowed.

@@ -6,6 +6,7 @@
 // files in memory (fuzz_image, many times faster); the file is made and read
 // back through the core's own file calls, so each build uses its own.
 #include "file_io.h"
+#include "known_disks.h"
 #include "status_log.h"
 #include "trd_image.h"
 
@@ -208,12 +209,65 @@ void require_survey_agrees(const bytes& original, const image_survey& survey)
 
 } // namespace
 
+// The identity of the work file, asked at these lengths.
+image_identity identity_of_work_file(const identity_request& request)
+{
+    image_identity identity;
+    FILE* file = open_stream(work_file().c_str(), "rb");
+    require(file != nullptr, "the work file opens to be identified");
+    require(identify_stream(file, nullptr, 0, request, &identity) == 0, "the identity pass reads");
+    close_stream(file);
+    return identity;
+}
+
+// The same disk at every length at or past its content end, and at no
+// length below it: the file cut or padded to such a length has the same
+// content and the same hash there; a length below it has no hash, and the
+// file cut there is another disk.
+void require_one_disk_at_every_length(const bytes& original, uint8_t choice)
+{
+    write_work_file(original);
+    identity_request none;
+    const image_identity first = identity_of_work_file(none);
+    const int64_t end = first.content_end;
+    const int64_t longer = end + (choice % 3 == 0 ? 0 : choice * 97);
+    identity_request request;
+    if (end > 0)
+        request.sha1_lengths.push_back(end - 1);
+    request.sha1_lengths.push_back(longer);
+    const image_identity asked = identity_of_work_file(request);
+    require(end == 0 || !digest_at(asked, end - 1, DIGEST_SHA1), "no hash below the content end");
+    const unsigned char* at_longer = digest_at(asked, longer, DIGEST_SHA1);
+    require(at_longer != nullptr, "a hash at every length from the content end");
+
+    bytes resized_copy = original;
+    resized_copy.resize(static_cast<size_t>(longer), 0);
+    write_work_file(resized_copy);
+    const image_identity moved = identity_of_work_file(request);
+    require(moved.content_end == end &&
+                std::memcmp(moved.content_sha1, first.content_sha1, DIGEST_SHA1_SIZE) == 0,
+            "cut or padded to the content end or past it, the same disk");
+    const unsigned char* same = digest_at(moved, longer, DIGEST_SHA1);
+    require(same && std::memcmp(same, at_longer, DIGEST_SHA1_SIZE) == 0,
+            "the hash at a length is the file's there, wherever it was read from");
+    if (end > 0) {
+        resized_copy.resize(static_cast<size_t>(end - 1));
+        write_work_file(resized_copy);
+        const image_identity shorter = identity_of_work_file(none);
+        require(shorter.content_end < end, "cut below the content end, another disk");
+    }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size == 0)
         return 0;
     const int operation = data[0] % 4;
     const bytes original(data + 1, data + size);
+#ifdef KORVAT_FUZZ_MEMORY
+    memory_file_faults(-1, -1);
+#endif
+    require_one_disk_at_every_length(original, data[0]);
 #ifdef KORVAT_FUZZ_MEMORY
     // The one work file is written over, not made anew, so that its bytes
     // keep their storage from input to input.

@@ -46,6 +46,17 @@ digest_state* digest_copy(const digest_state* state)
     return new (std::nothrow) digest_state(*state);
 }
 
+bool digest_peek(const digest_state* state, unsigned char* out)
+{
+    // A copy on the stack is finished; the state itself is left as it was.
+    digest_state copy = *state;
+    if (copy.kind == DIGEST_SHA1)
+        sha1_digest(&copy.sha1, DIGEST_SHA1_SIZE, out);
+    else
+        md5_digest(&copy.md5, DIGEST_MD5_SIZE, out);
+    return true;
+}
+
 void digest_end(digest_state* state, unsigned char* out)
 {
     if (state->kind == DIGEST_SHA1)

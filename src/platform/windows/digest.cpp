@@ -113,6 +113,14 @@ digest_state* digest_copy(const digest_state* state)
     return copy;
 }
 
+bool digest_peek(const digest_state* state, unsigned char* out)
+{
+    digest_state* copy = digest_copy(state);
+    if (copy)
+        digest_end(copy, out);
+    return copy != nullptr;
+}
+
 void digest_end(digest_state* state, unsigned char* out)
 {
     g_cng.finish_hash(state->hash, out, static_cast<ULONG>(digest_size(state->kind)), 0);
