@@ -4,6 +4,7 @@
 #pragma once
 
 #include "batch.h"
+#include "messages.h"
 #include "trd_image.h"
 
 #include <cstdio>
@@ -110,9 +111,14 @@ void report_failure(const std::string& name);
 // as \t, \n, \r and \\.
 std::string table_field(const std::string& text);
 
-// A number as digits, and a count with its noun: "1 byte", "2 bytes".
+// A number as digits; a count in its text, in the plural form the
+// language gives it: counted(n, "%lld byte", "%lld bytes").
 std::string number(int64_t value);
 std::string counted(int64_t count, const char* one, const char* many);
+// The columns a text takes on a terminal (one per UTF-8 character), and
+// the text padded with blanks to a width, on the right or the left.
+int display_width(const std::string& text);
+std::string padded(const std::string& text, int width, bool right = false);
 // One line of standard output, formatted.
 void show(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // One line of a table, each field made safe.

@@ -12,6 +12,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace
@@ -21,13 +22,13 @@ const char* disk_description(unsigned char type)
 {
     switch (type) {
     case 0x16:
-        return "80 cylinders, two sides";
+        return tr("80 cylinders, two sides");
     case 0x17:
-        return "40 cylinders, two sides";
+        return tr("40 cylinders, two sides");
     case 0x18:
-        return "80 cylinders, one side";
+        return tr("80 cylinders, one side");
     default:
-        return "40 cylinders, one side";
+        return tr("40 cylinders, one side");
     }
 }
 
@@ -39,9 +40,9 @@ std::string loss_place(const image_survey& survey)
         int64_t count;
         const char* place;
     } parts[] = {
-        {loses_outside(survey), "outside every entry"},
-        {survey.loses_in_deleted, "inside deleted files"},
-        {survey.loses_in_files, "inside files"},
+        {loses_outside(survey), tr("outside every entry")},
+        {survey.loses_in_deleted, tr("inside deleted files")},
+        {survey.loses_in_files, tr("inside files")},
     };
     int places = 0;
     for (const auto& part : parts)
@@ -60,8 +61,10 @@ std::string loss_place(const image_survey& survey)
 // the same way in every place that says it.
 std::string loss_text(const image_survey& survey)
 {
-    return counted(survey.cut_free_loses, "non-zero byte lies", "non-zero bytes lie") +
-           " past the first free sector, " + loss_place(survey);
+    return formatted(trn("%lld non-zero byte lies past the first free sector, %s",
+                         "%lld non-zero bytes lie past the first free sector, %s",
+                         survey.cut_free_loses),
+                     static_cast<long long>(survey.cut_free_loses), loss_place(survey).c_str());
 }
 
 std::vector<std::string> problem_texts(const image_survey& survey)
@@ -98,7 +101,7 @@ survey_verdict survey_for_report(const std::string& name, survey_depth depth, im
 {
     const survey_verdict verdict = survey_file(name.c_str(), depth, survey, why, why_size);
     if (verdict == SURVEY_NOT_IMAGE)
-        status_print(TRD_NOT_IMAGE_TEXT);
+        status_print(not_image_text());
     else if (verdict == SURVEY_ERROR)
         status_print_errno();
     return verdict;
@@ -124,6 +127,8 @@ const char* table_header(cli_command command)
 
 bool show_info(const std::string& name)
 {
+    // A table's fields, which programs read, are English in every language.
+    std::unique_ptr<english_texts> table_texts(g_options.table ? new english_texts : nullptr);
     const int64_t before = length_of_file(name.c_str());
     if (!g_options.table && !g_options.quiet)
         print_line(name);
@@ -163,41 +168,43 @@ bool show_info(const std::string& name)
     }
     if (!measured || g_options.quiet)
         return measured;
-    show("  length            %" PRId64, survey.length);
-    show("  disk type         0x%02X: %s, %d tracks", catalogue.disk_type,
+    const long long length = survey.length;
+    show(tr("  length            %lld"), length);
+    show(tr("  disk type         0x%02X: %s, %d tracks"), catalogue.disk_type,
          disk_description(catalogue.disk_type), int{g_track_count});
-    show("  label             \"%s\"", label_of(catalogue).c_str());
-    show("  files             %u (%d live, %d deleted)", unsigned{catalogue.file_count},
+    show(tr("  label             \"%s\""), label_of(catalogue).c_str());
+    show(tr("  files             %u (%d live, %d deleted)"), unsigned{catalogue.file_count},
          catalogue.entry_count - catalogue.deleted_entries, catalogue.deleted_entries);
-    show("  first free        track %u, sector %u, offset %" PRId64,
+    show(tr("  first free        track %u, sector %u, offset %lld"),
          unsigned{catalogue.first_free_track}, unsigned{catalogue.first_free_sector},
-         survey.free_offset);
+         static_cast<long long>(survey.free_offset));
     if (survey.data_end > TRD_TRACK_SIZE)
-        show("  last non-zero     %" PRId64, survey.data_end - 1);
+        show(tr("  last non-zero     %lld"), static_cast<long long>(survey.data_end - 1));
     else
-        show("  last non-zero     none beyond track 0");
-    show("  cut-zeros gives   %" PRId64, survey.cut_zeros);
+        show("%s", tr("  last non-zero     none beyond track 0"));
+    show(tr("  cut-zeros gives   %lld"), static_cast<long long>(survey.cut_zeros));
     if (survey.free_offset < TRD_TRACK_SIZE) {
-        show("  cut-free gives    %" PRId64 " (refused: first free sector in track 0)",
-             survey.length);
+        show(tr("  cut-free gives    %lld (refused: first free sector in track 0)"), length);
     } else if (cut_free_refusal(survey.free_offset, survey.length)) {
-        show("  cut-free gives    %" PRId64
-             " (refused: first free sector past the end of the disk)",
-             survey.length);
+        show(tr("  cut-free gives    %lld (refused: first free sector past the end of the disk)"),
+             length);
     } else {
-        show("  cut-free gives    %" PRId64, survey.free_offset);
+        show(tr("  cut-free gives    %lld"), static_cast<long long>(survey.free_offset));
         if (survey.cut_free_loses == 0)
-            show("  cut-free loses    0 non-zero bytes");
+            show("%s", tr("  cut-free loses    0 non-zero bytes"));
         else
-            show("  cut-free loses    %s, %s",
-                 counted(survey.cut_free_loses, "non-zero byte", "non-zero bytes").c_str(),
-                 loss_place(survey).c_str());
+            show("  %s",
+                 formatted(trn("cut-free loses    %lld non-zero byte, %s",
+                               "cut-free loses    %lld non-zero bytes, %s", survey.cut_free_loses),
+                           static_cast<long long>(survey.cut_free_loses),
+                           loss_place(survey).c_str())
+                     .c_str());
     }
-    show("  restore gives     %" PRId64, survey.restore);
+    show(tr("  restore gives     %lld"), static_cast<long long>(survey.restore));
     if (problems.empty())
-        show("  problems          none");
+        show("%s", tr("  problems          none"));
     for (const std::string& problem : problems)
-        show("  problem           %s", problem.c_str());
+        show(tr("  problem           %s"), problem.c_str());
     return true;
 }
 
@@ -224,18 +231,23 @@ bool show_list(const std::string& name)
         name_width = std::max(name_width, static_cast<int>(names.back().size()));
         type_width = std::max(type_width, static_cast<int>(types.back().size()));
     }
-    char line[256];
+    // The numbers' columns are as wide as their titles, in the user's
+    // language, and as the widest number.
+    const char* titles[] = {tr("start"), tr("length"), tr("sectors"), tr("track"), tr("sector")};
+    int widths[5];
+    for (int k = 0; k < 5; ++k)
+        widths[k] = std::max(display_width(titles[k]), k == 0 || k == 1 ? 5 : 3);
     if (!g_options.table) {
         if (g_options.quiet)
             return true;
         const int live = catalogue.entry_count - catalogue.deleted_entries;
-        std::snprintf(line, sizeof line, "  label \"%s\", %d file%s, %d deleted",
-                      label_of(catalogue).c_str(), live, live == 1 ? "" : "s",
-                      catalogue.deleted_entries);
-        print_line(line);
-        std::snprintf(line, sizeof line, "    #  %-*s  start  length  sectors  track  sector",
-                      name_width + type_width + 3, "name");
-        print_line(line);
+        print_line("  " + formatted(tr("label \"%s\""), label_of(catalogue).c_str()) + ", " +
+                   counted(live, "%lld file", "%lld files") + ", " +
+                   formatted(tr("%d deleted"), catalogue.deleted_entries));
+        std::string header = "    #  " + padded(tr("name"), name_width + type_width + 3);
+        for (int k = 0; k < 5; ++k)
+            header += "  " + padded(titles[k], widths[k], true);
+        print_line(header);
     }
     for (int i = 0; i < catalogue.entry_count; ++i) {
         const trd_entry& entry = catalogue.entries[i];
@@ -245,24 +257,23 @@ bool show_list(const std::string& name)
                        number(entry.first_sector), entry.deleted ? "deleted" : "-"});
             continue;
         }
-        const std::string type = "<" + types[size_t(i)] + ">";
-        std::snprintf(line, sizeof line, "  %3d  %-*s %-*s  %5u  %6u  %7u  %5u  %6u%s", i + 1,
-                      name_width, names[size_t(i)].c_str(), type_width + 2, type.c_str(),
-                      unsigned{entry.start}, unsigned{entry.length}, unsigned{entry.sectors},
-                      unsigned{entry.first_track}, unsigned{entry.first_sector},
-                      entry.deleted ? "  deleted" : "");
-        print_line(line);
+        const unsigned values[5] = {entry.start, entry.length, entry.sectors, entry.first_track,
+                                    entry.first_sector};
+        std::string line = formatted("  %3d  ", i + 1) + padded(names[size_t(i)], name_width) +
+                           " " + padded("<" + types[size_t(i)] + ">", type_width + 2);
+        for (int k = 0; k < 5; ++k)
+            line += "  " + padded(std::to_string(values[k]), widths[k], true);
+        print_line(line + (entry.deleted ? tr("  deleted") : ""));
     }
-    if (!g_options.table) {
-        std::snprintf(line, sizeof line, "  %s",
-                      counted(catalogue.free_sectors, "free sector", "free sectors").c_str());
-        print_line(line);
-    }
+    if (!g_options.table)
+        print_line("  " + counted(catalogue.free_sectors, "%lld free sector", "%lld free sectors"));
     return true;
 }
 
 bool verify_image(const std::string& name)
 {
+    // A table's fields, which programs read, are English in every language.
+    std::unique_ptr<english_texts> table_texts(g_options.table ? new english_texts : nullptr);
     image_survey survey;
     char why[160];
     const int64_t length = length_of_file(name.c_str());
@@ -274,12 +285,13 @@ bool verify_image(const std::string& name)
     if (verdict == SURVEY_ERROR) {
         ++g_verify_totals.unreadable;
         verdict_word = "error";
-        details = errno == ERROR_NOT_REGULAR_FILE ? NOT_REGULAR_FILE_TEXT : std::strerror(errno);
+        details =
+            errno == ERROR_NOT_REGULAR_FILE ? tr(NOT_REGULAR_FILE_TEXT) : std::strerror(errno);
         report(name, details);
     } else if (verdict == SURVEY_NOT_IMAGE) {
         ++g_verify_totals.not_images;
         verdict_word = "not-trd";
-        details = std::string("not a TR-DOS image: ") + why;
+        details = formatted(tr("not a TR-DOS image: %s"), why);
         if (!g_options.table)
             print_line(name + ": " + details);
     } else {
@@ -289,20 +301,23 @@ bool verify_image(const std::string& name)
         ++(problems.empty() ? g_verify_totals.whole : g_verify_totals.with_problems);
         if (!g_options.table) {
             if (problems.empty() && !g_options.quiet)
-                print_line(name + ": whole");
+                print_line(name + ": " + tr("whole"));
             for (const std::string& problem : problems)
                 print_line(name + ": " + problem);
             if (loses_outside(survey) > 0 && !g_options.quiet)
-                print_line(name + ": note: " +
-                           counted(loses_outside(survey), "non-zero byte", "non-zero bytes") +
-                           " past the first free sector " +
-                           (loses_outside(survey) == 1 ? "belongs" : "belong") +
-                           " to no file (a loader's data, or leftovers)");
+                print_line(name + ": " +
+                           counted(loses_outside(survey),
+                                   "note: %lld non-zero byte past the first free sector belongs "
+                                   "to no file (a loader's data, or leftovers)",
+                                   "note: %lld non-zero bytes past the first free sector belong "
+                                   "to no file (a loader's data, or leftovers)"));
             if (survey.loses_in_deleted > 0 && !g_options.quiet)
-                print_line(name + ": note: " +
-                           counted(survey.loses_in_deleted, "non-zero byte", "non-zero bytes") +
-                           " past the first free sector " +
-                           (survey.loses_in_deleted == 1 ? "lies" : "lie") + " in deleted files");
+                print_line(name + ": " +
+                           counted(survey.loses_in_deleted,
+                                   "note: %lld non-zero byte past the first free sector lies in "
+                                   "deleted files",
+                                   "note: %lld non-zero bytes past the first free sector lie in "
+                                   "deleted files"));
         }
     }
     if (g_options.table) {
@@ -318,7 +333,7 @@ bool verify_image(const std::string& name)
 bool dry_run(const batch_command* command, const std::string& name)
 {
     const int64_t before = length_of_file(name.c_str());
-    status_print((command->prefix + name).c_str());
+    status_print((tr(command->prefix) + name).c_str());
     bool ok = false;
     int64_t after = before;
     image_survey survey;
@@ -332,17 +347,20 @@ bool dry_run(const batch_command* command, const std::string& name)
                 : command->id == IDC_RESTORE_SIZE ? survey.restore
                 : refusal                         ? survey.length
                                                   : survey.free_offset;
-        std::string text = "Dry run: " + counted(survey.length, "byte", "bytes") +
-                           " would become " + number(after);
+        std::string text = counted(survey.length, "Dry run: %lld byte would become ",
+                                   "Dry run: %lld bytes would become ") +
+                           number(after);
         if (refusal) {
             ok = false;
             status_print(refusal);
         } else if (cut_free && survey.cut_free_loses > 0 && !g_options.force) {
             ok = false;
             after = survey.length;
-            text = "Dry run: Not cut: " + loss_text(survey) + " (--force cuts anyway)";
+            text = formatted(tr("Dry run: Not cut: %s (--force cuts anyway)"),
+                             loss_text(survey).c_str());
         } else if (cut_free && survey.cut_free_loses > 0) {
-            text += ", losing " + counted(survey.cut_free_loses, "non-zero byte", "non-zero bytes");
+            text += counted(survey.cut_free_loses, ", losing %lld non-zero byte",
+                            ", losing %lld non-zero bytes");
         }
         // A change the run could not make is a failure already.
         if (ok && after != survey.length) {
@@ -358,9 +376,10 @@ bool dry_run(const batch_command* command, const std::string& name)
         if (!text.empty())
             status_print(text.c_str());
         if (!ok && cut_free && survey.cut_free_loses > 0 && !g_options.force)
-            report(name, "Not cut: " + loss_text(survey) + " (--force cuts anyway)");
+            report(name,
+                   formatted(tr("Not cut: %s (--force cuts anyway)"), loss_text(survey).c_str()));
     }
-    status_print("Done");
+    status_print(tr("Done"));
     count_batch_file(&g_totals, ok, before, after);
     return ok;
 }
@@ -375,12 +394,15 @@ guard_verdict guard_cut_free(const batch_command*, const char* name, FILE* image
     if (survey.cut_free_loses == 0)
         return GUARD_GO;
     if (!g_options.force) {
-        status_print(("Not cut: " + loss_text(survey) + " (--force cuts anyway)").c_str());
+        status_print(
+            formatted(tr("Not cut: %s (--force cuts anyway)"), loss_text(survey).c_str()).c_str());
         return GUARD_FAIL;
     }
-    report(name, "warning: " + counted(survey.cut_free_loses, "non-zero byte", "non-zero bytes") +
-                     " past the first free sector " + (survey.cut_free_loses == 1 ? "is" : "are") +
-                     " cut away (--force)");
+    report(name, counted(survey.cut_free_loses,
+                         "warning: %lld non-zero byte past the first free sector is cut away "
+                         "(--force)",
+                         "warning: %lld non-zero bytes past the first free sector are cut away "
+                         "(--force)"));
     return GUARD_GO;
 }
 

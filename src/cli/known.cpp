@@ -97,7 +97,8 @@ void report_unreadable(const std::string& name)
 {
     const int error = errno;
     ++g_identify_totals.unreadable;
-    report(name, error == ERROR_NOT_REGULAR_FILE ? NOT_REGULAR_FILE_TEXT : std::strerror(error));
+    report(name,
+           error == ERROR_NOT_REGULAR_FILE ? tr(NOT_REGULAR_FILE_TEXT) : std::strerror(error));
 }
 
 // ---- dupes ----
@@ -133,7 +134,7 @@ bool load_known_lists()
             }
             std::sort(files.begin(), files.end());
             if (files.empty()) {
-                report(operand, "no .dat or .xml file in this folder");
+                report(operand, tr("no .dat or .xml file in this folder"));
                 return false;
             }
         } else {
@@ -147,8 +148,10 @@ bool load_known_lists()
             }
             const long long unusable = g_known.unusable.back();
             if (unusable > 0)
-                report(file, counted(unusable, "image entry", "image entries") +
-                                 " without a size or a usable hash left out");
+                report(file, counted(unusable,
+                                     "%lld image entry without a size or a usable hash left out",
+                                     "%lld image entries without a size or a usable hash left "
+                                     "out"));
         }
     }
     index_known_lists(&g_known);
@@ -218,13 +221,13 @@ bool identify_image(const std::string& name)
             return true;
         print_line(name);
         if (!file.image)
-            print_line(std::string("  not a TR-DOS image: ") + file.why);
-        show("  length            %s", number(identity.length).c_str());
-        show("  content end       %s", number(identity.content_end).c_str());
+            print_line("  " + formatted(tr("not a TR-DOS image: %s"), file.why));
+        show(tr("  length            %lld"), static_cast<long long>(identity.length));
+        show(tr("  content end       %lld"), static_cast<long long>(identity.content_end));
         show("  sha1              %s", hex(sha1, DIGEST_SHA1_SIZE).c_str());
         show("  md5               %s", hex(md5, DIGEST_MD5_SIZE).c_str());
         if (file.image) {
-            show("  restored to       %s bytes", number(file.full_length).c_str());
+            show(tr("  restored to       %lld bytes"), static_cast<long long>(file.full_length));
             show("  sha1              %s", hex(full_sha1, DIGEST_SHA1_SIZE).c_str());
             show("  md5               %s", hex(full_md5, DIGEST_MD5_SIZE).c_str());
         }
@@ -259,41 +262,50 @@ bool identify_image(const std::string& name)
         return true;
     print_line(name);
     if (!file.image)
-        print_line(std::string("  not a TR-DOS image: ") + file.why +
-                   " (identified, but KORVAT changes no such file)");
-    show("  content end       %s of %s", number(identity.content_end).c_str(),
-         counted(identity.length, "byte", "bytes").c_str());
+        print_line("  " + formatted(tr("not a TR-DOS image: %s"), file.why) +
+                   tr(" (identified, but KORVAT changes no such file)"));
+    show("%s", formatted(trn("  content end       %lld of %lld byte",
+                             "  content end       %lld of %lld bytes", identity.length),
+                         static_cast<long long>(identity.content_end),
+                         static_cast<long long>(identity.length))
+                   .c_str());
     for (const known_match& match : matches) {
         const known_entry& entry = g_known.entries[match.entry];
         if (match.as_it_is) {
-            print_line("  as it is          " + entry_words(entry));
+            print_line(tr("  as it is          ") + entry_words(entry));
             continue;
         }
         const std::string command = command_for(file, entry.size);
-        print_line("  at " + counted(entry.size, "byte", "bytes") + " " +
-                   (entry.size > identity.length ? "(padded with zeros" : "(zeros cut") +
-                   (command == "-" ? ")" : ", korvat-cli " + command + ")") + ": " +
-                   entry_words(entry));
+        const bool padded_with_zeros = entry.size > identity.length;
+        const std::string how =
+            command == "-" ? (padded_with_zeros ? tr("padded with zeros") : tr("zeros cut"))
+                           : formatted(padded_with_zeros ? tr("padded with zeros, korvat-cli %s")
+                                                         : tr("zeros cut, korvat-cli %s"),
+                                       command.c_str());
+        print_line("  " +
+                   formatted(trn("at %lld byte (%s): %s", "at %lld bytes (%s): %s", entry.size),
+                             static_cast<long long>(entry.size), how.c_str(),
+                             entry_words(entry).c_str()));
     }
     if (matches.empty())
-        print_line("  unknown: no listed entry at any length");
+        print_line(tr("  unknown: no listed entry at any length"));
     return !matches.empty();
 }
 
 bool conform_image(const std::string& name)
 {
-    status_print(("Conforming " + name).c_str());
+    status_print((tr("Conforming ") + name).c_str());
     const int64_t before = length_of_file(name.c_str());
     identified_file file;
     const identity_request& request = g_request;
     auto finish = [&](bool ok, int64_t after) {
-        status_print("Done");
+        status_print(tr("Done"));
         count_batch_file(&g_totals, ok, before, after);
         return ok;
     };
     auto leave = [&](const std::string& why) {
         status_print(why.c_str());
-        status_print("Done");
+        status_print(tr("Done"));
         count_left_file(&g_totals, before);
         return false;
     };
@@ -302,13 +314,13 @@ bool conform_image(const std::string& name)
         return finish(false, before);
     }
     if (!file.image) {
-        status_print(TRD_NOT_IMAGE_TEXT);
+        status_print(not_image_text());
         return finish(false, before);
     }
     const image_identity& identity = file.identity;
     const std::vector<known_match> matches = find_matches(g_known, identity);
     if (matches.empty())
-        return leave("Not in any list, left as it is");
+        return leave(tr("Not in any list, left as it is"));
     std::vector<int64_t> lengths;
     for (const known_match& match : matches)
         lengths.push_back(g_known.entries[match.entry].size);
@@ -317,16 +329,21 @@ bool conform_image(const std::string& name)
     if (lengths.size() > 1) {
         std::string named;
         for (size_t i = 0; i < lengths.size(); ++i)
-            named += (i == 0 ? "" : i + 1 == lengths.size() ? " and " : ", ") + number(lengths[i]);
-        return leave("Not changed: its lists give it " + named + " bytes");
+            named += (i == 0                    ? ""
+                      : i + 1 == lengths.size() ? tr(" and ")
+                                                : ", ") +
+                     number(lengths[i]);
+        return leave(formatted(tr("Not changed: its lists give it %s bytes"), named.c_str()));
     }
     const known_entry& entry = g_known.entries[matches.front().entry];
     const int64_t target = entry.size;
     if (target == identity.length)
         return finish(true, before);
     if (g_options.dry_run) {
-        status_print(("Dry run: " + counted(identity.length, "byte", "bytes") + " would become " +
-                      number(target) + ", as " + entry_words(entry))
+        status_print((counted(identity.length, "Dry run: %lld byte would become ",
+                              "Dry run: %lld bytes would become ") +
+                      formatted(tr("%lld, as %s"), static_cast<long long>(target),
+                                entry_words(entry).c_str()))
                          .c_str());
         return finish(true, target);
     }
@@ -373,9 +390,10 @@ std::string dupes_summary()
         const int64_t content_end = groups[g]->first.first;
         const std::string& key = groups[g]->first.second;
         if (!g_options.table)
-            print_line("disk " + number(static_cast<int64_t>(g + 1)) + ": " +
-                       counted(static_cast<int64_t>(files.size()), "file", "files") +
-                       ", content end " + number(content_end) + ", sha1 of the content " + key);
+            print_line(formatted(tr("disk %lld: "), static_cast<long long>(g + 1)) +
+                       counted(static_cast<int64_t>(files.size()), "%lld file", "%lld files") +
+                       formatted(tr(", content end %lld, sha1 of the content %s"),
+                                 static_cast<long long>(content_end), key.c_str()));
         for (size_t i = 0; i < files.size(); ++i) {
             if (i > 0)
                 copies_bytes += files[i].length;
@@ -383,24 +401,30 @@ std::string dupes_summary()
                 print_row({number(static_cast<int64_t>(g + 1)), files[i].name,
                            number(files[i].length), number(content_end), key});
             else
-                print_line("  " + files[i].name + "  " + counted(files[i].length, "byte", "bytes"));
+                print_line("  " + files[i].name + "  " +
+                           counted(files[i].length, "%lld byte", "%lld bytes"));
         }
     }
     const identify_totals& t = g_identify_totals;
-    return counted(t.files, "file", "files") + ", " +
-           counted(static_cast<int64_t>(groups.size()), "disk", "disks") +
-           " held more than once, " + counted(copies_bytes, "byte", "bytes") +
-           " in copies beyond the first, " + number(t.unreadable) + " unreadable";
+    return counted(t.files, "%lld file", "%lld files") + ", " +
+           counted(static_cast<int64_t>(groups.size()), "%lld disk held more than once",
+                   "%lld disks held more than once") +
+           ", " +
+           counted(copies_bytes, "%lld byte in copies beyond the first",
+                   "%lld bytes in copies beyond the first") +
+           ", " + formatted(tr("%lld unreadable"), t.unreadable);
 }
 
 std::string identify_summary()
 {
     const identify_totals& t = g_identify_totals;
     if (g_options.lists.empty())
-        return counted(t.files, "file", "files") + ", " + number(t.hashed) + " hashed, " +
-               number(t.unreadable) + " unreadable";
-    return counted(t.files, "file", "files") + ", " + number(t.as_is) + " known as " +
-           (t.as_is == 1 ? "it is" : "they are") + ", " + number(t.after_change) +
-           " known after a size change, " + number(t.unknown) + " unknown, " +
-           number(t.unreadable) + " unreadable";
+        return counted(t.files, "%lld file", "%lld files") + ", " +
+               formatted(tr("%lld hashed"), t.hashed) + ", " +
+               formatted(tr("%lld unreadable"), t.unreadable);
+    return counted(t.files, "%lld file", "%lld files") + ", " +
+           counted(t.as_is, "%lld known as it is", "%lld known as they are") + ", " +
+           formatted(tr("%lld known after a size change"), t.after_change) + ", " +
+           formatted(tr("%lld unknown"), t.unknown) + ", " +
+           formatted(tr("%lld unreadable"), t.unreadable);
 }

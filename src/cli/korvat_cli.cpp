@@ -31,16 +31,16 @@ verify_totals g_verify_totals;
 namespace
 {
 
-const char usage_text[] =
+const char* const usage_text = text_to_translate(
     "usage: korvat-cli cut-zeros|cut-free|restore [-r] [-q] [--dry-run] [--force]\n"
     "                  [--] FILE|FOLDER...\n"
     "       korvat-cli info|list|verify [-r] [-q] [--table] [--] FILE|FOLDER...\n"
     "       korvat-cli identify [-r] [-q] [--table] [--dat LIST]... [--] FILE|FOLDER...\n"
     "       korvat-cli conform --dat LIST... [-r] [-q] [--dry-run] [--] FILE|FOLDER...\n"
     "       korvat-cli dupes [-r] [-q] [--table] [--] FILE|FOLDER...\n"
-    "       korvat-cli --help | --version\n";
+    "       korvat-cli --help | --version\n");
 
-const char help_text[] =
+const char* const help_text = text_to_translate(
     "Trims and restores ZX Spectrum TR-DOS disk images (.trd) in place, after\n"
     "checking that each file is one, and shows what each disk holds.\n"
     "\n"
@@ -96,7 +96,7 @@ const char help_text[] =
     "known to identify, was left by conform, or a folder or an output could not be\n"
     "written or read (the run still goes on to the end), or a list could not be\n"
     "read (nothing is done), 2 for a usage error (nothing is done), 130 or 143 when\n"
-    "interrupted.\n";
+    "interrupted.\n");
 
 // The signal that asked the run to stop, 0 while none has.
 volatile std::sig_atomic_t g_signal;
@@ -128,13 +128,13 @@ void handle_signals()
 
 int usage_error(const std::string& problem)
 {
-    std::fprintf(stderr, "korvat-cli: %s\n%s", problem.c_str(), usage_text);
+    std::fprintf(stderr, "korvat-cli: %s\n%s", problem.c_str(), tr(usage_text));
     return 2;
 }
 
 int show_help()
 {
-    std::printf("%s\n%s", usage_text, help_text);
+    std::printf("%s\n%s", tr(usage_text), tr(help_text));
     return finish_output() ? 0 : 1;
 }
 
@@ -186,7 +186,7 @@ int read_arguments(int argc, char** argv, const std::string& command,
             return -1;
         } else if (argument == "--dat" && with_lists) {
             if (i + 1 >= argc)
-                return usage_error("--dat needs a list");
+                return usage_error(tr("--dat needs a list"));
             g_options.lists.push_back(argv[++i]);
         } else if (argument.rfind("--dat=", 0) == 0 && with_lists) {
             g_options.lists.push_back(argument.substr(6));
@@ -210,15 +210,17 @@ int read_arguments(int argc, char** argv, const std::string& command,
                 else if (argument[k] == 'h')
                     return -1;
                 else
-                    return usage_error("unknown option -" + argument.substr(k, 1) + " for " +
-                                       command);
+                    return usage_error(formatted(tr("unknown option %s for %s"),
+                                                 ("-" + argument.substr(k, 1)).c_str(),
+                                                 command.c_str()));
             }
         } else {
-            return usage_error("unknown option " + argument + " for " + command);
+            return usage_error(
+                formatted(tr("unknown option %s for %s"), argument.c_str(), command.c_str()));
         }
     }
     if (command_kind == COMMAND_CONFORM && g_options.lists.empty())
-        return usage_error("conform needs a list: --dat LIST");
+        return usage_error(tr("conform needs a list: --dat LIST"));
     return 0;
 }
 
@@ -274,14 +276,14 @@ std::string summary_line()
         return dupes_summary();
     if (g_options.command == COMMAND_VERIFY) {
         const verify_totals& t = g_verify_totals;
-        std::snprintf(line, sizeof line,
-                      "%lld file%s, %lld whole, %lld with problems, %lld %s, %lld unreadable",
-                      t.files, t.files == 1 ? "" : "s", t.whole, t.with_problems, t.not_images,
-                      t.not_images == 1 ? "not an image" : "not images", t.unreadable);
-        return line;
+        return counted(t.files, "%lld file", "%lld files") + ", " +
+               formatted(tr("%lld whole"), t.whole) + ", " +
+               formatted(tr("%lld with problems"), t.with_problems) + ", " +
+               counted(t.not_images, "%lld not an image", "%lld not images") + ", " +
+               formatted(tr("%lld unreadable"), t.unreadable);
     }
     format_batch_summary(&g_totals, g_options.dry_run, line, sizeof line);
-    return std::string(line) + (g_options.dry_run ? " (dry run)" : "");
+    return std::string(line) + (g_options.dry_run ? tr(" (dry run)") : "");
 }
 
 bool run_failed(const operand_list& list)
@@ -306,6 +308,7 @@ int main(int argc, char** argv)
     restrict_dll_search();
 #endif
     guard_standard_streams();
+    choose_language();
 #ifdef _WIN32
     // Names come and go as UTF-8 where the program's code page is UTF-8;
     // the console is told so for this run only.
@@ -322,7 +325,7 @@ int main(int argc, char** argv)
         return finish_output() ? 0 : 1;
     }
     if (argc < 2)
-        return usage_error("no command given");
+        return usage_error(tr("no command given"));
 
     const std::string command = argv[1];
     bool known = false;
@@ -334,7 +337,7 @@ int main(int argc, char** argv)
         }
     }
     if (!known)
-        return usage_error("unknown command " + command);
+        return usage_error(formatted(tr("unknown command %s"), command.c_str()));
 
     std::vector<std::string> operands;
     const int read = read_arguments(argc, argv, command, &operands);
@@ -343,10 +346,10 @@ int main(int argc, char** argv)
     if (read > 0)
         return read;
     if (operands.empty())
-        return usage_error("no file given");
+        return usage_error(tr("no file given"));
     // Nothing is touched until every operand is known to be usable.
     if (!check_operands(operands, g_options.recursive))
-        return usage_error("no file was touched");
+        return usage_error(tr("no file was touched"));
 
     // A list that cannot be read stops the run before any file is touched.
     if (!g_options.lists.empty() && !load_known_lists())

@@ -163,7 +163,7 @@ bool check_operands(const std::vector<std::string>& operands, bool recursive)
     bool usable = true;
     for (const std::string& operand : operands) {
         if (!recursive && is_folder(operand)) {
-            report(operand, "is a folder (-r walks folders)");
+            report(operand, tr("is a folder (-r walks folders)"));
             usable = false;
         }
     }
@@ -177,7 +177,7 @@ void add_operand(const std::string& operand, bool recursive, operand_list* list)
         // The runtime leaves a wildcard that matches nothing as it is.
         if (operand.find_first_of("*?") != std::string::npos &&
             GetFileAttributesA(operand.c_str()) == INVALID_FILE_ATTRIBUTES) {
-            report(operand, "no file matches");
+            report(operand, tr("no file matches"));
             ++list->unreadable;
             return;
         }

@@ -206,8 +206,10 @@ void show_progress(size_t done, size_t total, const std::string& name)
             ++from;
         shown = "..." + shown.substr(from);
     }
-    note_stderr(std::fprintf(stderr, "\r\033[K%zu/%zu files, %.1f MB/s, %s", done, total,
-                             rate / 1e6, shown.c_str()));
+    note_stderr(std::fprintf(
+        stderr, "\r\033[K%s",
+        formatted(tr("%zu/%zu files, %.1f MB/s, %s"), done, total, rate / 1e6, shown.c_str())
+            .c_str()));
     std::fflush(stderr);
     g_progress_shown = true;
 }
@@ -257,8 +259,10 @@ void report_failure(const std::string& name)
     for (size_t i = 0; i < g_file_lines.size(); ++i) {
         const std::string& line = g_file_lines[i];
         // An operation's first line is its prefix and the name.
-        if ((i == 0 && g_options.command == COMMAND_OPERATION) || line == "Done" ||
-            line.rfind("Dry run:", 0) == 0)
+        const bool changes =
+            g_options.command == COMMAND_OPERATION || g_options.command == COMMAND_CONFORM;
+        // TRANSLATORS: the start of every dry run's line ("Dry run: 655360 bytes would become...").
+        if ((i == 0 && changes) || line == tr("Done") || line.rfind(tr("Dry run:"), 0) == 0)
             continue;
         report(name, line);
     }
@@ -297,7 +301,8 @@ bool finish_output()
     bool ok = true;
     if (g_stdout_error != 0) {
         note_stderr(
-            std::fprintf(stderr, "korvat-cli: write error: %s\n", std::strerror(g_stdout_error)));
+            std::fprintf(stderr, "korvat-cli: %s\n",
+                         formatted(tr("write error: %s"), std::strerror(g_stdout_error)).c_str()));
         ok = false;
     }
     if (std::fflush(stderr) != 0 || std::ferror(stderr) || g_stderr_error != 0)
@@ -335,7 +340,7 @@ std::string number(int64_t value)
 
 std::string counted(int64_t count, const char* one, const char* many)
 {
-    return number(count) + " " + (count == 1 ? one : many);
+    return formatted(trn(one, many, count), static_cast<long long>(count));
 }
 
 void show(const char* format, ...)
@@ -354,4 +359,21 @@ void print_row(const std::vector<std::string>& fields)
     for (const std::string& field : fields)
         line += (line.empty() ? "" : "\t") + table_field(field);
     print_line(line);
+}
+
+int display_width(const std::string& text)
+{
+    int width = 0;
+    for (unsigned char c : text)
+        width += (c & 0xC0) != 0x80; // each UTF-8 character once
+    return width;
+}
+
+std::string padded(const std::string& text, int width, bool right)
+{
+    const int missing = width - display_width(text);
+    if (missing <= 0)
+        return text;
+    return right ? std::string(size_t(missing), ' ') + text
+                 : text + std::string(size_t(missing), ' ');
 }

@@ -2,6 +2,7 @@
 
 #include "control_ids.h"
 #include "file_io.h"
+#include "messages.h"
 #include "status_log.h"
 
 #include <cstdio>
@@ -12,12 +13,12 @@
 // the zero-tail scan reads whole blocks and the restore writes its zeros
 // in one piece, both past the buffer, straight to and from the file.
 static const batch_command batch_commands[] = {
-    {IDC_CUT_ZEROS, "Cutting zeros from ", cut_zeros, plan_cut_zeros, apply_cut_zeros,
-     TRD_TRACK_SIZE},
-    {IDC_CUT_FREE_SECTORS, "Cutting free sectors from ", cut_free_sectors, plan_cut_free,
-     apply_cut_free, TRD_TRACK_SIZE},
-    {IDC_RESTORE_SIZE, "Restoring size for ", restore_size, plan_restore, apply_restore,
-     TRD_TRACK_SIZE},
+    {IDC_CUT_ZEROS, text_to_translate("Cutting zeros from "), cut_zeros, plan_cut_zeros,
+     apply_cut_zeros, TRD_TRACK_SIZE},
+    {IDC_CUT_FREE_SECTORS, text_to_translate("Cutting free sectors from "), cut_free_sectors,
+     plan_cut_free, apply_cut_free, TRD_TRACK_SIZE},
+    {IDC_RESTORE_SIZE, text_to_translate("Restoring size for "), restore_size, plan_restore,
+     apply_restore, TRD_TRACK_SIZE},
 };
 
 guard_verdict (*g_batch_guard)(const batch_command* command, const char* name, FILE* image);
@@ -159,14 +160,16 @@ void count_left_file(batch_totals* totals, int64_t length)
 
 void format_batch_summary(const batch_totals* totals, bool would_change, char* text, size_t size)
 {
-    char left[32] = "";
+    std::string summary =
+        formatted(trn("%lld file", "%lld files", totals->files), totals->files) + ", " +
+        formatted(would_change ? tr("%lld would change") : tr("%lld changed"), totals->changed) +
+        ", " + formatted(tr("%lld unchanged"), totals->unchanged) + ", " +
+        formatted(tr("%lld failed"), totals->failed);
     if (totals->left != 0)
-        std::snprintf(left, sizeof left, ", %lld left", totals->left);
-    std::snprintf(text, size,
-                  "%lld file%s, %lld %s, %lld unchanged, %lld failed%s; %lld -> %lld byte%s",
-                  totals->files, totals->files == 1 ? "" : "s", totals->changed,
-                  would_change ? "would change" : "changed", totals->unchanged, totals->failed,
-                  left, totals->before, totals->after, totals->after == 1 ? "" : "s");
+        summary += ", " + formatted(tr("%lld left"), totals->left);
+    summary += "; " + formatted(trn("%lld -> %lld byte", "%lld -> %lld bytes", totals->after),
+                                totals->before, totals->after);
+    std::snprintf(text, size, "%s", summary.c_str());
 }
 
 int run_batch(unsigned command, char** names, batch_totals* totals)
@@ -179,7 +182,7 @@ int run_batch(unsigned command, char** names, batch_totals* totals)
         if (entry && !g_batch_stop) {
             // The log cuts the line to a slot; the file is always opened
             // by its full name.
-            status_print((std::string(entry->prefix) + *name).c_str());
+            status_print((std::string(tr(entry->prefix)) + *name).c_str());
             // A read-first batch knows the lengths from its plan; any
             // other asks the file before and after.
             int64_t before = -1, after = -1;
@@ -197,7 +200,7 @@ int run_batch(unsigned command, char** names, batch_totals* totals)
                 count_left_file(totals, before);
             else if (totals)
                 count_batch_file(totals, outcome == FILE_DONE, before, after);
-            status_print("Done");
+            status_print(tr("Done"));
             if (g_batch_file_done)
                 g_batch_file_done(*name, outcome);
         }

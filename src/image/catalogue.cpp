@@ -2,6 +2,8 @@
 // five bytes of the check: one reader, from g_io_buffer, for every report.
 #include "trd_image.h"
 
+#include "messages.h"
+
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
@@ -229,8 +231,10 @@ static const char* entry_words(const trd_catalogue& catalogue, int index, char* 
 {
     char name[4 * TRD_NAME_SIZE + 16];
     entry_display_name(catalogue.entries[index], name, sizeof name);
-    std::snprintf(text, size, "%sfile %d \"%s\"",
-                  catalogue.entries[index].deleted ? "deleted " : "", index + 1, name);
+    std::snprintf(text, size,
+                  catalogue.entries[index].deleted ? tr("deleted file %d \"%s\"")
+                                                   : tr("file %d \"%s\""),
+                  index + 1, name);
     return text;
 }
 
@@ -243,67 +247,90 @@ void describe_image_problem(const trd_catalogue& catalogue, const image_problem&
     if (problem.other >= 0 && problem.other < catalogue.entry_count)
         entry_words(catalogue, problem.other, other, sizeof other);
     const int64_t found = problem.found, wanted = problem.wanted;
-    // "1 byte", "2 bytes": the plural of a count.
-    auto s_of = [](int64_t count) { return count == 1 ? "" : "s"; };
     switch (problem.kind) {
     case PROBLEM_BYTES_MISSING:
         std::snprintf(text, size,
-                      "the catalogue and the first free sector use %" PRId64
-                      " byte%s past the end of the disk that the image does not hold",
-                      found, s_of(found));
+                      trn("the catalogue and the first free sector use %lld byte past the end of "
+                          "the disk that the image does not hold",
+                          "the catalogue and the first free sector use %lld bytes past the end of "
+                          "the disk that the image does not hold",
+                          found),
+                      static_cast<long long>(found));
         break;
     case PROBLEM_IN_TRACK_ZERO:
         std::snprintf(text, size,
-                      "%s starts in track 0, sector %" PRId64
-                      ", where the catalogue and the disk-info sector lie",
-                      entry, found);
+                      tr("%s starts in track 0, sector %lld, where the catalogue and the "
+                         "disk-info sector lie"),
+                      entry, static_cast<long long>(found));
         break;
     case PROBLEM_PAST_DISK_END:
-        std::snprintf(text, size, "%s runs %" PRId64 " byte%s past the end of the disk", entry,
-                      found, s_of(found));
+        std::snprintf(text, size,
+                      trn("%s runs %lld byte past the end of the disk",
+                          "%s runs %lld bytes past the end of the disk", found),
+                      entry, static_cast<long long>(found));
         break;
     case PROBLEM_SECTOR_NUMBER:
         if (problem.entry >= 0)
             std::snprintf(text, size,
-                          "%s starts at sector %" PRId64
-                          " of its track, but a track has sectors 0 to 15",
-                          entry, found);
+                          tr("%s starts at sector %lld of its track, but a track has sectors 0 "
+                             "to 15"),
+                          entry, static_cast<long long>(found));
         else
             std::snprintf(text, size,
-                          "the disk-info sector records the first free sector as sector %" PRId64
-                          " of its track (byte 0x8E1), but a track has sectors 0 to 15",
-                          found);
+                          tr("the disk-info sector records the first free sector as sector %lld "
+                             "of its track (byte 0x8E1), but a track has sectors 0 to 15"),
+                          static_cast<long long>(found));
         break;
     case PROBLEM_FREE_BEFORE_FILE:
         std::snprintf(text, size,
-                      "the first free sector (track %" PRId64 ", sector %" PRId64
-                      ") lies before the end of %s (track %" PRId64 ", sector %" PRId64 ")",
-                      found / TRD_SECTORS_PER_TRACK, found % TRD_SECTORS_PER_TRACK, entry,
-                      wanted / TRD_SECTORS_PER_TRACK, wanted % TRD_SECTORS_PER_TRACK);
+                      tr("the first free sector (track %lld, sector %lld) lies before the end "
+                         "of %s (track %lld, sector %lld)"),
+                      static_cast<long long>(found / TRD_SECTORS_PER_TRACK),
+                      static_cast<long long>(found % TRD_SECTORS_PER_TRACK), entry,
+                      static_cast<long long>(wanted / TRD_SECTORS_PER_TRACK),
+                      static_cast<long long>(wanted % TRD_SECTORS_PER_TRACK));
         break;
     case PROBLEM_FILE_COUNT:
-        std::snprintf(text, size,
-                      "the disk-info sector counts %" PRId64
-                      " file%s (byte 0x8E4), but the catalogue holds %" PRId64 " entr%s",
-                      found, s_of(found), wanted, wanted == 1 ? "y" : "ies");
+        std::snprintf(text, size, "%s, %s",
+                      formatted(trn("the disk-info sector counts %lld file (byte 0x8E4)",
+                                    "the disk-info sector counts %lld files (byte 0x8E4)", found),
+                                static_cast<long long>(found))
+                          .c_str(),
+                      formatted(trn("but the catalogue holds %lld entry",
+                                    "but the catalogue holds %lld entries", wanted),
+                                static_cast<long long>(wanted))
+                          .c_str());
         break;
     case PROBLEM_DELETED_COUNT:
-        std::snprintf(text, size,
-                      "the disk-info sector counts %" PRId64
-                      " deleted file%s (byte 0x8F4), but the catalogue marks %" PRId64
-                      " entr%s deleted",
-                      found, s_of(found), wanted, wanted == 1 ? "y" : "ies");
+        std::snprintf(
+            text, size, "%s, %s",
+            formatted(trn("the disk-info sector counts %lld deleted file (byte 0x8F4)",
+                          "the disk-info sector counts %lld deleted files (byte 0x8F4)", found),
+                      static_cast<long long>(found))
+                .c_str(),
+            formatted(trn("but the catalogue marks %lld entry deleted",
+                          "but the catalogue marks %lld entries deleted", wanted),
+                      static_cast<long long>(wanted))
+                .c_str());
         break;
     case PROBLEM_FREE_COUNT:
-        std::snprintf(text, size,
-                      "the disk-info sector counts %" PRId64
-                      " free sector%s (bytes 0x8E5 and 0x8E6), but %" PRId64
-                      " sector%s lie from the first free sector to the end of the disk",
-                      found, s_of(found), wanted, s_of(wanted));
+        std::snprintf(
+            text, size, "%s, %s",
+            formatted(trn("the disk-info sector counts %lld free sector (bytes 0x8E5 and 0x8E6)",
+                          "the disk-info sector counts %lld free sectors (bytes 0x8E5 and 0x8E6)",
+                          found),
+                      static_cast<long long>(found))
+                .c_str(),
+            formatted(trn("but %lld sector lies from the first free sector to the end of the disk",
+                          "but %lld sectors lie from the first free sector to the end of the disk",
+                          wanted),
+                      static_cast<long long>(wanted))
+                .c_str());
         break;
     case PROBLEM_SHARED_SECTORS:
-        std::snprintf(text, size, "%s and %s share %" PRId64 " sector%s", entry, other, found,
-                      s_of(found));
+        std::snprintf(text, size,
+                      trn("%s and %s share %lld sector", "%s and %s share %lld sectors", found),
+                      entry, other, static_cast<long long>(found));
         break;
     }
 }

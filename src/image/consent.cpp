@@ -2,6 +2,7 @@
 #include "batch.h"
 
 #include "file_io.h"
+#include "messages.h"
 #include "status_log.h"
 
 #include <cerrno>
@@ -53,19 +54,29 @@ guard_verdict guard_by_consent(const batch_command*, const char* name, FILE* ima
     if (as_shown && g_loss_consent.answer == LOSS_CUT)
         return GUARD_GO;
 
-    const int64_t bytes = survey.cut_free_loses;
-    const char* plural = bytes == 1 ? "" : "s";
+    const long long bytes = survey.cut_free_loses;
     char line[STATUS_LINE_SIZE];
     if (shown && g_loss_consent.answer == LOSS_KEEP)
         std::snprintf(line, sizeof line,
-                      "Not cut, %" PRId64 " non-zero byte%s past its first free sector: %s", bytes,
-                      plural, name);
+                      trn("Not cut, %lld non-zero byte past its first free sector: %s",
+                          "Not cut, %lld non-zero bytes past its first free sector: %s", bytes),
+                      bytes, name);
+    else if (g_loss_consent.answer == LOSS_NOT_ASKED)
+        std::snprintf(line, sizeof line,
+                      trn("Not cut, changed since the survey: %lld non-zero byte past its first "
+                          "free sector: %s",
+                          "Not cut, changed since the survey: %lld non-zero bytes past its first "
+                          "free sector: %s",
+                          bytes),
+                      bytes, name);
     else
         std::snprintf(line, sizeof line,
-                      "Not cut, changed since the %s: %" PRId64
-                      " non-zero byte%s past its first free sector: %s",
-                      g_loss_consent.answer == LOSS_NOT_ASKED ? "survey" : "question", bytes,
-                      plural, name);
+                      trn("Not cut, changed since the question: %lld non-zero byte past its "
+                          "first free sector: %s",
+                          "Not cut, changed since the question: %lld non-zero bytes past its "
+                          "first free sector: %s",
+                          bytes),
+                      bytes, name);
     status_print(line);
     return GUARD_LEAVE;
 }

@@ -1,6 +1,7 @@
 #include "trd_image.h"
 
 #include "file_io.h"
+#include "messages.h"
 #include "status_log.h"
 
 #include <cstdio>
@@ -66,28 +67,33 @@ void describe_check_failure(int64_t count, char* text, size_t size)
 {
     const unsigned char* info = g_io_buffer;
     if (count < TRD_MIN_CHECKED_LENGTH)
-        std::snprintf(text, size, "the file holds %lld bytes, wanted at least %d",
+        std::snprintf(text, size, tr("the file holds %lld bytes, wanted at least %d"),
                       static_cast<long long>(count < 0 ? 0 : count), TRD_MIN_CHECKED_LENGTH);
     else if (info[TRD_INFO_START] != 0x00)
-        std::snprintf(text, size, "byte 0x%03X is 0x%02X, wanted 0x00", TRD_INFO_START,
+        std::snprintf(text, size, tr("byte 0x%03X is 0x%02X, wanted 0x00"), TRD_INFO_START,
                       info[TRD_INFO_START]);
     else if (info[TRD_FILE_COUNT] >= 0x80)
-        std::snprintf(text, size, "the file count at 0x%03X is 0x%02X, wanted below 0x80",
+        std::snprintf(text, size, tr("the file count at 0x%03X is 0x%02X, wanted below 0x80"),
                       TRD_FILE_COUNT, info[TRD_FILE_COUNT]);
     else if (info[TRD_ID] != TRD_ID_VALUE)
-        std::snprintf(text, size, "the identifier at 0x%03X is 0x%02X, wanted 0x%02X", TRD_ID,
+        std::snprintf(text, size, tr("the identifier at 0x%03X is 0x%02X, wanted 0x%02X"), TRD_ID,
                       info[TRD_ID], TRD_ID_VALUE);
     else if (info[TRD_DISK_TYPE] < 0x16 || info[TRD_DISK_TYPE] > 0x19)
-        std::snprintf(text, size, "the disk type at 0x%03X is 0x%02X, wanted 0x16 to 0x19",
+        std::snprintf(text, size, tr("the disk type at 0x%03X is 0x%02X, wanted 0x16 to 0x19"),
                       TRD_DISK_TYPE, info[TRD_DISK_TYPE]);
     else if (size > 0)
         text[0] = '\0';
+}
+
+const char* not_image_text()
+{
+    return tr("File is not TRD image !");
 }
 
 int check_trd_image(FILE* image)
 {
     if (judge_track0(read_track0(image)))
         return 0;
-    status_print(TRD_NOT_IMAGE_TEXT);
+    status_print(not_image_text());
     return -1;
 }

@@ -1,6 +1,7 @@
 #include "trd_image.h"
 
 #include "file_io.h"
+#include "messages.h"
 #include "status_log.h"
 
 #include <algorithm>
@@ -125,9 +126,9 @@ const char* cut_free_refusal(int64_t free_offset, int64_t length)
     // Such disks exist: some tools leave the fields at 0, others count
     // past the last cylinder.
     if (free_offset < TRD_TRACK_SIZE)
-        return "First free sector is in track 0, file not cut !";
+        return tr("First free sector is in track 0, file not cut !");
     if (free_offset > length && free_offset > int64_t{g_track_count} * TRD_TRACK_SIZE)
-        return "First free sector lies past the end of the disk, file not cut !";
+        return tr("First free sector lies past the end of the disk, file not cut !");
     return nullptr;
 }
 

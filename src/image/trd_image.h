@@ -52,8 +52,8 @@ extern unsigned char g_io_buffer[TRD_TRACK_SIZE];
 // 40); 0 before any file has passed.
 extern int16_t g_track_count;
 
-// The status line of a file that fails the check.
-constexpr char TRD_NOT_IMAGE_TEXT[] = "File is not TRD image !";
+// The status line of a file that fails the check, in the user's language.
+const char* not_image_text();
 
 // Reads track 0 of a stream positioned at the start of the file into
 // g_io_buffer and tests its disk-info sector. 0 when it is a TR-DOS image

@@ -1,6 +1,7 @@
 #include "status_log.h"
 
 #include "file_io.h"
+#include "messages.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -64,5 +65,6 @@ void status_print(const char* message)
 
 void status_print_errno()
 {
-    status_print(errno == ERROR_NOT_REGULAR_FILE ? NOT_REGULAR_FILE_TEXT : std::strerror(errno));
+    status_print(errno == ERROR_NOT_REGULAR_FILE ? tr(NOT_REGULAR_FILE_TEXT)
+                                                 : std::strerror(errno));
 }

@@ -3,6 +3,9 @@
 #include "main_window.h"
 
 #include "korvat_version.h"
+#include "messages.h"
+
+#include <string>
 
 // The system menu's command for the box; the low four bits of a system
 // command are the system's own, so the identifier keeps them clear.
@@ -14,24 +17,24 @@ void add_about_item(HWND window)
     if (!menu)
         return;
     AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
-    AppendMenuA(menu, MF_STRING, ABOUT_COMMAND, "About KORVAT...");
+    AppendMenuA(menu, MF_STRING, ABOUT_COMMAND, tr("About KORVAT..."));
 }
 
 // The box's text: the version, the commit and the licence.
-static const char* about_text()
+static std::string about_text()
 {
-    return "KORVAT " KORVAT_VERSION "\n"
-           "Built from commit " KORVAT_COMMIT "\n\n"
-           "Trims and restores ZX Spectrum TR-DOS disk images in place.\n\n"
-           "Copyright (c) 2026 The KORVAT developers.\n"
-           "Released under the MIT License: free to use, copy, change and\n"
-           "give away, without warranty of any kind (see LICENSE.txt).";
+    return formatted(tr("KORVAT %s\nBuilt from commit %s\n\n"
+                        "Trims and restores ZX Spectrum TR-DOS disk images in place.\n\n"
+                        "Copyright (c) 2026 The KORVAT developers.\n"
+                        "Released under the MIT License: free to use, copy, change and\n"
+                        "give away, without warranty of any kind (see LICENSE.txt)."),
+                     KORVAT_VERSION, KORVAT_COMMIT);
 }
 
 bool show_about(HWND window, WPARAM command)
 {
     if ((command & 0xFFF0) != ABOUT_COMMAND)
         return false;
-    MessageBoxA(window, about_text(), "About KORVAT", MB_OK | MB_ICONINFORMATION);
+    MessageBoxA(window, about_text().c_str(), tr("About KORVAT"), MB_OK | MB_ICONINFORMATION);
     return true;
 }

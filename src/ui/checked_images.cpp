@@ -5,6 +5,7 @@
 #include "control_ids.h"
 #include "file_io.h"
 #include "image_list.h"
+#include "messages.h"
 #include "status_log.h"
 
 #include <cinttypes>
@@ -49,10 +50,10 @@ void free_names(char** names)
     std::free(names);
 }
 
-// "1 image", "2 images".
+// A count, grouped, in its text in the plural form the language gives it.
 std::string counted(long long count, const char* one, const char* many)
 {
-    return grouped(count) + " " + (count == 1 ? one : many);
+    return formatted(trn(one, many, count), grouped(count).c_str());
 }
 
 // The question: how many images would lose data and how many bytes in
@@ -63,31 +64,26 @@ std::string cut_free_question(char** names, const std::vector<loss_record>& lost
     long long total = 0;
     for (const loss_record& image : lost)
         total += image.bytes;
-    const size_t ticked = count_names(names);
+    const long long ticked = static_cast<long long>(count_names(names));
     std::string text =
-        grouped(static_cast<long long>(lost.size())) + " of the " +
-        counted(static_cast<long long>(ticked), "ticked image", "ticked images") +
-        " would lose data: " + counted(total, "non-zero byte", "non-zero bytes") +
-        (total == 1 ? " in all lies past " : " in all lie past ") +
-        (lost.size() == 1 ? "its first free sector.\n\n" : "their first free sectors.\n\n");
+        formatted(trn("%s of the %s ticked image would lose data: ",
+                      "%s of the %s ticked images would lose data: ", ticked),
+                  grouped(static_cast<long long>(lost.size())).c_str(), grouped(ticked).c_str()) +
+        counted(total, "%s non-zero byte in all lies past ", "%s non-zero bytes in all lie past ") +
+        (lost.size() == 1 ? tr("its first free sector.") : tr("their first free sectors.")) +
+        "\n\n";
     for (size_t k = 0; k < lost.size() && k < named; ++k)
-        text += lost[k].name + " (" + counted(lost[k].bytes, "byte", "bytes") + ")\n";
+        text += lost[k].name + " (" + counted(lost[k].bytes, "%s byte", "%s bytes") + ")\n";
     if (lost.size() > named)
-        text += "and " + grouped(static_cast<long long>(lost.size() - named)) + " more\n";
-    text += "\nYes cuts every ticked image.\nNo cuts only the images that lose nothing.\n"
-            "Cancel cuts nothing.";
+        text += formatted(tr("and %s more"),
+                          grouped(static_cast<long long>(lost.size() - named)).c_str()) +
+                "\n";
+    text += std::string("\n") + tr("Yes cuts every ticked image.") + "\n" +
+            tr("No cuts only the images that lose nothing.") + "\n" + tr("Cancel cuts nothing.");
     return text;
 }
 
 } // namespace
-
-std::string grouped(long long value)
-{
-    std::string digits = std::to_string(value < 0 ? -value : value);
-    for (size_t at = digits.size(); at > 3; at -= 3)
-        digits.insert(at - 3, ",");
-    return value < 0 ? "-" + digits : digits;
-}
 
 bool process_checked_images(unsigned command, HWND list, batch_totals* totals,
                             const checked_images_hooks* hooks)

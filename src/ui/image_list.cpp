@@ -2,6 +2,7 @@
 
 #include "control_ids.h"
 #include "file_io.h"
+#include "messages.h"
 #include "status_log.h"
 #include "system_path.h"
 
@@ -31,10 +32,10 @@ struct image_column {
 };
 
 static const image_column image_columns[] = {
-    {"Select", 50, LVCFMT_CENTER},
-    {"Image name", 260, LVCFMT_LEFT},
-    {"Last modified", 180, LVCFMT_CENTER},
-    {"Size [bytes]", 100, LVCFMT_RIGHT},
+    {text_to_translate("Select"), 50, LVCFMT_CENTER},
+    {text_to_translate("Image name"), 260, LVCFMT_LEFT},
+    {text_to_translate("Last modified"), 180, LVCFMT_CENTER},
+    {text_to_translate("Size [bytes]"), 100, LVCFMT_RIGHT},
 };
 
 HWND create_image_list(HWND parent)
@@ -50,38 +51,63 @@ HWND create_image_list(HWND parent)
         column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
         column.fmt = image_columns[index].alignment;
         column.cx = image_columns[index].width;
-        column.pszText = const_cast<char*>(image_columns[index].title);
+        column.pszText = const_cast<char*>(tr(image_columns[index].title));
         column.iSubItem = index;
         SendMessageA(list, LVM_INSERTCOLUMNA, index, reinterpret_cast<LPARAM>(&column));
     }
     return list;
 }
 
+// The days and months of the time column, as ctime names them.
+// TRANSLATORS: the days and months of the time column, three letters each.
+static const char* const weekday_names[] = {text_to_translate("Sun"), text_to_translate("Mon"),
+                                            text_to_translate("Tue"), text_to_translate("Wed"),
+                                            text_to_translate("Thu"), text_to_translate("Fri"),
+                                            text_to_translate("Sat")};
+static const char* const month_names[] = {
+    text_to_translate("Jan"), text_to_translate("Feb"), text_to_translate("Mar"),
+    text_to_translate("Apr"), text_to_translate("May"), text_to_translate("Jun"),
+    text_to_translate("Jul"), text_to_translate("Aug"), text_to_translate("Sep"),
+    text_to_translate("Oct"), text_to_translate("Nov"), text_to_translate("Dec")};
+
 int scaled_for_dpi(int value, UINT dpi)
 {
     return MulDiv(value, static_cast<int>(dpi), 96);
 }
 
-// The widest text a time cell holds, in any locale's digits and names.
-static const char widest_time_text[] = "Wed Sep 28 22:48:48 2222\n";
+// The width of the widest text a time cell holds, in the list's font: the
+// widest day's and month's names in the user's language, and the widest
+// digits.
+static int widest_time_width(HWND list)
+{
+    auto width_of = [list](const char* text) {
+        return static_cast<int>(
+            SendMessageA(list, LVM_GETSTRINGWIDTHA, 0, reinterpret_cast<LPARAM>(text)));
+    };
+    int day = 0, month = 0;
+    for (const char* name : weekday_names)
+        day = std::max(day, width_of(tr(name)));
+    for (const char* name : month_names)
+        month = std::max(month, width_of(tr(name)));
+    return day + month + width_of("   28 22:48:48 2222\n");
+}
 
-void layout_image_list(HWND list, UINT dpi)
+void layout_image_list(HWND list, UINT dpi, int list_width)
 {
     SetWindowPos(list, nullptr, scaled_for_dpi(10, dpi), scaled_for_dpi(10, dpi),
-                 scaled_for_dpi(610, dpi), scaled_for_dpi(230, dpi), SWP_NOZORDER | SWP_NOACTIVATE);
+                 list_width > 0 ? list_width : scaled_for_dpi(610, dpi), scaled_for_dpi(230, dpi),
+                 SWP_NOZORDER | SWP_NOACTIVATE);
     // Each column as the figures say, scaled; never narrower than its title
     // or, for the time, a whole time text, in the list's own font.
     const int margin = scaled_for_dpi(16, dpi);
     for (int index = 0; index < static_cast<int>(std::size(image_columns)); ++index) {
         int width = scaled_for_dpi(image_columns[index].width, dpi);
-        const int title = static_cast<int>(SendMessageA(
-            list, LVM_GETSTRINGWIDTHA, 0, reinterpret_cast<LPARAM>(image_columns[index].title)));
+        const int title = static_cast<int>(
+            SendMessageA(list, LVM_GETSTRINGWIDTHA, 0,
+                         reinterpret_cast<LPARAM>(tr(image_columns[index].title))));
         width = std::max(width, title + margin);
-        if (index == 2) {
-            const int time = static_cast<int>(SendMessageA(
-                list, LVM_GETSTRINGWIDTHA, 0, reinterpret_cast<LPARAM>(widest_time_text)));
-            width = std::max(width, time + margin);
-        }
+        if (index == 2)
+            width = std::max(width, widest_time_width(list) + margin);
         SendMessageA(list, LVM_SETCOLUMNWIDTH, index, width);
     }
 }
@@ -191,9 +217,6 @@ char** collect_checked_names(HWND list)
 
 void format_modification_time(char* buffer, int64_t time)
 {
-    static const char weekdays[][4] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-    static const char months[][4] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                     "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     buffer[0] = '\0';
     const __time64_t value = time;
     const struct tm* local = _localtime64(&value);
@@ -202,8 +225,8 @@ void format_modification_time(char* buffer, int64_t time)
         local->tm_wday > 6 || local->tm_mon < 0 || local->tm_mon > 11)
         return;
     std::snprintf(buffer, TIME_TEXT_SIZE, "%s %s %2d %02d:%02d:%02d %04d\n",
-                  weekdays[local->tm_wday], months[local->tm_mon], local->tm_mday, local->tm_hour,
-                  local->tm_min, local->tm_sec, local->tm_year + 1900);
+                  tr(weekday_names[local->tm_wday]), tr(month_names[local->tm_mon]), local->tm_mday,
+                  local->tm_hour, local->tm_min, local->tm_sec, local->tm_year + 1900);
 }
 
 HRESULT format_bounded(char* buffer, size_t capacity, const char* format, ...)
@@ -253,7 +276,10 @@ static int run_open_dialog(HWND owner)
     OPENFILENAMEA dialog = {};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = owner;
-    dialog.lpstrFilter = "TRD Files (*.trd)\0*.trd\0All Files (*.*)\0*.*\0";
+    // The filter's names in the user's language, each with its pattern.
+    const std::string filter = std::string(tr("TRD Files (*.trd)")) + '\0' + "*.trd" + '\0' +
+                               tr("All Files (*.*)") + '\0' + "*.*" + '\0';
+    dialog.lpstrFilter = filter.c_str();
     dialog.lpstrFile = buffer;
     dialog.nMaxFile = DIALOG_MAX_FILE;
     dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_ALLOWMULTISELECT |
@@ -263,7 +289,7 @@ static int run_open_dialog(HWND owner)
     if (result) {
         std::memcpy(g_selection, buffer, SELECTION_SIZE);
     } else {
-        format_bounded(buffer, SELECTION_SIZE, "Error %0lXh",
+        format_bounded(buffer, SELECTION_SIZE, tr("Error %0lXh"),
                        static_cast<unsigned long>(CommDlgExtendedError()));
         status_print(buffer);
     }
@@ -277,7 +303,7 @@ static int g_not_listed;
 void note_not_listed(const char* name, const char* why)
 {
     ++g_not_listed;
-    status_print((std::string("Not listed, ") + why + ": " + name).c_str());
+    status_print(formatted(tr("Not listed, %s: %s"), why, name).c_str());
 }
 
 // What a listed file shows, and what tells it from every other file.
@@ -316,7 +342,7 @@ static bool read_listed_file(const char* name, listed_file* file, std::string* w
                          !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
     CloseHandle(handle);
     if (!regular) {
-        *why = NOT_REGULAR_FILE_TEXT;
+        *why = tr(NOT_REGULAR_FILE_TEXT);
         return false;
     }
     file->size = static_cast<int64_t>(uint64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow);
@@ -387,9 +413,9 @@ int fill_image_list(HWND owner, HWND list, bool announce)
         name += length + 1;
     }
     if (announce && g_not_listed > 0) {
-        status_print((std::to_string(g_not_listed) +
-                      (g_not_listed == 1 ? " folder or file was" : " folders or files were") +
-                      " not listed")
+        status_print(formatted(trn("%d folder or file was not listed",
+                                   "%d folders or files were not listed", g_not_listed),
+                               g_not_listed)
                          .c_str());
     }
     g_not_listed = 0;

@@ -43,9 +43,10 @@ HWND create_image_list(HWND parent);
 int scaled_for_dpi(int value, UINT dpi);
 
 // Places the list and sizes its columns for the window's DPI: every figure
-// scaled from 96 DPI, and no column narrower than its title, nor the time
-// column than a whole time text, in the list's own font.
-void layout_image_list(HWND list, UINT dpi);
+// scaled from 96 DPI (the width too, unless one is given, in pixels), and
+// no column narrower than its title, nor the time column than a whole time
+// text, in the list's own font.
+void layout_image_list(HWND list, UINT dpi, int list_width = 0);
 
 // Inserts one unticked row: empty check-box cell, name, time text, size.
 void add_image_row(HWND list, int row, const char* name, const char* time_text, uint32_t size);
@@ -83,8 +84,9 @@ HRESULT format_bounded(char* buffer, size_t capacity, const char* format, ...)
     __attribute__((format(gnu_printf, 3, 4)));
 
 // The modification time as ctime's text, "Sun Sep  9 01:46:40 2001\n", in
-// local time; empty when the time cannot be converted. buffer holds 26 bytes.
-constexpr size_t TIME_TEXT_SIZE = 26;
+// local time, the day's and month's names in the user's language; empty
+// when the time cannot be converted. buffer holds TIME_TEXT_SIZE bytes.
+constexpr size_t TIME_TEXT_SIZE = 48;
 void format_modification_time(char* buffer, int64_t time);
 
 // ---- Sorting (image_list.cpp) ----
@@ -128,9 +130,6 @@ struct checked_images_hooks {
 // question was cancelled and nothing was done.
 bool process_checked_images(unsigned command, HWND list, batch_totals* totals = nullptr,
                             const checked_images_hooks* hooks = nullptr);
-
-// A number with its thousands separated: "1,234".
-std::string grouped(long long value);
 
 // ---- Files dropped on the window (dropped_files.cpp) ----
 

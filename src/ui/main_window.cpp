@@ -4,6 +4,7 @@
 #include "control_ids.h"
 #include "dll_search.h"
 #include "image_list.h"
+#include "messages.h"
 #include "status_log.h"
 
 #include <commctrl.h>
@@ -25,7 +26,11 @@ constexpr int MAIN_WIDTH = 640;
 constexpr int MAIN_HEIGHT = 480;
 constexpr DWORD MAIN_STYLE = WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 static const char main_class_name[] = "MainWClass";
-static const char main_title[] = "KORVAT for Windows";
+// The window's title, in the user's language.
+static const char* main_title()
+{
+    return tr("KORVAT for Windows");
+}
 
 struct key_command {
     WPARAM key;
@@ -52,12 +57,14 @@ struct control_spec {
 
 // The buttons in their order of creation, then the status pane.
 static const control_spec buttons[] = {
-    {IDC_SELECT_ALL, "button", "S&elect all", 10, 250, 80, 24},
-    {IDC_UNSELECT_ALL, "button", "U&nselect all", 100, 250, 100, 24},
-    {IDC_FILES, "button", "&Files", 210, 250, 70, 24},
-    {IDC_CUT_ZEROS, "button", "Cut &zeros", 290, 250, 80, 24},
-    {IDC_CUT_FREE_SECTORS, "button", "Cut free &sectors", 380, 250, 120, 24},
-    {IDC_RESTORE_SIZE, "button", "&Restore size", 510, 250, 110, 24},
+    // TRANSLATORS: each button's letter after "&" is its key, which stays
+    // the same in every language: "Отметить все (&E)".
+    {IDC_SELECT_ALL, "button", text_to_translate("S&elect all"), 10, 250, 80, 24},
+    {IDC_UNSELECT_ALL, "button", text_to_translate("U&nselect all"), 100, 250, 100, 24},
+    {IDC_FILES, "button", text_to_translate("&Files"), 210, 250, 70, 24},
+    {IDC_CUT_ZEROS, "button", text_to_translate("Cut &zeros"), 290, 250, 80, 24},
+    {IDC_CUT_FREE_SECTORS, "button", text_to_translate("Cut free &sectors"), 380, 250, 120, 24},
+    {IDC_RESTORE_SIZE, "button", text_to_translate("&Restore size"), 510, 250, 110, 24},
 };
 static const control_spec status_pane = {IDC_STATUS, "static", nullptr, 10, 290, 610, 150};
 
@@ -86,6 +93,17 @@ static void focus_row(int row);
 
 // ---- Progress ----
 
+// A text in the program's code page as the system's wide form.
+static std::wstring wide_text(const char* text)
+{
+    const int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    std::wstring wide(length > 0 ? size_t(length) : 1, L'\0');
+    if (length > 0)
+        MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], length);
+    wide.resize(std::wcslen(wide.c_str()));
+    return wide;
+}
+
 static void connect_taskbar()
 {
     if (FAILED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3,
@@ -108,7 +126,8 @@ static void disconnect_taskbar()
 static void show_progress()
 {
     const std::string title =
-        std::string(main_title) + " - " + grouped(g_batch_done) + " of " + grouped(g_batch_total);
+        formatted(tr("%s - %s of %s"), main_title(), grouped(g_batch_done).c_str(),
+                  grouped(g_batch_total).c_str());
     SetWindowTextA(g_main_window, title.c_str());
     if (g_taskbar)
         g_taskbar->SetProgressValue(g_main_window, g_batch_done, g_batch_total);
@@ -116,7 +135,7 @@ static void show_progress()
 
 static void end_progress()
 {
-    SetWindowTextA(g_main_window, main_title);
+    SetWindowTextA(g_main_window, main_title());
     if (g_taskbar)
         g_taskbar->SetProgressState(g_main_window, TBPF_NOPROGRESS);
 }
@@ -127,8 +146,8 @@ static void end_progress()
 static void ask_to_stop()
 {
     if (MessageBoxA(g_main_window,
-                    "Stop after the current file?\n\nThe files after it are left untouched.",
-                    "Stop", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES)
+                    tr("Stop after the current file?\n\nThe files after it are left untouched."),
+                    tr("Stop"), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES)
         g_batch_stop = true;
 }
 
@@ -186,7 +205,7 @@ static void drop_queued_input()
 // the default, keeps every such image.
 static int ask_before_losing_data(const char* question)
 {
-    return MessageBoxA(g_main_window, question, "Cut free sectors",
+    return MessageBoxA(g_main_window, question, tr("Cut free sectors"),
                        MB_YESNOCANCEL | MB_ICONWARNING | MB_DEFBUTTON2);
 }
 
@@ -210,9 +229,11 @@ static void run_batch_command(HWND window, unsigned command)
         const checked_images_hooks hooks = {ask_before_losing_data, pump_during_batch};
         ran = process_checked_images(command, g_image_list, &totals, &hooks);
         if (ran && g_batch_stop) {
-            const std::string line = "Stopped: " + grouped(totals.files) + " of " +
-                                     grouped(static_cast<long long>(g_batch_total)) + " file" +
-                                     (g_batch_total == 1 ? "" : "s") + " done";
+            const std::string line =
+                formatted(trn("Stopped: %s of %s file done", "Stopped: %s of %s files done",
+                              static_cast<long long>(g_batch_total)),
+                          grouped(totals.files).c_str(),
+                          grouped(static_cast<long long>(g_batch_total)).c_str());
             status_print(line.c_str());
         }
         if (ran) {
@@ -311,7 +332,7 @@ static HFONT make_message_font(UINT dpi)
 // The buttons are tab stops, the status pane is not.
 static HWND create_control(HWND parent, const control_spec& control, DWORD style)
 {
-    return CreateWindowExA(0, control.window_class, control.text,
+    return CreateWindowExA(0, control.window_class, control.text ? tr(control.text) : nullptr,
                            WS_CHILD | WS_VISIBLE | WS_BORDER | style, control.x, control.y,
                            control.width, control.height, parent,
                            reinterpret_cast<HMENU>(uintptr_t{control.id}), g_instance, nullptr);
@@ -327,32 +348,74 @@ void center_window(HWND window)
                  (screen_height - frame.bottom) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
 }
 
+// The width a button's text takes in a font, in pixels; its "&" shows no
+// character.
+static int text_width(HFONT font, const char* text)
+{
+    const std::wstring wide = wide_text(text);
+    HDC context = GetDC(nullptr);
+    HGDIOBJ old =
+        SelectObject(context, font ? static_cast<HGDIOBJ>(font) : GetStockObject(DEFAULT_GUI_FONT));
+    RECT area = {0, 0, 0, 0};
+    DrawTextW(context, wide.c_str(), -1, &area, DT_CALCRECT | DT_SINGLELINE);
+    SelectObject(context, old);
+    ReleaseDC(nullptr, context);
+    return area.right - area.left;
+}
+
 void layout_main_window(HWND window, UINT dpi)
 {
-    layout_image_list(g_image_list, dpi);
-    auto place = [&](const control_spec& control) {
-        SetWindowPos(GetDlgItem(window, static_cast<int>(control.id)), nullptr,
-                     scaled_for_dpi(control.x, dpi), scaled_for_dpi(control.y, dpi),
-                     scaled_for_dpi(control.width, dpi), scaled_for_dpi(control.height, dpi),
-                     SWP_NOZORDER | SWP_NOACTIVATE);
-    };
-    for (const control_spec& button : buttons)
-        place(button);
-    place(status_pane);
+    if (!g_font || g_font_dpi != dpi) {
+        if (HFONT font = make_message_font(dpi)) {
+            for (const control_spec& button : buttons)
+                SendMessageA(GetDlgItem(window, static_cast<int>(button.id)), WM_SETFONT,
+                             reinterpret_cast<WPARAM>(font), TRUE);
+            SendMessageA(g_status_pane, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+            if (g_font)
+                DeleteObject(g_font);
+            g_font = font;
+            g_font_dpi = dpi;
+        } // else the controls keep the font they have
+    }
 
-    if (g_font && g_font_dpi == dpi)
-        return;
-    HFONT font = make_message_font(dpi);
-    if (!font)
-        return; // the controls keep the font they have
-    for (const control_spec& button : buttons)
-        SendMessageA(GetDlgItem(window, static_cast<int>(button.id)), WM_SETFONT,
-                     reinterpret_cast<WPARAM>(font), TRUE);
-    SendMessageA(g_status_pane, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-    if (g_font)
-        DeleteObject(g_font);
-    g_font = font;
-    g_font_dpi = dpi;
+    // Each button as the figures say, scaled, unless its text (in the
+    // user's language) needs more: then the buttons grow, each after the
+    // one before, and the window with them when they need more than its
+    // width.
+    const int gap = scaled_for_dpi(10, dpi);
+    int widths[std::size(buttons)];
+    bool grown = false;
+    for (size_t k = 0; k < std::size(buttons); ++k) {
+        const int spec = scaled_for_dpi(buttons[k].width, dpi);
+        widths[k] =
+            std::max(spec, text_width(g_font, tr(buttons[k].text)) + scaled_for_dpi(16, dpi));
+        grown = grown || widths[k] != spec;
+    }
+    int row_end = scaled_for_dpi(status_pane.x + status_pane.width, dpi);
+    if (grown) {
+        int x = scaled_for_dpi(buttons[0].x, dpi);
+        for (size_t k = 0; k < std::size(buttons); ++k)
+            x += widths[k] + (k + 1 < std::size(buttons) ? gap : 0);
+        if (x > row_end) {
+            RECT frame;
+            GetWindowRect(window, &frame);
+            SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left + (x - row_end),
+                         frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
+            row_end = x;
+        }
+    }
+    layout_image_list(g_image_list, dpi, row_end - scaled_for_dpi(10, dpi));
+    int x = scaled_for_dpi(buttons[0].x, dpi);
+    for (size_t k = 0; k < std::size(buttons); ++k) {
+        const control_spec& button = buttons[k];
+        SetWindowPos(GetDlgItem(window, static_cast<int>(button.id)), nullptr,
+                     grown ? x : scaled_for_dpi(button.x, dpi), scaled_for_dpi(button.y, dpi),
+                     widths[k], scaled_for_dpi(button.height, dpi), SWP_NOZORDER | SWP_NOACTIVATE);
+        x += widths[k] + gap;
+    }
+    SetWindowPos(g_status_pane, nullptr, scaled_for_dpi(status_pane.x, dpi),
+                 scaled_for_dpi(status_pane.y, dpi), row_end - scaled_for_dpi(status_pane.x, dpi),
+                 scaled_for_dpi(status_pane.height, dpi), SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 // ---- The keyboard and screen readers ----
@@ -442,8 +505,8 @@ static void create_main_window_contents(HWND window)
     // The pane shows names as they are: "&" is no mnemonic there.
     g_status_pane = create_control(window, status_pane, SS_NOPREFIX);
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    name_for_screen_readers(g_image_list, L"Images");
-    name_for_screen_readers(g_status_pane, L"Status");
+    name_for_screen_readers(g_image_list, wide_text(tr("Images")).c_str());
+    name_for_screen_readers(g_status_pane, wide_text(tr("Status")).c_str());
     g_status_echo = announce_status_line;
     add_about_item(window);
     connect_taskbar();
@@ -503,7 +566,8 @@ static void run_command(HWND window, unsigned command)
 // Asks before quitting; the question has no owner, so No leaves all as it was.
 static void confirm_quit(HWND window)
 {
-    if (MessageBoxW(nullptr, L"Are you sure to quit ?", L"Notify",
+    if (MessageBoxW(nullptr, wide_text(tr("Are you sure to quit ?")).c_str(),
+                    wide_text(tr("Notify")).c_str(),
                     MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES)
         SendMessageA(window, WM_CLOSE, 0, 0);
 }
@@ -666,6 +730,7 @@ int run_message_loop(HWND main_window)
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     restrict_dll_search();
+    choose_language();
     g_selection = static_cast<char*>(std::malloc(SELECTION_SIZE));
     if (!g_selection)
         return 1;
@@ -682,7 +747,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     RegisterClassA(&window_class);
 
     const UINT dpi = system_dpi();
-    HWND window = CreateWindowExA(0, main_class_name, main_title, MAIN_STYLE, 0, 0,
+    HWND window = CreateWindowExA(0, main_class_name, main_title(), MAIN_STYLE, 0, 0,
                                   scaled_for_dpi(MAIN_WIDTH, dpi), scaled_for_dpi(MAIN_HEIGHT, dpi),
                                   nullptr, nullptr, instance, nullptr);
     const int exit_code = run_message_loop(window);

@@ -1,0 +1,20 @@
+# Writes the source that carries the compiled translations inside the
+# programs: each .mo file that msgfmt made, as bytes.
+#   cmake -DOUTPUT=catalogues.cpp -DCATALOGUES="ru=/path/ru.mo;..." -P catalogues.cmake
+set(text "// Made by cmake/catalogues.cmake from the .mo files msgfmt compiled from po/*.po.\n")
+string(APPEND text "#include \"catalogues.h\"\n\n")
+set(entries "")
+foreach(catalogue IN LISTS CATALOGUES)
+    string(REPLACE "=" ";" parts "${catalogue}")
+    list(GET parts 0 language)
+    list(GET parts 1 file)
+    file(READ "${file}" bytes HEX)
+    string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${bytes}")
+    string(REGEX REPLACE "(0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,)" "\\1\n" bytes "${bytes}")
+    string(APPEND text "static const unsigned char catalogue_${language}[] = {\n${bytes}};\n\n")
+    string(APPEND entries "    {\"${language}\", catalogue_${language}, sizeof catalogue_${language}},\n")
+endforeach()
+string(APPEND text "const embedded_catalogue g_catalogues[] = {\n${entries}    {nullptr, nullptr, 0},\n};\n")
+file(WRITE "${OUTPUT}.new" "${text}")
+file(COPY_FILE "${OUTPUT}.new" "${OUTPUT}" ONLY_IF_DIFFERENT)
+file(REMOVE "${OUTPUT}.new")
