@@ -3,8 +3,10 @@
 // WM_DROPFILES), and its layout at each display scale.
 #include "ui_support.h"
 
+#include "batch.h"
 #include "control_ids.h"
 #include "main_window.h"
+#include "messages.h"
 #include "status_log.h"
 
 #include <commdlg.h>
@@ -87,6 +89,11 @@ class MainWindow : public TempFolderTest
         window_class.hInstance = g_instance;
         window_class.lpszClassName = "MainWClass";
         RegisterClassA(&window_class);
+        create_window();
+    }
+
+    void create_window()
+    {
         std::thread answer(answer_open_dialog, path("one\\a.trd"));
         window = CreateWindowExA(0, "MainWClass", "KORVAT for Windows", WS_CAPTION, 0, 0, 640, 480,
                                  nullptr, nullptr, g_instance, nullptr);
@@ -456,6 +463,73 @@ TEST_F(MainWindow, EachScaleShowsNineStatusLinesAndWholeTitles)
                 << texts[column];
         }
     }
+}
+
+TEST_F(MainWindow, InRussianNothingIsCutShortAtEachScale)
+{
+    // The window made again in Russian, its buttons grown to their texts.
+    DestroyWindow(window);
+    MSG quit;
+    PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+    set_language("ru");
+    create_window();
+    ASSERT_STREQ(current_language(), "ru");
+    HWND pane = GetDlgItem(window, IDC_STATUS);
+    for (UINT dpi : {96u, 144u}) {
+        SCOPED_TRACE(testing::Message() << dpi << " DPI");
+        layout_main_window(window, dpi);
+        HFONT font = reinterpret_cast<HFONT>(SendMessageA(pane, WM_GETFONT, 0, 0));
+        HDC dc = GetDC(window);
+        HGDIOBJ old = SelectObject(dc, font);
+        // Measured as the controls draw them: wide, from the program's code page.
+        auto width_of = [dc](const char* text) {
+            wchar_t wide[512];
+            MultiByteToWideChar(CP_ACP, 0, text, -1, wide, 512);
+            RECT area = {0, 0, 0, 0};
+            DrawTextW(dc, wide, -1, &area, DT_CALCRECT | DT_SINGLELINE);
+            return int(area.right - area.left);
+        };
+        RECT client, previous = {0, 0, 0, 0};
+        GetClientRect(window, &client);
+        for (int id : {IDC_SELECT_ALL, IDC_UNSELECT_ALL, IDC_FILES, IDC_CUT_ZEROS,
+                       IDC_CUT_FREE_SECTORS, IDC_RESTORE_SIZE}) {
+            HWND button = GetDlgItem(window, id);
+            char text[128];
+            GetWindowTextA(button, text, sizeof text);
+            RECT area;
+            GetWindowRect(button, &area);
+            MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&area), 2);
+            EXPECT_GT(area.right - area.left, width_of(text)) << text;
+            EXPECT_GE(area.left, previous.right) << text << " overlaps the button before it";
+            EXPECT_LE(area.right, client.right) << text << " leaves the window";
+            previous = area;
+        }
+        // A summary, the longest line a batch writes, fits the pane in one line.
+        batch_totals totals = {1202, 1200, 0, 2, 0, 19660876, 14745676};
+        char summary[256];
+        format_batch_summary(&totals, false, summary, sizeof summary);
+        RECT inside;
+        GetClientRect(pane, &inside);
+        EXPECT_LT(width_of(summary), inside.right - inside.left) << summary;
+        SelectObject(dc, old);
+        ReleaseDC(window, dc);
+        // Every column title and a whole time text fit, and the columns the list.
+        char time_text[TIME_TEXT_SIZE];
+        format_modification_time(time_text, 1733702400); // a Monday in December
+        const char* texts[] = {tr("Select"), tr("Image name"), time_text, tr("Size [bytes]")};
+        LRESULT total = 0;
+        for (int column = 0; column < 4; ++column) {
+            const LRESULT width = SendMessageA(g_image_list, LVM_GETCOLUMNWIDTH, column, 0);
+            total += width;
+            EXPECT_GT(width, SendMessageA(g_image_list, LVM_GETSTRINGWIDTHA, 0,
+                                          reinterpret_cast<LPARAM>(texts[column])))
+                << texts[column];
+        }
+        RECT list;
+        GetClientRect(g_image_list, &list);
+        EXPECT_LE(total, list.right - list.left) << "a column is hidden past the list's edge";
+    }
+    set_language("en");
 }
 
 TEST_F(MainWindow, MovedToADisplayOfAnotherScaleTakesTheSuggestedSizeAndLaysOutAgain)

@@ -98,18 +98,31 @@ void layout_image_list(HWND list, UINT dpi, int list_width)
                  list_width > 0 ? list_width : scaled_for_dpi(610, dpi), scaled_for_dpi(230, dpi),
                  SWP_NOZORDER | SWP_NOACTIVATE);
     // Each column as the figures say, scaled; never narrower than its title
-    // or, for the time, a whole time text, in the list's own font.
+    // or, for the time, a whole time text, in the list's own font. Where
+    // longer titles and names (another language's) would make the columns
+    // wider than the list, the name column gives up the difference, down to
+    // its own title.
     const int margin = scaled_for_dpi(16, dpi);
-    for (int index = 0; index < static_cast<int>(std::size(image_columns)); ++index) {
-        int width = scaled_for_dpi(image_columns[index].width, dpi);
-        const int title = static_cast<int>(
+    const int count = static_cast<int>(std::size(image_columns));
+    int widths[std::size(image_columns)], titles[std::size(image_columns)];
+    int total = 0;
+    for (int index = 0; index < count; ++index) {
+        titles[index] = static_cast<int>(
             SendMessageA(list, LVM_GETSTRINGWIDTHA, 0,
                          reinterpret_cast<LPARAM>(tr(image_columns[index].title))));
-        width = std::max(width, title + margin);
+        widths[index] =
+            std::max(scaled_for_dpi(image_columns[index].width, dpi), titles[index] + margin);
         if (index == 2)
-            width = std::max(width, widest_time_width(list) + margin);
-        SendMessageA(list, LVM_SETCOLUMNWIDTH, index, width);
+            widths[index] = std::max(widths[index], widest_time_width(list) + margin);
+        total += widths[index];
     }
+    RECT client;
+    GetClientRect(list, &client);
+    const int room = client.right - client.left - GetSystemMetrics(SM_CXVSCROLL);
+    if (total > room && total > scaled_for_dpi(610, dpi) - GetSystemMetrics(SM_CXVSCROLL))
+        widths[1] = std::max(titles[1] + margin, widths[1] - (total - room));
+    for (int index = 0; index < count; ++index)
+        SendMessageA(list, LVM_SETCOLUMNWIDTH, index, widths[index]);
 }
 
 // Sets the state of one row (or of all rows for row -1) under the check-box mask.
@@ -267,8 +280,17 @@ static int run_open_dialog(HWND owner)
         return 1;
     // The folder last used, with a backslash after it, so that the dialog
     // opens in that folder with an empty name; a bare name stays as it is.
+    // Files from several folders (dropped, or given on the command line):
+    // the folder of the first of them.
     const char* first = g_selection;
     const char* second = first + strnlen(first, SELECTION_SIZE - 1) + 1;
+    std::string from_paths;
+    if (*first == '\0' && *second != '\0') {
+        from_paths = second;
+        from_paths.erase(
+            from_paths.find_last_of('\\') == std::string::npos ? 0 : from_paths.find_last_of('\\'));
+        first = from_paths.c_str();
+    }
     const size_t length = std::strlen(first);
     const bool folder = *second != '\0' && length > 0 && first[length - 1] != '\\';
     std::snprintf(buffer, DIALOG_MAX_FILE, "%s%s", first, folder ? "\\" : "");

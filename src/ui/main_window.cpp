@@ -392,19 +392,25 @@ void layout_main_window(HWND window, UINT dpi)
         grown = grown || widths[k] != spec;
     }
     int row_end = scaled_for_dpi(status_pane.x + status_pane.width, dpi);
+    bool wider = false; // than the figures: the list and the pane follow the buttons
     if (grown) {
         int x = scaled_for_dpi(buttons[0].x, dpi);
         for (size_t k = 0; k < std::size(buttons); ++k)
             x += widths[k] + (k + 1 < std::size(buttons) ? gap : 0);
         if (x > row_end) {
-            RECT frame;
+            // The window's inside takes the row and the margin after it.
+            RECT frame, inside;
             GetWindowRect(window, &frame);
-            SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left + (x - row_end),
-                         frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
+            GetClientRect(window, &inside);
+            const int missing = x + scaled_for_dpi(10, dpi) - (inside.right - inside.left);
+            if (missing > 0)
+                SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left + missing,
+                             frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
             row_end = x;
+            wider = true;
         }
     }
-    layout_image_list(g_image_list, dpi, row_end - scaled_for_dpi(10, dpi));
+    layout_image_list(g_image_list, dpi, wider ? row_end - scaled_for_dpi(10, dpi) : 0);
     int x = scaled_for_dpi(buttons[0].x, dpi);
     for (size_t k = 0; k < std::size(buttons); ++k) {
         const control_spec& button = buttons[k];
@@ -414,7 +420,9 @@ void layout_main_window(HWND window, UINT dpi)
         x += widths[k] + gap;
     }
     SetWindowPos(g_status_pane, nullptr, scaled_for_dpi(status_pane.x, dpi),
-                 scaled_for_dpi(status_pane.y, dpi), row_end - scaled_for_dpi(status_pane.x, dpi),
+                 scaled_for_dpi(status_pane.y, dpi),
+                 wider ? row_end - scaled_for_dpi(status_pane.x, dpi)
+                       : scaled_for_dpi(status_pane.width, dpi),
                  scaled_for_dpi(status_pane.height, dpi), SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
@@ -493,8 +501,46 @@ static void announce_status_line(const char*)
     NotifyWinEvent(EVENT_OBJECT_LIVEREGIONCHANGED, g_status_pane, OBJID_CLIENT, CHILDID_SELF);
 }
 
-// Builds the window's contents and opens the file-open dialog; a dialog
-// that yields nothing closes the window during its own creation.
+// The paths the program was started with, read by WinMain before the
+// window is made; none when it was started without any.
+static std::vector<std::string> g_given_paths;
+
+// The paths on the program's command line, each whole in the program's
+// code page: the system's wide form is read, so that names in any script
+// arrive as they are.
+static std::vector<std::string> command_line_paths()
+{
+    std::vector<std::string> paths;
+    int count = 0;
+    LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!arguments)
+        return paths;
+    for (int i = 1; i < count; ++i) {
+        // A relative name is taken in the folder the program started in.
+        std::wstring wide = arguments[i];
+        const DWORD full_length = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+        if (full_length > 0) {
+            std::wstring full(full_length, L'\0');
+            const DWORD written = GetFullPathNameW(wide.c_str(), full_length, &full[0], nullptr);
+            if (written > 0 && written < full_length)
+                wide = full.substr(0, written);
+        }
+        const int length =
+            WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+        if (length <= 1)
+            continue;
+        std::string path(size_t(length), '\0');
+        WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, &path[0], length, nullptr, nullptr);
+        path.resize(size_t(length) - 1);
+        paths.push_back(path);
+    }
+    LocalFree(arguments);
+    return paths;
+}
+
+// Builds the window's contents and opens the file-open dialog, or lists
+// the paths given on the command line; a dialog that yields nothing closes
+// the window during its own creation.
 static void create_main_window_contents(HWND window)
 {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES};
@@ -519,7 +565,12 @@ static void create_main_window_contents(HWND window)
     layout_main_window(window, dpi);
     center_window(window);
     DragAcceptFiles(window, TRUE);
-    if (fill_image_list(window, g_image_list) == 0) {
+    // Files and folders given on the command line (dropped on the program's
+    // icon, "Send to", "Open with") are listed as a drop is, with no dialog.
+    if (!g_given_paths.empty()) {
+        select_paths(g_given_paths);
+        fill_image_list(nullptr, g_image_list, true);
+    } else if (fill_image_list(window, g_image_list) == 0) {
         SendMessageA(window, WM_CLOSE, 0, 0);
         return;
     }
@@ -731,6 +782,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     restrict_dll_search();
     choose_language();
+    g_given_paths = command_line_paths();
     g_selection = static_cast<char*>(std::malloc(SELECTION_SIZE));
     if (!g_selection)
         return 1;

@@ -34,7 +34,7 @@ expect() {
 probe() { timeout 60 "$WINE_RUN" "$PROBE_EXE" "$@" | tr -d '\r'; }
 
 start_korvat() {
-    (cd "$images" && exec timeout 300 "$WINE_RUN" "$KORVAT_EXE") &
+    (cd "$images" && exec timeout 300 "$WINE_RUN" "$KORVAT_EXE" "$@") &
     korvat_pid=$!
 }
 
@@ -60,7 +60,7 @@ focus_main() {
     local window=""
     for _ in $(seq 100); do
         # The title shows a batch's progress after a " - ".
-        window=$(xdotool search --name '^KORVAT for Windows( - .*)?$' 2>/dev/null | head -n 1)
+        window=$(xdotool search --name '^KORVAT (for|для) Windows( - .*)?$' 2>/dev/null | head -n 1)
         [ -n "$window" ] && break
         sleep 0.1
     done
@@ -293,8 +293,9 @@ window)
     ;;
 
 cyrillic)
-    # A file named in Cyrillic, under a Russian locale (ANSI code page 1251).
-    export LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8
+    # A file named in Cyrillic, under a Russian locale (ANSI code page 1251),
+    # the program speaking English as asked.
+    export LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8 KORVAT_LANG=en
     expect "ANSI code page" "$(probe acp)" 1251
     cp "$images/blank.trd" "$images/диск.trd"
     start_korvat
@@ -718,6 +719,62 @@ promises)
         [ "$(length "$images/p$i.trd")" = "$expected" ] || wrong=$((wrong + 1))
     done
     expect "the images before the close cut, every one after it untouched" "$wrong" 0
+    ;;
+
+russian)
+    # Under a Russian locale the window speaks Russian, at 144 DPI with
+    # nothing cut short: its buttons, a batch's status lines and summary,
+    # the question before a cut that would lose data. Files and a folder
+    # given on the command line are listed with no dialog.
+    export LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8
+    set_dpi() {
+        "$WINE_RUN" --stop
+        "$WINE_RUN" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+    }
+    trap 'set_dpi 96; finish' EXIT
+    set_dpi 144
+    mkdir -p "$images/папка"
+    cp "$images/zero_tail.trd" "$images/папка/внутри.trd"
+    cp "$images/zero_tail.trd" "$images/hidden.trd"
+    printf 'loader data' | dd of="$images/hidden.trd" bs=1 seek=300000 conv=notrunc status=none
+    start_korvat zero_tail.trd папка hidden.trd
+    listed=""
+    for _ in $(seq 60); do
+        listed=$(probe rows | cut -d'|' -f2 | sed 's/.*\\//')
+        [ "$listed" = "$(printf 'zero_tail.trd\nвнутри.trd\nhidden.trd')" ] && break
+        sleep 0.5
+    done
+    expect "the files and the folder given are listed, with no dialog" "$listed" \
+        "$(printf 'zero_tail.trd\nвнутри.trd\nhidden.trd')"
+    expect "the buttons in Russian, each with its key" "$(probe buttons)" \
+        "$(printf '%s\n' 'Отметить все (&E)' 'Снять все (&N)' 'Срезать нули (&Z)' \
+            'Срезать свободные (&S)' 'Восстановить (&R)' 'Файлы (&F)')"
+    expect "the title in Russian" "$(probe window | sed -n 2p)" "KORVAT для Windows"
+
+    # A batch: its status lines and its summary.
+    key e
+    key z
+    for _ in $(seq 60); do status_lines | grep -q '^3 файла, ' && break; sleep 0.5; done
+    expect "a batch's status lines and its summary in Russian" \
+        "$(status_lines | sed 's/: .*\\/: /' | tail -n 7)" \
+        "$(printf '%s\n' 'Обрезка нулей: zero_tail.trd' 'Готово' 'Обрезка нулей: внутри.trd' \
+            'Готово' 'Обрезка нулей: hidden.trd' 'Готово' \
+            '3 файла, изменено: 3, без изменений: 0, с ошибкой: 0; 1966080 -> 343040 байтов')"
+    # The question, in Russian, answered No after a restore.
+    key e
+    key r
+    for _ in $(seq 60); do status_lines | grep -q 'изменено: 3.*-> 1966080' && break; sleep 0.5; done
+    key e
+    key s
+    expect "the question in Russian" "$(probe question 'Обрезка свободных секторов' | head -n 1)" \
+        "1 из 3 отмеченных образов потеряли бы данные: всего 11 ненулевых байтов лежат за первым свободным сектором."
+    probe answer no 'Обрезка свободных секторов' || fail "could not answer No"
+    for _ in $(seq 60); do status_lines | grep -q 'оставлено: 1' && break; sleep 0.5; done
+    screenshot korvat-main-window-ru-144dpi
+    expect "the summary counts the image left" "$(status_lines | tail -n 1)" \
+        "3 файла, изменено: 2, без изменений: 0, с ошибкой: 0, оставлено: 1; 1966080 -> 698368 байтов"
+    probe close
+    expect_exit "russian"
     ;;
 
 *)

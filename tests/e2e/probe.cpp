@@ -448,6 +448,22 @@ int controls()
     return 0;
 }
 
+// The buttons' texts, as the window shows them, one per line in the order
+// of their identifiers (3 to 8).
+int button_texts()
+{
+    HWND main = main_window();
+    if (!main)
+        return 1;
+    for (int id = 3; id <= 8; ++id) {
+        HWND control = GetDlgItem(main, id);
+        if (!control)
+            return 1;
+        print_utf8(window_text(control));
+    }
+    return 0;
+}
+
 // While a batch runs: two readings of the status pane, its text and its
 // pixels on screen, 300 ms apart, then a close as the title bar sends it.
 // Prints whether the texts and pictures differ, whether the window is
@@ -590,6 +606,8 @@ int wmain(int argc, wchar_t** argv)
     }
     if (command == L"controls")
         return controls();
+    if (command == L"buttons")
+        return button_texts();
     if (command == L"during-batch")
         return during_batch();
     if (command == L"hold" && argc == 4) {
