@@ -68,18 +68,23 @@ mkdir -p "$stage"
 x86_64-w64-mingw32-strip -o "$stage/korvat.exe" "$KORVAT_BUILD/release-windows/korvat.exe"
 x86_64-w64-mingw32-strip -o "$stage/korvat-cli.exe" "$KORVAT_BUILD/release-windows/korvat-cli.exe"
 sed 's/$/\r/' "$KORVAT_BUILD/release-windows/README.txt" >"$stage/README.txt"
+sed 's/$/\r/' "$KORVAT_BUILD/release-windows/README.ru.txt" >"$stage/README.ru.txt"
 sed 's/$/\r/' "$KORVAT_ROOT/LICENSE" >"$stage/LICENSE.txt"
 fix_entries "$stage"
 (cd "$stage/.." && zip -X -q -9 "$dist/korvat-$version-windows-x64.zip" \
     "korvat-$version-windows-x64/korvat.exe" "korvat-$version-windows-x64/korvat-cli.exe" \
-    "korvat-$version-windows-x64/README.txt" "korvat-$version-windows-x64/LICENSE.txt")
+    "korvat-$version-windows-x64/README.txt" "korvat-$version-windows-x64/README.ru.txt" \
+    "korvat-$version-windows-x64/LICENSE.txt")
 
 # Linux: the tool, its manual page, the guide and the licence.
 stage=$KORVAT_BUILD/release-stage/korvat-cli-$version-linux-x86_64
 mkdir -p "$stage"
 strip -o "$stage/korvat-cli" "$KORVAT_BUILD/release-linux/korvat-cli"
 cp "$KORVAT_BUILD/release-linux/korvat-cli.1" "$stage/korvat-cli.1"
+mkdir -p "$stage/man/ru"
+cp "$KORVAT_BUILD/release-linux/man/ru/korvat-cli.1" "$stage/man/ru/korvat-cli.1"
 cp "$KORVAT_BUILD/release-linux/README.txt" "$stage/README.txt"
+cp "$KORVAT_BUILD/release-linux/README.ru.txt" "$stage/README.ru.txt"
 cp "$KORVAT_ROOT/LICENSE" "$stage/LICENSE"
 fix_entries "$stage" "$stage/korvat-cli"
 (cd "$stage/.." && tar --sort=name --mtime="@$SOURCE_DATE_EPOCH" --owner=0 --group=0 \

@@ -18,10 +18,12 @@ cmake --build "$work/tree" -j 2 >"$work/build.log" 2>&1
 expect "build with the tests off" "$?" 0
 cmake --install "$work/tree" --prefix "$work/prefix" >/dev/null 2>&1
 expect "install" "$?" 0
-expect "the install tree" "$(cd "$work/prefix" && find . -type f | sort)" "./bin/korvat-cli
+expect "the install tree" "$(cd "$work/prefix" && find . -type f | LC_ALL=C sort)" "./bin/korvat-cli
 ./share/doc/korvat/LICENSE
+./share/doc/korvat/README.ru.txt
 ./share/doc/korvat/README.txt
-./share/man/man1/korvat-cli.1"
+./share/man/man1/korvat-cli.1
+./share/man/ru/man1/korvat-cli.1"
 expect "the installed program runs" "$("$work/prefix/bin/korvat-cli" --version | cut -d' ' -f1-3)" \
     "korvat-cli $(sed -n 's/^project(korvat VERSION \([0-9.]*\).*/\1/p' "$source/CMakeLists.txt") (commit"
 expect "the installed guide's title and its underline" \
@@ -38,6 +40,9 @@ warnings=$(groff -man -ww -z "$work/prefix/share/man/man1/korvat-cli.1" 2>&1)
 expect "groff -man -ww warnings" "$warnings" ""
 expect "manual page sections" "$(grep -c '^\.SH \(NAME\|SYNOPSIS\|DESCRIPTION\|OPTIONS\|EXIT STATUS\|EXAMPLES\)' \
     "$work/prefix/share/man/man1/korvat-cli.1")" 6
+# The Russian one, as man shows it in a Russian locale.
+warnings=$(preconv -e UTF-8 "$work/prefix/share/man/ru/man1/korvat-cli.1" | groff -man -Tutf8 -ww -z 2>&1)
+expect "the Russian manual page: groff -man -ww warnings" "$warnings" ""
 
 echo "install: $checks checks, $failures failed"
 [ "$failures" -eq 0 ]

@@ -27,13 +27,18 @@ expect "the zip's entries" "$(unzip -Z1 "$dist/korvat-$version-windows-x64.zip")
     "korvat-$version-windows-x64/korvat.exe
 korvat-$version-windows-x64/korvat-cli.exe
 korvat-$version-windows-x64/README.txt
+korvat-$version-windows-x64/README.ru.txt
 korvat-$version-windows-x64/LICENSE.txt"
 expect "the tarball's entries" "$(tar -tzf "$dist/korvat-cli-$version-linux-x86_64.tar.gz")" \
     "korvat-cli-$version-linux-x86_64/
 korvat-cli-$version-linux-x86_64/LICENSE
+korvat-cli-$version-linux-x86_64/README.ru.txt
 korvat-cli-$version-linux-x86_64/README.txt
 korvat-cli-$version-linux-x86_64/korvat-cli
-korvat-cli-$version-linux-x86_64/korvat-cli.1"
+korvat-cli-$version-linux-x86_64/korvat-cli.1
+korvat-cli-$version-linux-x86_64/man/
+korvat-cli-$version-linux-x86_64/man/ru/
+korvat-cli-$version-linux-x86_64/man/ru/korvat-cli.1"
 mkdir -p "$work/unpacked"
 unzip -q "$dist/korvat-$version-windows-x64.zip" -d "$work/unpacked"
 tar -xzf "$dist/korvat-cli-$version-linux-x86_64.tar.gz" -C "$work/unpacked"
