@@ -16,22 +16,23 @@ namespace
 
 namespace fs = std::filesystem;
 
+std::string hash_of(digest_kind kind, const bytes& content)
+{
+    digest_state* state = digest_begin(kind);
+    digest_add(state, content.data(), content.size());
+    unsigned char digest[DIGEST_MAX_SIZE];
+    digest_end(state, digest);
+    return hex_digest(digest, digest_size(kind));
+}
+
 std::string sha1_of(const bytes& content)
 {
-    digest_state* state = digest_begin(DIGEST_SHA1);
-    digest_add(state, content.data(), content.size());
-    unsigned char digest[DIGEST_SHA1_SIZE];
-    digest_end(state, digest);
-    return hex_digest(digest, sizeof digest);
+    return hash_of(DIGEST_SHA1, content);
 }
 
 std::string md5_of(const bytes& content)
 {
-    digest_state* state = digest_begin(DIGEST_MD5);
-    digest_add(state, content.data(), content.size());
-    unsigned char digest[DIGEST_MD5_SIZE];
-    digest_end(state, digest);
-    return hex_digest(digest, sizeof digest);
+    return hash_of(DIGEST_MD5, content);
 }
 
 image_identity identify(const std::string& file, const identity_request& request)

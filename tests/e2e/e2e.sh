@@ -117,6 +117,27 @@ screenshot() {
     import -window "$window" "$E2E_DIR/$1.png" 2>/dev/null || fail "no screenshot"
 }
 
+# expect_stopped_prefix PREFIX COUNT BEFORE AFTER: a batch over PREFIX001...
+# was stopped (by a close) after some files: those before the stop have
+# the length AFTER, every one after it still BEFORE.
+expect_stopped_prefix() {
+    local prefix=$1 count=$2 before=$3 after=$4 cut=0 wrong=0 i expected
+    for i in $(seq -w 1 "$count"); do [ "$(length "$images/$prefix$i.trd")" = "$after" ] && cut=$((cut + 1)); done
+    expect "the close stopped the batch" "$([ "$cut" -gt 0 ] && [ "$cut" -lt "$count" ] && echo yes)" yes
+    for i in $(seq -w 1 "$count"); do
+        expected=$before
+        [ "$((10#$i))" -le "$cut" ] && expected=$after
+        [ "$(length "$images/$prefix$i.trd")" = "$expected" ] || wrong=$((wrong + 1))
+    done
+    expect "the files before the stop changed, every one after it untouched" "$wrong" 0
+}
+
+# The display scale of the prefix (its LogPixels), for the next program started.
+set_dpi() {
+    "$WINE_RUN" --stop
+    "$WINE_RUN" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+}
+
 finish() {
     # A program left running (after a failure) must not meet the next scenario.
     [ -n "$korvat_pid" ] && "$WINE_RUN" --stop
@@ -361,10 +382,6 @@ dpi)
     # status lines the pane holds. The fonts, and that nine lines of them fit
     # the pane, are checked in process (main_window_test): Wine refuses
     # WM_GETFONT from another process.
-    set_dpi() {
-        "$WINE_RUN" --stop
-        "$WINE_RUN" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
-    }
     trap 'set_dpi 96; finish' EXIT
     # id x y width height at 96 DPI, in the order probe prints them.
     layout="1 10 10 610 230
@@ -492,16 +509,7 @@ longbatch)
     expect "the pane's picture changes during the batch" "$(sed -n 2p "$work/during.txt")" "pictures differ"
     expect "the batch had not ended when the close came" "$(sed -n 4p "$work/during.txt" | grep -cF "$last")" 0
     expect_exit "a close during the batch"
-    cut=0
-    for i in $(seq -w 1 "$count"); do [ "$(length "$images/l$i.trd")" = 12288 ] && cut=$((cut + 1)); done
-    expect "the close stopped the batch" "$([ "$cut" -gt 0 ] && [ "$cut" -lt "$count" ] && echo yes)" yes
-    wrong=0
-    for i in $(seq -w 1 "$count"); do
-        expected=16384
-        [ "$((10#$i))" -le "$cut" ] && expected=12288
-        [ "$(length "$images/l$i.trd")" = "$expected" ] || wrong=$((wrong + 1))
-    done
-    expect "the files before the stop cut, every one after it untouched" "$wrong" 0
+    expect_stopped_prefix l "$count" 16384 12288
     ;;
 
 collection)
@@ -709,16 +717,7 @@ promises)
     probe title-during-batch 60000 >/dev/null || fail "the cut did not start"
     probe close || fail "could not close"
     expect_exit "closed mid-batch"
-    cut=0
-    for i in $(seq -w 1 "$count"); do [ "$(length "$images/p$i.trd")" = 21504 ] && cut=$((cut + 1)); done
-    expect "the close stopped the batch" "$([ "$cut" -lt "$count" ] && echo yes)" yes
-    wrong=0
-    for i in $(seq -w 1 "$count"); do
-        expected=32768
-        [ "$((10#$i))" -le "$cut" ] && expected=21504
-        [ "$(length "$images/p$i.trd")" = "$expected" ] || wrong=$((wrong + 1))
-    done
-    expect "the images before the close cut, every one after it untouched" "$wrong" 0
+    expect_stopped_prefix p "$count" 32768 21504
     ;;
 
 russian)
@@ -727,10 +726,6 @@ russian)
     # the question before a cut that would lose data. Files and a folder
     # given on the command line are listed with no dialog.
     export LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8
-    set_dpi() {
-        "$WINE_RUN" --stop
-        "$WINE_RUN" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
-    }
     trap 'set_dpi 96; finish' EXIT
     set_dpi 144
     mkdir -p "$images/папка"

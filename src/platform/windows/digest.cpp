@@ -10,9 +10,7 @@
 
 #include <bcrypt.h>
 
-#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
-#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
-#endif
+#include "dll_search.h"
 
 #include <new>
 
@@ -47,7 +45,7 @@ static bool load_cng()
     if (g_cng.loaded)
         return g_cng.open_provider != nullptr;
     g_cng.loaded = true;
-    HMODULE module = LoadLibraryExW(L"bcrypt.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    HMODULE module = static_cast<HMODULE>(load_system_library(L"bcrypt.dll"));
     if (!module)
         return false;
     look_up(module, "BCryptCreateHash", &g_cng.create_hash);

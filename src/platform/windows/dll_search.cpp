@@ -18,3 +18,8 @@ bool restrict_dll_search()
         reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
     return set_directories && set_directories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
+
+void* load_system_library(const wchar_t* name)
+{
+    return LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+}

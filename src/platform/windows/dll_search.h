@@ -8,3 +8,7 @@
 // call is looked up at run time: Windows before 8 without KB2533623 lacks it,
 // and then nothing changes. True when the restriction is in force.
 bool restrict_dll_search();
+
+// Loads a DLL of the system by name from the system folder alone, whatever
+// the search order; null when it cannot.
+void* load_system_library(const wchar_t* name);
