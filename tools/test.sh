@@ -5,21 +5,32 @@
 set -u
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-install_missing_packages || { echo "package installation failed" >&2; exit 1; }
-ensure_russian_locale || { echo "could not make the ru_RU.UTF-8 locale" >&2; exit 1; }
-build_native || { echo "native build failed" >&2; exit 1; }
-build_windows || { echo "Windows build failed" >&2; exit 1; }
-build_optimised || { echo "optimised build failed" >&2; exit 1; }
-check_hardening || { echo "hardening-check failed on the optimised korvat-cli" >&2; exit 1; }
+# Each step says how long it took, so that a slow run shows where.
+step() {
+    local name=$1 start=$SECONDS
+    shift
+    "$@" || { echo "$name failed" >&2; exit 1; }
+    echo "== $name: $((SECONDS - start)) s"
+}
+step "package installation" install_missing_packages
+step "the ru_RU.UTF-8 locale" ensure_russian_locale
+step "native build" build_native
+step "Windows build" build_windows
+step "optimised build" build_optimised
+step "hardening-check on the optimised korvat-cli" check_hardening
 
 trap stop_xvfb EXIT
 start_xvfb || exit 1
 
 status=0
+start=$SECONDS
 echo "== native tests"
 (cd "$KORVAT_BUILD/native" && ctest --output-on-failure -j "$(nproc)") || status=1
+echo "== native tests: $((SECONDS - start)) s"
+start=$SECONDS
 echo "== Windows tests under Wine"
 (cd "$KORVAT_BUILD/windows" && ctest --output-on-failure) || status=1
+echo "== Windows tests: $((SECONDS - start)) s"
 
 # Totals over the test cases of both trees, from GoogleTest's own summaries.
 passed=0

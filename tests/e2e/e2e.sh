@@ -470,7 +470,7 @@ locked)
     cp "$images/held.trd" "$work/held.orig"
     start_korvat
     probe pick "$folder" held.trd free.trd || fail "could not pick two files"
-    coproc holder { timeout 120 "$WINE_RUN" "$PROBE_EXE" hold "$folder\\held.trd" 20000; }
+    coproc holder { timeout 120 "$WINE_RUN" "$PROBE_EXE" hold "$folder\\held.trd" 8000; }
     read -r -t 60 held <&"${holder[0]}"
     expect "the other program holds the file" "$(printf '%s' "$held" | tr -d '\r')" held
     key e
