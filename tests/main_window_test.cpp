@@ -338,12 +338,19 @@ void read_open_dialog(std::string* folder, std::string* name)
 
 TEST_F(MainWindow, TheNextDialogOpensInTheFolderLastUsedWithAnEmptyName)
 {
-    std::string folder, name;
-    std::thread reader(read_open_dialog, &folder, &name);
-    SendMessageA(window, WM_COMMAND, IDC_FILES, 0);
-    reader.join();
-    EXPECT_EQ(folder, path("one"));
-    EXPECT_EQ(name, "");
+    // After the dialog, and after files from several folders (as a drop or
+    // the command line gives them): the folder of the first.
+    for (bool several : {false, true}) {
+        SCOPED_TRACE(several ? "files from several folders" : "the dialog's folder");
+        if (several)
+            dropped({path("two\\c.trd"), path("one\\a.trd")});
+        std::string folder, name;
+        std::thread reader(read_open_dialog, &folder, &name);
+        SendMessageA(window, WM_COMMAND, IDC_FILES, 0);
+        reader.join();
+        EXPECT_EQ(folder, path(several ? "two" : "one"));
+        EXPECT_EQ(name, "");
+    }
 }
 
 // Presses a key as the message loop sees it, with Shift held or not.
