@@ -310,11 +310,12 @@ int main(int argc, char** argv)
     guard_standard_streams();
     choose_language();
 #ifdef _WIN32
-    // Names come and go as UTF-8 where the program's code page is UTF-8;
-    // the console is told so for this run only.
+    // Names and texts are written in the program's code page (UTF-8 where
+    // Windows gives it, else the ANSI one, 1251 for Russian, whose console
+    // shows 866): the console is told so for this run only.
     g_console_code_page = GetConsoleOutputCP();
-    if (g_console_code_page && GetACP() == CP_UTF8) {
-        SetConsoleOutputCP(CP_UTF8);
+    if (g_console_code_page && g_console_code_page != GetACP()) {
+        SetConsoleOutputCP(GetACP());
         std::atexit(restore_console_code_page);
     }
 #endif

@@ -125,9 +125,16 @@ static batch_outcome process_read_first(const char* name, const batch_command* e
     const bool identified = stream_identity(image, &now) == 0;
     *before = identified ? now.size : -1;
     *after = -1;
-    if (!g_batch_guard && identified && now.device == planned_on.device &&
-        now.file == planned_on.file && now.size == planned_on.size) {
-        outcome = entry->apply(image, &plan) >= 0 ? FILE_DONE : FILE_FAILED;
+    if (identified && now.device == planned_on.device && now.file == planned_on.file &&
+        now.size == planned_on.size) {
+        // The guard surveys this stream from the point the plan cuts at
+        // (g_io_buffer still holds the track 0 it was planned from), so
+        // what it lets be cut is what is in the file now.
+        const guard_verdict verdict = ask_guard(entry, name, image);
+        if (verdict != GUARD_GO)
+            outcome = refused(verdict);
+        else
+            outcome = entry->apply(image, &plan) >= 0 ? FILE_DONE : FILE_FAILED;
         if (outcome == FILE_DONE)
             *after = plan.new_length;
     } else {
