@@ -171,24 +171,18 @@ bool identify_image(const std::string& name)
     identity_request request;
     identified_file file;
     // Without lists: the hashes as the file is and at its disk's full size,
-    // known once the check has read track 0, so asked for at every size a
-    // disk type gives.
+    // known only once the check has read track 0, so asked for at every size
+    // a disk type gives.
     if (g_options.lists.empty()) {
-        request.sha1_lengths.clear();
+        std::vector<int64_t>& lengths = request.sha1_lengths;
         for (int64_t tracks : {40, 80, 160})
-            request.sha1_lengths.push_back(tracks * TRD_TRACK_SIZE);
-        request.md5_lengths = request.sha1_lengths;
-    }
-    if (g_options.lists.empty()) {
-        // And the length the file has, which is read with it.
+            lengths.push_back(tracks * TRD_TRACK_SIZE);
         const int64_t length = length_of_file(name.c_str());
-        if (length >= 0 && length <= IDENTITY_MAX_LENGTH) {
-            for (std::vector<int64_t>* lengths : {&request.sha1_lengths, &request.md5_lengths}) {
-                lengths->push_back(length);
-                std::sort(lengths->begin(), lengths->end());
-                lengths->erase(std::unique(lengths->begin(), lengths->end()), lengths->end());
-            }
-        }
+        if (length >= 0 && length <= IDENTITY_MAX_LENGTH)
+            lengths.push_back(length);
+        std::sort(lengths.begin(), lengths.end());
+        lengths.erase(std::unique(lengths.begin(), lengths.end()), lengths.end());
+        request.md5_lengths = lengths;
     }
     ++g_identify_totals.files;
     if (!identify_file(name, g_options.lists.empty() ? request : g_request, &file)) {

@@ -1,12 +1,9 @@
 // Cuts at the first free sector that keep to what the user was asked.
 #include "batch.h"
 
-#include "file_io.h"
 #include "messages.h"
 #include "status_log.h"
 
-#include <cerrno>
-#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 
@@ -14,15 +11,10 @@ loss_consent g_loss_consent;
 
 bool survey_loss(const char* name, loss_record* record)
 {
-    FILE* image = open_image(name, "rb", TRD_TRACK_SIZE);
-    if (!image)
-        return false;
     image_survey survey;
-    const int64_t count = read_track0(image);
-    const bool lossy = count >= 0 && judge_track0(count) &&
-                       survey_cut_free(image, &survey, record->digest) == 0 &&
-                       survey.free_offset >= TRD_TRACK_SIZE && survey.cut_free_loses > 0;
-    close_stream(image);
+    const bool lossy =
+        survey_file(name, SURVEY_CUT_FREE, &survey, nullptr, 0, record->digest) == SURVEY_IMAGE &&
+        survey.free_offset >= TRD_TRACK_SIZE && survey.cut_free_loses > 0;
     if (lossy) {
         record->name = name;
         record->bytes = survey.cut_free_loses;

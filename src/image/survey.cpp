@@ -163,7 +163,7 @@ int survey_image(FILE* image, image_survey* survey)
 }
 
 survey_verdict survey_file(const char* name, survey_depth depth, image_survey* survey, char* why,
-                           size_t why_size)
+                           size_t why_size, unsigned char* cut_digest)
 {
     if (why && why_size > 0)
         why[0] = '\0';
@@ -181,7 +181,7 @@ survey_verdict survey_file(const char* name, survey_depth depth, image_survey* s
     } else if (depth == SURVEY_CATALOGUE) {
         start_survey(survey);
     } else if ((depth == SURVEY_WHOLE ? survey_image(image, survey)
-                                      : survey_cut_free(image, survey)) != 0) {
+                                      : survey_cut_free(image, survey, cut_digest)) != 0) {
         verdict = SURVEY_ERROR;
     }
     const int error = errno;

@@ -277,9 +277,10 @@ enum survey_depth { SURVEY_CATALOGUE, SURVEY_CUT_FREE, SURVEY_WHOLE };
 
 // Opens a file read-only, checks it without a status line and surveys it to
 // the depth asked. SURVEY_ERROR leaves errno set; SURVEY_NOT_IMAGE leaves
-// why (when given) saying which test failed.
+// why (when given) saying which test failed. With cut_digest, at the depth
+// of a cut at the first free sector, the SHA-1 of what it discards.
 survey_verdict survey_file(const char* name, survey_depth depth, image_survey* survey, char* why,
-                           size_t why_size);
+                           size_t why_size, unsigned char* cut_digest = nullptr);
 
 // The one form of the three, so a batch can hold the chosen one.
 typedef int (*image_operation)(FILE* image);

@@ -6,6 +6,7 @@
 #include "image_list.h"
 #include "messages.h"
 #include "status_log.h"
+#include "system_path.h"
 
 #include <commctrl.h>
 #include <oleacc.h>
@@ -92,17 +93,6 @@ static void focus_first_row_if_none();
 static void focus_row(int row);
 
 // ---- Progress ----
-
-// A text in the program's code page as the system's wide form.
-static std::wstring wide_text(const char* text)
-{
-    const int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    std::wstring wide(length > 0 ? size_t(length) : 1, L'\0');
-    if (length > 0)
-        MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], length);
-    wide.resize(std::wcslen(wide.c_str()));
-    return wide;
-}
 
 static void connect_taskbar()
 {
@@ -386,10 +376,10 @@ void layout_main_window(HWND window, UINT dpi)
     int widths[std::size(buttons)];
     bool grown = false;
     for (size_t k = 0; k < std::size(buttons); ++k) {
-        const int spec = scaled_for_dpi(buttons[k].width, dpi);
+        const int figure = scaled_for_dpi(buttons[k].width, dpi);
         widths[k] =
-            std::max(spec, text_width(g_font, tr(buttons[k].text)) + scaled_for_dpi(16, dpi));
-        grown = grown || widths[k] != spec;
+            std::max(figure, text_width(g_font, tr(buttons[k].text)) + scaled_for_dpi(16, dpi));
+        grown = grown || widths[k] != figure;
     }
     int row_end = scaled_for_dpi(status_pane.x + status_pane.width, dpi);
     bool wider = false; // than the figures: the list and the pane follow the buttons

@@ -15,15 +15,23 @@
 
 bool g_open_no_follow;
 
+std::wstring wide_text(const char* text)
+{
+    const int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    if (length <= 0)
+        return std::wstring();
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    if (MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], length) != length)
+        return std::wstring();
+    wide.resize(static_cast<size_t>(length - 1));
+    return wide;
+}
+
 bool system_path(const char* name, std::wstring* wide)
 {
-    const int length = MultiByteToWideChar(CP_ACP, 0, name, -1, nullptr, 0);
-    if (length <= 0)
+    *wide = wide_text(name);
+    if (wide->empty())
         return false;
-    wide->resize(static_cast<size_t>(length));
-    if (MultiByteToWideChar(CP_ACP, 0, name, -1, &(*wide)[0], length) != length)
-        return false;
-    wide->resize(static_cast<size_t>(length - 1));
     if (wide->size() < MAX_PATH || wide->compare(0, 4, L"\\\\?\\") == 0)
         return true;
     // The prefixed form takes no relative part, no "." and no "/".

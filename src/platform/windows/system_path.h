@@ -9,8 +9,11 @@
 // length. False when the name cannot be converted.
 bool system_path(const char* name, std::wstring* wide);
 
-// A wide text (a name from a folder's listing) in the program's code page.
+// A wide text (a name from a folder's listing) in the program's code page,
+// and a text in the program's code page in the system's wide form (empty
+// when it cannot be converted).
 std::string narrow_text(const std::wstring& wide);
+std::wstring wide_text(const char* text);
 
 // A file time (100-nanosecond ticks since 1601, in two halves) as whole
 // seconds since 1970, as stat gives it.
