@@ -14,11 +14,11 @@
 // in one piece, both past the buffer, straight to and from the file.
 static const batch_command batch_commands[] = {
     {IDC_CUT_ZEROS, text_to_translate("Cutting zeros from "), cut_zeros, plan_cut_zeros,
-     apply_cut_zeros, TRD_TRACK_SIZE},
+     apply_cut_zeros, screen_cut_zeros, TRD_TRACK_SIZE},
     {IDC_CUT_FREE_SECTORS, text_to_translate("Cutting free sectors from "), cut_free_sectors,
-     plan_cut_free, apply_cut_free, TRD_TRACK_SIZE},
+     plan_cut_free, apply_cut_free, plan_cut_free, TRD_TRACK_SIZE},
     {IDC_RESTORE_SIZE, text_to_translate("Restoring size for "), restore_size, plan_restore,
-     apply_restore, TRD_TRACK_SIZE},
+     apply_restore, plan_restore, TRD_TRACK_SIZE},
 };
 
 guard_verdict (*g_batch_guard)(const batch_command* command, const char* name, FILE* image);
@@ -57,38 +57,52 @@ static batch_outcome refused(guard_verdict verdict)
     return verdict == GUARD_LEAVE ? FILE_LEFT : FILE_FAILED;
 }
 
-// Checks a stream open for update and runs the operation on it, when the
-// check and the guard let it.
-static batch_outcome check_and_operate(const char* name, const batch_command* entry, FILE* image)
+// Checks a stream open for update, plans the operation on it, asks the
+// guard and makes the change: every decision is taken on the bytes this
+// stream reads, so a write made to the file before it was opened is seen,
+// and on Windows no other program can write to it until it is closed.
+// *before and *after: the lengths the plan found and gave, -1 when unknown.
+static batch_outcome check_and_operate(const char* name, const batch_command* entry, FILE* image,
+                                       int64_t* before, int64_t* after)
 {
     if (check_trd_image(image) != 0)
         return FILE_FAILED;
-    const guard_verdict verdict = ask_guard(entry, name, image);
-    if (verdict != GUARD_GO)
-        return refused(verdict);
-    return entry->operation(image) >= 0 ? FILE_DONE : FILE_FAILED;
+    length_plan plan = {-1, -1};
+    const int planned = entry->plan(image, &plan);
+    *before = plan.length;
+    if (planned < 0)
+        return FILE_FAILED;
+    if (plan.new_length != plan.length) {
+        const guard_verdict verdict = ask_guard(entry, name, image);
+        if (verdict != GUARD_GO)
+            return refused(verdict);
+        if (entry->apply(image, &plan) < 0)
+            return FILE_FAILED;
+    }
+    *after = plan.new_length;
+    return FILE_DONE;
 }
 
 // Opens, checks, operates on and closes one file; every outcome is told
 // through the status log, and the file is closed before the next is opened.
-static batch_outcome process_image_file(const char* name, const batch_command* entry)
+static batch_outcome process_image_file(const char* name, const batch_command* entry,
+                                        int64_t* before, int64_t* after)
 {
     FILE* image = open_image(name, "r+b", entry->stream_buffer_size);
     if (!image) {
         status_print_errno();
         return FILE_FAILED;
     }
-    const batch_outcome outcome = check_and_operate(name, entry, image);
+    const batch_outcome outcome = check_and_operate(name, entry, image, before, after);
     close_stream(image);
     return outcome;
 }
 
-// The same outcomes, but the file is checked and its change planned on a
-// read-only stream, and opened for update only when its length will change.
-// The change planned is then made, unless the file is no longer the one
-// that was planned on, which is checked and operated on afresh. A guard is
-// asked only there, on the stream that makes the change: what it decides
-// on is what is cut, whatever happened to the file since it was planned.
+// The same outcomes, but the file is first checked and screened on a
+// read-only stream, and opened for update only when the screen says its
+// length may change, so that a file that needs no change is never opened
+// for writing (it may be read-only). The screen decides nothing that is
+// cut: the stream opened for the change checks, plans and guards afresh.
 static batch_outcome process_read_first(const char* name, const batch_command* entry,
                                         int64_t* before, int64_t* after)
 {
@@ -97,51 +111,17 @@ static batch_outcome process_read_first(const char* name, const batch_command* e
         status_print_errno();
         return FILE_FAILED;
     }
-    length_plan plan = {-1, -1};
-    file_identity planned_on = {};
+    length_plan screen = {-1, -1};
     batch_outcome outcome = FILE_FAILED;
-    bool change = false;
-    if (check_trd_image(image) == 0 && entry->plan(image, &plan) >= 0) {
-        change = plan.new_length != plan.length;
+    if (check_trd_image(image) == 0 && entry->screen(image, &screen) >= 0) {
         outcome = FILE_DONE;
-        *before = *after = plan.length;
-        if (change && stream_identity(image, &planned_on) != 0) {
-            status_print_errno();
-            outcome = FILE_FAILED;
-            change = false;
-        }
+        *before = *after = screen.length;
     }
     close_stream(image);
-    if (!change)
+    if (outcome != FILE_DONE || screen.new_length == screen.length)
         return outcome;
-
-    image = open_image(name, "r+b", entry->stream_buffer_size);
-    if (!image) {
-        status_print_errno();
-        return FILE_FAILED;
-    }
-    // The length before the change is the file's as it is opened for it.
-    file_identity now;
-    const bool identified = stream_identity(image, &now) == 0;
-    *before = identified ? now.size : -1;
-    *after = -1;
-    if (identified && now.device == planned_on.device && now.file == planned_on.file &&
-        now.size == planned_on.size) {
-        // The guard surveys this stream from the point the plan cuts at
-        // (g_io_buffer still holds the track 0 it was planned from), so
-        // what it lets be cut is what is in the file now.
-        const guard_verdict verdict = ask_guard(entry, name, image);
-        if (verdict != GUARD_GO)
-            outcome = refused(verdict);
-        else
-            outcome = entry->apply(image, &plan) >= 0 ? FILE_DONE : FILE_FAILED;
-        if (outcome == FILE_DONE)
-            *after = plan.new_length;
-    } else {
-        outcome = check_and_operate(name, entry, image);
-    }
-    close_stream(image);
-    return outcome;
+    *before = *after = -1;
+    return process_image_file(name, entry, before, after);
 }
 
 void count_batch_file(batch_totals* totals, bool ok, int64_t before, int64_t after)
@@ -190,14 +170,12 @@ int run_batch(unsigned command, char** names, batch_totals* totals)
             // The log cuts the line to a slot; the file is always opened
             // by its full name.
             status_print((std::string(tr(entry->prefix)) + *name).c_str());
-            // A read-first batch knows the lengths from its plan; any
-            // other asks the file before and after.
+            // The lengths come from the plan; a file that fails before
+            // it is planned is asked for its length by name.
             int64_t before = -1, after = -1;
-            if (totals && !g_batch_read_first)
-                before = length_of_file(*name);
             const batch_outcome outcome = g_batch_read_first
                                               ? process_read_first(*name, entry, &before, &after)
-                                              : process_image_file(*name, entry);
+                                              : process_image_file(*name, entry, &before, &after);
             failed += outcome == FILE_FAILED;
             if (totals && before < 0)
                 before = length_of_file(*name);

@@ -12,9 +12,14 @@ struct batch_command {
     unsigned id;
     const char* prefix;
     image_operation operation;
-    // The operation's two halves, for a batch that plans on a read-only stream.
+    // The operation's two halves: the plan measures the stream open for the
+    // change, the apply makes the change the plan found.
     int (*plan)(FILE* image, length_plan* plan);
     int (*apply)(FILE* image, const length_plan* plan);
+    // A look on a read-only stream that says whether the length may change
+    // (new_length differs from length), with the plan's status lines on a
+    // failure; only a file it passes is opened for the change.
+    int (*screen)(FILE* image, length_plan* plan);
     // The stream buffer the file is opened with: what the operation's reads
     // and writes reach the file in, one system call per buffer.
     size_t stream_buffer_size;
@@ -54,10 +59,11 @@ extern void (*g_batch_file_done)(const char* name, batch_outcome outcome);
 // When true, no further file is begun; the file in hand is finished first.
 extern volatile bool g_batch_stop;
 
-// When true, each file is checked and its change planned on a read-only
-// stream, and opened for update only when its length will change, so that
-// a file that needs no change is never opened for writing (it may be
-// read-only). When false, as in the window, each file is opened for update.
+// When true, each file is checked and screened on a read-only stream, and
+// opened for update only when its length may change, so that a file that
+// needs no change is never opened for writing (it may be read-only). The
+// change itself is always checked, planned and made on the stream opened
+// for update. When false, each file is opened for update at once.
 extern bool g_batch_read_first;
 
 // What a batch did, for its summary.

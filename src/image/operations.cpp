@@ -109,6 +109,33 @@ int plan_cut_zeros(FILE* image, length_plan* plan)
     return scanned < 0 ? scanned : 0;
 }
 
+int screen_cut_zeros(FILE* image, length_plan* plan)
+{
+    plan->length = plan->new_length = -1;
+    if (seek_stream(image, 0, SEEK_END) != 0)
+        return -1;
+    // As the scan: a length that cannot be told, or is out of its range,
+    // is never cut.
+    plan->length = plan->new_length = tell_stream(image);
+    if (plan->length <= TRD_TRACK_SIZE || plan->length > TRD_MAX_LENGTH)
+        return 0;
+    // The sector that holds the last byte, or what of it lies past track 0.
+    const int64_t start =
+        std::max<int64_t>((plan->length - 1) / TRD_SECTOR_SIZE * TRD_SECTOR_SIZE, TRD_TRACK_SIZE);
+    if (seek_stream(image, start, SEEK_SET) != 0)
+        return -1;
+    const size_t count =
+        read_stream(g_scan_block, 1, static_cast<size_t>(plan->length - start), image);
+    if (stream_failed(image))
+        return -1;
+    const size_t data = end_of_data(g_scan_block, count);
+    const zero_tail tail = {plan->length, start + static_cast<int64_t>(data), count};
+    // No data in that sector: the cut reaches at least to its start.
+    if (data == 0 || zero_cut_length(&tail) != plan->length)
+        plan->new_length = -1;
+    return 0;
+}
+
 int apply_cut_zeros(FILE* image, const length_plan* plan)
 {
     return set_stream_length(image, plan->new_length);

@@ -302,6 +302,12 @@ int plan_cut_zeros(FILE* image, length_plan* plan);
 int plan_cut_free(FILE* image, length_plan* plan);
 int plan_restore(FILE* image, length_plan* plan);
 
+// Whether cut_zeros would change the file, from its last sector alone:
+// new_length equals length when it would not, and is -1 when it would (what
+// it cuts to is known only once the whole tail is scanned). Negative on a
+// failed seek or read.
+int screen_cut_zeros(FILE* image, length_plan* plan);
+
 // The change. Negative on failure, with the operation's status line.
 int apply_cut_zeros(FILE* image, const length_plan* plan);
 int apply_cut_free(FILE* image, const length_plan* plan);

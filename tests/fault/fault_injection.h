@@ -18,3 +18,7 @@ extern const char* g_fault_last_call;
 
 // Starts counting afresh and injects at call `at` (0: never).
 void reset_faults(int at, bool persistent);
+
+// When set, called with the name just before a stream is opened for update:
+// another program's write, made between a batch's read-only look and its change.
+extern void (*g_fault_before_update_open)(const char* name);

@@ -184,4 +184,63 @@ TEST_F(FaultInjection, AFullDiskGivesEachFileBackItsLengthAndSaysWhy)
     }
 }
 
+// What another program writes into a file between the batch's read-only
+// look and the opening for the change.
+struct in_place_write {
+    size_t offset;
+    unsigned char byte;
+};
+in_place_write g_in_place;
+
+TEST_F(FaultInjection, AWriteInPlaceAfterTheLookIsSeenByTheStreamThatChanges)
+{
+    bytes data = make_image(655360, 0x16, 1, 1, 8);
+    data[6000] = 0x42;
+    bytes cut = resized(data, 8192);
+    struct {
+        const char* what;
+        unsigned command;
+        bytes original;
+        in_place_write write;
+        size_t length; // after the batch: the written byte is never cut away
+    } cases[] = {
+        {"cut zeros keeps a byte written past the data",
+         IDC_CUT_ZEROS,
+         data,
+         {100000, 0xFF},
+         100096},
+        {"cut free sectors cuts where the sector now says",
+         IDC_CUT_FREE_SECTORS,
+         data,
+         {TRD_FIRST_FREE_TRACK, 2},
+         10240},
+        {"restore pads to the disk type it now has",
+         IDC_RESTORE_SIZE,
+         cut,
+         {TRD_DISK_TYPE, 0x19},
+         163840},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        write_file(path("image.trd"), c.original);
+        g_in_place = c.write;
+        g_fault_before_update_open = [](const char* name) {
+            FILE* other = std::fopen(name, "r+b");
+            std::fseek(other, static_cast<long>(g_in_place.offset), SEEK_SET);
+            std::fputc(g_in_place.byte, other);
+            std::fclose(other);
+        };
+        batch_totals totals = {};
+        g_batch_read_first = true;
+        EXPECT_EQ(run_batch(c.command, heap_names({path("image.trd")}), &totals), 0);
+        g_batch_read_first = false;
+        g_fault_before_update_open = nullptr;
+
+        bytes expected = c.original;
+        expected[c.write.offset] = c.write.byte;
+        EXPECT_TRUE(same_bytes(read_file(path("image.trd")), resized(expected, c.length)));
+        EXPECT_EQ(totals.after, static_cast<long long>(c.length));
+    }
+}
+
 } // namespace

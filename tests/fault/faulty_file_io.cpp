@@ -60,9 +60,12 @@ static void mark_failed(FILE* stream, bool failed)
 }
 
 bool g_open_no_follow;
+void (*g_fault_before_update_open)(const char* name);
 
 FILE* open_stream(const char* name, const char* mode)
 {
+    if (g_fault_before_update_open && mode[1] == '+')
+        g_fault_before_update_open(name);
     if (inject("open", EIO))
         return nullptr;
     FILE* stream = std::fopen(name, mode);
