@@ -15,8 +15,9 @@ extern unsigned g_status_count;
 // The status pane; stored by the main window when it creates the pane.
 extern HWND g_status_pane;
 
-// When set, receives each new message whole as it is stored, for a program
-// that reports to a terminal. Null in the window.
+// When set, receives each new message whole once it is stored and shown,
+// for a program that reports to a terminal, or a window that shows the
+// pane in its own way.
 extern void (*g_status_echo)(const char* message);
 
 // Appends message (its first 255 characters; null counts as empty) to the
