@@ -15,7 +15,8 @@ for program in "$@"; do
     for dll in $dlls; do
         case $(echo "$dll" | tr '[:upper:]' '[:lower:]') in
         kernel32.dll | user32.dll | gdi32.dll | comctl32.dll | comdlg32.dll | advapi32.dll | \
-            shell32.dll | ole32.dll | oleacc.dll | oleaut32.dll | version.dll | msvcrt.dll | \
+            shell32.dll | shlwapi.dll | ole32.dll | oleacc.dll | oleaut32.dll | version.dll | \
+            msvcrt.dll | \
             ntdll.dll | api-ms-win-*.dll) ;;
         *)
             echo "$program imports $dll, which Windows does not ship" >&2

@@ -115,10 +115,12 @@ class MainWindow : public TempFolderTest
 
     std::vector<std::string> dropped(const std::vector<std::string>& paths)
     {
+        // The rows' whole names, as a batch gets them: the cells show them
+        // shortened to the column.
         SendMessageA(window, WM_DROPFILES, reinterpret_cast<WPARAM>(make_drop(paths)), 0);
-        std::vector<std::string> rows;
-        for (int row = 0; row < row_count(g_image_list); ++row)
-            rows.push_back(cell_text(g_image_list, row, 1));
+        SendMessageA(window, WM_COMMAND, IDC_SELECT_ALL, 0);
+        const std::vector<std::string> rows = ticked_names(g_image_list);
+        SendMessageA(window, WM_COMMAND, IDC_UNSELECT_ALL, 0);
         return rows;
     }
 
@@ -202,7 +204,9 @@ TEST_F(MainWindow, DropsReachImagesAtAnyDepthOnceAndTheirNamesShowWhole)
     EXPECT_EQ(status_history().back(),
               "2 files, 2 changed, 0 unchanged, 0 failed; 1310720 -> 8192 bytes");
     EXPECT_EQ(status_history().front(), "Cutting zeros from " + path("tree\\R&D disk.trd"));
-    EXPECT_EQ(GetWindowLongA(GetDlgItem(window, IDC_STATUS), GWL_STYLE) & SS_NOPREFIX, SS_NOPREFIX);
+    EXPECT_EQ(GetWindowLongA(GetDlgItem(window, IDC_STATUS), GWL_STYLE) &
+                  (SS_TYPEMASK | SS_NOPREFIX),
+              SS_LEFTNOWORDWRAP | SS_NOPREFIX);
 
     // One file by two names is listed once; a name that cannot be listed
     // is said so, and counted.
@@ -469,6 +473,8 @@ TEST_F(MainWindow, EachScaleShowsNineStatusLinesAndWholeTitles)
             EXPECT_GT(SendMessageA(g_image_list, LVM_GETCOLUMNWIDTH, column, 0), needed)
                 << texts[column];
         }
+        EXPECT_GE(SendMessageA(g_image_list, LVM_GETCOLUMNWIDTH, 1, 0),
+                  SendMessageA(g_image_list, LVM_GETCOLUMNWIDTH, 2, 0));
     }
 }
 
@@ -535,6 +541,9 @@ TEST_F(MainWindow, InRussianNothingIsCutShortAtEachScale)
         RECT list;
         GetClientRect(g_image_list, &list);
         EXPECT_LE(total, list.right - list.left) << "a column is hidden past the list's edge";
+        EXPECT_GE(SendMessageA(g_image_list, LVM_GETCOLUMNWIDTH, 1, 0),
+                  SendMessageA(g_image_list, LVM_GETCOLUMNWIDTH, 2, 0))
+            << "the name column is narrower than the time column";
     }
     set_language("en");
 }

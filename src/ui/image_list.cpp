@@ -9,6 +9,7 @@
 #include <commctrl.h>
 #include <commdlg.h>
 #include <direct.h>
+#include <shlwapi.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -38,6 +39,10 @@ static const image_column image_columns[] = {
     {text_to_translate("Size [bytes]"), 100, LVCFMT_RIGHT},
 };
 
+static LRESULT CALLBACK answer_for_list(HWND parent, UINT message, WPARAM wparam, LPARAM lparam,
+                                        UINT_PTR, DWORD_PTR list);
+static void add_row_tooltip(HWND parent, HWND list);
+
 HWND create_image_list(HWND parent)
 {
     HWND list = CreateWindowExA(
@@ -46,6 +51,10 @@ HWND create_image_list(HWND parent)
         nullptr);
     SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
                  LVS_EX_CHECKBOXES | LVS_EX_HEADERDRAGDROP | LVS_EX_SIMPLESELECT);
+    // The list asks its parent for what a name cell shows, and the row's
+    // tooltip for its text: answered here, whatever the parent.
+    SetWindowSubclass(parent, answer_for_list, IDC_IMAGE_LIST, reinterpret_cast<DWORD_PTR>(list));
+    add_row_tooltip(parent, list);
     for (int index = 0; index < static_cast<int>(std::size(image_columns)); ++index) {
         LVCOLUMNA column = {};
         column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
@@ -92,36 +101,62 @@ static int widest_time_width(HWND list)
     return day + month + width_of("   28 22:48:48 2222\n");
 }
 
+// The DPI the list was last laid out for.
+static UINT g_list_dpi = 96;
+
+// Each column's width for a DPI: as the figures say, scaled; never
+// narrower than its title or, for the time, a whole time text, in the
+// list's own font. floors: how far each may give way, which for the name
+// column is no narrower than the time column (nor its title). The total.
+static int column_widths(HWND list, UINT dpi, int* widths, int* floors)
+{
+    const int margin = scaled_for_dpi(16, dpi);
+    int total = 0;
+    for (size_t index = 0; index < std::size(image_columns); ++index) {
+        const int title = static_cast<int>(
+            SendMessageA(list, LVM_GETSTRINGWIDTHA, 0,
+                         reinterpret_cast<LPARAM>(tr(image_columns[index].title))));
+        widths[index] = std::max(scaled_for_dpi(image_columns[index].width, dpi), title + margin);
+        if (index == 2)
+            widths[index] = std::max(widths[index], widest_time_width(list) + margin);
+        floors[index] = index == 1 ? title + margin : widths[index];
+        total += widths[index];
+    }
+    floors[1] = std::max(floors[1], widths[2]);
+    return total;
+}
+
+int image_list_wanted_width(HWND list, UINT dpi)
+{
+    int widths[std::size(image_columns)], floors[std::size(image_columns)];
+    column_widths(list, dpi, widths, floors);
+    int total = 0;
+    for (int floor : floors)
+        total += floor;
+    RECT frame, client;
+    GetWindowRect(list, &frame);
+    GetClientRect(list, &client);
+    return total + GetSystemMetrics(SM_CXVSCROLL) + (frame.right - frame.left) -
+           (client.right - client.left);
+}
+
 void layout_image_list(HWND list, UINT dpi, int list_width)
 {
+    g_list_dpi = dpi;
     SetWindowPos(list, nullptr, scaled_for_dpi(10, dpi), scaled_for_dpi(10, dpi),
                  list_width > 0 ? list_width : scaled_for_dpi(610, dpi), scaled_for_dpi(230, dpi),
                  SWP_NOZORDER | SWP_NOACTIVATE);
-    // Each column as the figures say, scaled; never narrower than its title
-    // or, for the time, a whole time text, in the list's own font. Where
-    // longer titles and names (another language's) would make the columns
-    // wider than the list, the name column gives up the difference, down to
-    // its own title.
-    const int margin = scaled_for_dpi(16, dpi);
-    const int count = static_cast<int>(std::size(image_columns));
-    int widths[std::size(image_columns)], titles[std::size(image_columns)];
-    int total = 0;
-    for (int index = 0; index < count; ++index) {
-        titles[index] = static_cast<int>(
-            SendMessageA(list, LVM_GETSTRINGWIDTHA, 0,
-                         reinterpret_cast<LPARAM>(tr(image_columns[index].title))));
-        widths[index] =
-            std::max(scaled_for_dpi(image_columns[index].width, dpi), titles[index] + margin);
-        if (index == 2)
-            widths[index] = std::max(widths[index], widest_time_width(list) + margin);
-        total += widths[index];
-    }
+    // Where longer titles and names (another language's) would make the
+    // columns wider than the list, the name column gives up the difference,
+    // down to its floor.
+    int widths[std::size(image_columns)], floors[std::size(image_columns)];
+    const int total = column_widths(list, dpi, widths, floors);
     RECT client;
     GetClientRect(list, &client);
     const int room = client.right - client.left - GetSystemMetrics(SM_CXVSCROLL);
     if (total > room && total > scaled_for_dpi(610, dpi) - GetSystemMetrics(SM_CXVSCROLL))
-        widths[1] = std::max(titles[1] + margin, widths[1] - (total - room));
-    for (int index = 0; index < count; ++index)
+        widths[1] = std::max(floors[1], widths[1] - (total - room));
+    for (size_t index = 0; index < std::size(image_columns); ++index)
         SendMessageA(list, LVM_SETCOLUMNWIDTH, index, widths[index]);
 }
 
@@ -146,6 +181,7 @@ static void set_cell_text(HWND list, int row, int column, const char* text)
 // item's lParam), so that a sort compares values, not texts.
 struct row_record {
     std::string name;
+    std::wstring wide_name; // the name as the system's comparison takes it
     int64_t time;
     uint32_t size;
     bool ticked; // taken from the list just before a sort by ticks
@@ -163,6 +199,7 @@ void add_image_row(HWND list, int row, const char* name, const char* time_text, 
         if (g_rows.size() <= size_t(row))
             g_rows.resize(size_t(row) + 1);
         g_rows[size_t(row)].name = name;
+        g_rows[size_t(row)].wide_name = wide_text(name);
         g_rows[size_t(row)].size = size;
     }
     LVITEMA item = {};
@@ -171,7 +208,8 @@ void add_image_row(HWND list, int row, const char* name, const char* time_text, 
     item.lParam = row;
     SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
     set_row_state(list, row, ROW_UNTICKED);
-    set_cell_text(list, row, 1, name);
+    // The name cell is made when it is shown, to fit its column's width.
+    set_cell_text(list, row, 1, row >= 0 ? LPSTR_TEXTCALLBACKA : name);
 
     char text[CELL_TEXT_SIZE];
     format_bounded(text, sizeof text, "%s", time_text);
@@ -186,8 +224,8 @@ static bool row_is_ticked(HWND list, int row)
     return (state & ROW_STATE_MASK) == ROW_TICKED;
 }
 
-// The whole name of a row, from its record; null for a row that has none.
-static const std::string* row_name(HWND list, int row)
+// The record of a row; null for a row that has none.
+static const row_record* row_record_at(HWND list, int row)
 {
     LVITEMA item = {};
     item.mask = LVIF_PARAM;
@@ -195,7 +233,14 @@ static const std::string* row_name(HWND list, int row)
     if (!SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item)) || item.lParam < 0 ||
         size_t(item.lParam) >= g_rows.size())
         return nullptr;
-    return &g_rows[size_t(item.lParam)].name;
+    return &g_rows[size_t(item.lParam)];
+}
+
+// The whole name of a row, from its record; null for a row that has none.
+static const std::string* row_name(HWND list, int row)
+{
+    const row_record* record = row_record_at(list, row);
+    return record ? &record->name : nullptr;
 }
 
 std::vector<std::string> ticked_names(HWND list)
@@ -449,6 +494,140 @@ int fill_image_list(HWND owner, HWND list, bool announce)
     return result;
 }
 
+// ---- What a name cell shows ----
+
+// A row's name as its cell shows it in a column of this width: whole where
+// it fits; otherwise its folder shortened in the middle with "...", so that
+// the file's own name stays whole, as Explorer shortens a path.
+static std::string shown_name(HWND list, const std::wstring& name, int column_width)
+{
+    std::vector<wchar_t> text(name.begin(), name.end());
+    text.resize(name.size() + 5, L'\0'); // the system's room to shorten in
+    HDC dc = GetDC(list);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(list, WM_GETFONT, 0, 0)));
+    // The cell's text starts and ends a few pixels inside the column.
+    RECT area = {0, 0, std::max(column_width - scaled_for_dpi(16, g_list_dpi), 1), 0};
+    DrawTextW(dc, text.data(), -1, &area,
+              DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX | DT_PATH_ELLIPSIS | DT_MODIFYSTRING);
+    SelectObject(dc, old);
+    ReleaseDC(list, dc);
+    return narrow_text(text.data());
+}
+
+// The full path of a row's file: its name, in the folder the list's names
+// are relative to.
+static std::string full_path(const std::wstring& name)
+{
+    const DWORD length = GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
+    if (length == 0)
+        return narrow_text(name);
+    std::wstring full(length, L'\0');
+    const DWORD written = GetFullPathNameW(name.c_str(), length, &full[0], nullptr);
+    full.resize(written < length ? written : 0);
+    return narrow_text(full.empty() ? name : full);
+}
+
+static void copy_text(char* buffer, int capacity, const std::string& text)
+{
+    if (buffer && capacity > 0)
+        format_bounded(buffer, static_cast<size_t>(capacity), "%s", text.c_str());
+}
+
+static LRESULT CALLBACK answer_for_list(HWND parent, UINT message, WPARAM wparam, LPARAM lparam,
+                                        UINT_PTR, DWORD_PTR list)
+{
+    const NMHDR* header = reinterpret_cast<const NMHDR*>(lparam);
+    if (message != WM_NOTIFY || header->hwndFrom != reinterpret_cast<HWND>(list))
+        return DefSubclassProc(parent, message, wparam, lparam);
+    if (header->code == LVN_GETDISPINFOA) {
+        NMLVDISPINFOA* info = reinterpret_cast<NMLVDISPINFOA*>(lparam);
+        const row_record* record = info->item.iSubItem == 1 && (info->item.mask & LVIF_TEXT)
+                                       ? row_record_at(header->hwndFrom, info->item.iItem)
+                                       : nullptr;
+        if (record) {
+            const int width =
+                static_cast<int>(SendMessageA(header->hwndFrom, LVM_GETCOLUMNWIDTH, 1, 0));
+            copy_text(info->item.pszText, info->item.cchTextMax,
+                      shown_name(header->hwndFrom, record->wide_name, width));
+        }
+        return 0;
+    }
+    return DefSubclassProc(parent, message, wparam, lparam);
+}
+
+// ---- A row's tooltip: its file's full path ----
+
+// The tooltip over the list, and the row it last told of (-1: none).
+static HWND g_row_tip;
+static int g_tip_row = -1;
+static std::string g_tip_text;
+
+// The row under a point of the list's client area, or -1.
+static int row_at(HWND list, POINT point)
+{
+    // In any column: a plain hit test finds only the first column's part.
+    LVHITTESTINFO hit = {};
+    hit.pt = point;
+    return static_cast<int>(
+        SendMessageA(list, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+}
+
+// The tooltip asks for its text when it is about to show: the full path of
+// the row under the mouse, or nothing (no tip) away from the rows.
+static LRESULT CALLBACK answer_for_tip(HWND parent, UINT message, WPARAM wparam, LPARAM lparam,
+                                       UINT_PTR, DWORD_PTR list)
+{
+    const NMHDR* header = reinterpret_cast<const NMHDR*>(lparam);
+    if (message != WM_NOTIFY || header->hwndFrom != g_row_tip || header->code != TTN_GETDISPINFOA)
+        return DefSubclassProc(parent, message, wparam, lparam);
+    NMTTDISPINFOA* info = reinterpret_cast<NMTTDISPINFOA*>(lparam);
+    POINT point;
+    GetCursorPos(&point);
+    ScreenToClient(reinterpret_cast<HWND>(list), &point);
+    g_tip_row = row_at(reinterpret_cast<HWND>(list), point);
+    const row_record* record = row_record_at(reinterpret_cast<HWND>(list), g_tip_row);
+    g_tip_text = record ? full_path(record->wide_name) : std::string();
+    info->lpszText = const_cast<char*>(g_tip_text.c_str());
+    info->szText[0] = '\0';
+    return 0;
+}
+
+// The mouse moved over the list: onto another row, the tip goes, to come
+// back with that row's path.
+static LRESULT CALLBACK watch_rows(HWND list, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR,
+                                   DWORD_PTR)
+{
+    if (message == WM_MOUSEMOVE && g_row_tip) {
+        const POINT point = {static_cast<short>(LOWORD(lparam)),
+                             static_cast<short>(HIWORD(lparam))};
+        if (row_at(list, point) != g_tip_row)
+            SendMessageA(g_row_tip, TTM_POP, 0, 0);
+    }
+    return DefSubclassProc(list, message, wparam, lparam);
+}
+
+static void add_row_tooltip(HWND parent, HWND list)
+{
+    g_row_tip =
+        CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr,
+                        WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT, CW_USEDEFAULT,
+                        CW_USEDEFAULT, CW_USEDEFAULT, parent, nullptr, g_instance, nullptr);
+    if (!g_row_tip)
+        return;
+    TOOLINFOA tool = {};
+    tool.cbSize = TTTOOLINFOA_V2_SIZE;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = parent;
+    tool.uId = reinterpret_cast<UINT_PTR>(list);
+    tool.lpszText = LPSTR_TEXTCALLBACKA;
+    SendMessageA(g_row_tip, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+    // A long path is broken into lines rather than running off the screen.
+    SendMessageA(g_row_tip, TTM_SETMAXTIPWIDTH, 0, GetSystemMetrics(SM_CXSCREEN) / 2);
+    SetWindowSubclass(parent, answer_for_tip, IDC_IMAGE_LIST + 100,
+                      reinterpret_cast<DWORD_PTR>(list));
+    SetWindowSubclass(list, watch_rows, IDC_IMAGE_LIST, 0);
+}
+
 // ---- Sorting ----
 
 // Compares two rows by the sort column: ticked rows first, names without
@@ -466,9 +645,9 @@ static int CALLBACK compare_rows(LPARAM first, LPARAM second, LPARAM)
         order = a.ticked == b.ticked ? 0 : a.ticked ? -1 : 1;
         break;
     case 1:
-        order = _stricmp(a.name.c_str(), b.name.c_str());
-        if (order == 0)
-            order = std::strcmp(a.name.c_str(), b.name.c_str());
+        // As Explorer sorts names: case ignored, digits as numbers, letters
+        // in the order of the user's language.
+        order = StrCmpLogicalW(a.wide_name.c_str(), b.wide_name.c_str());
         break;
     case 2:
         order = a.time < b.time ? -1 : a.time > b.time;

@@ -48,6 +48,10 @@ int scaled_for_dpi(int value, UINT dpi);
 // text, in the list's own font.
 void layout_image_list(HWND list, UINT dpi, int list_width = 0);
 
+// The width the list needs at a DPI so that no column is cut short and the
+// name column is at least as wide as the time column, frame included.
+int image_list_wanted_width(HWND list, UINT dpi);
+
 // Inserts one unticked row: empty check-box cell, name, time text, size.
 void add_image_row(HWND list, int row, const char* name, const char* time_text, uint32_t size);
 

@@ -9,7 +9,7 @@
 // Window procedure of the class "MainWClass".
 LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
-// Moves a window created at (0, 0) to the middle of the screen, keeping its size.
+// Moves a window to the middle of its monitor's work area, keeping its size.
 void center_window(HWND window);
 
 // The command that a key sends through the message loop, 0 for none.

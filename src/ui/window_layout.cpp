@@ -31,6 +31,8 @@ static const control_spec buttons[] = {
     {IDC_CUT_FREE_SECTORS, "button", text_to_translate("Cut free &sectors"), 380, 250, 120, 24},
     {IDC_RESTORE_SIZE, "button", text_to_translate("&Restore size"), 510, 250, 110, 24},
 };
+// The list's left edge, as create_image_list places it.
+constexpr int image_list_x = 10;
 static const control_spec status_pane = {IDC_STATUS, "static", nullptr, 10, 290, 610, 150};
 
 // ---- Display scaling ----
@@ -115,12 +117,17 @@ void release_window_font()
 
 void center_window(HWND window)
 {
-    RECT frame;
+    // In the middle of its monitor's work area: a taskbar or a docked bar
+    // covers none of it. The whole screen where no monitor can be told.
+    RECT frame, area = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
     GetWindowRect(window, &frame);
-    const int screen_width = GetSystemMetrics(SM_CXSCREEN);
-    const int screen_height = GetSystemMetrics(SM_CYSCREEN);
-    SetWindowPos(window, nullptr, (screen_width - frame.right) / 2,
-                 (screen_height - frame.bottom) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof monitor;
+    if (GetMonitorInfoA(MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY), &monitor))
+        area = monitor.rcWork;
+    const int width = frame.right - frame.left, height = frame.bottom - frame.top;
+    SetWindowPos(window, nullptr, area.left + (area.right - area.left - width) / 2,
+                 area.top + (area.bottom - area.top - height) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
 }
 
 // The width a button's text takes in a font, in pixels; its "&" shows no
@@ -167,23 +174,26 @@ void layout_main_window(HWND window, UINT dpi)
         grown = grown || widths[k] != figure;
     }
     int row_end = scaled_for_dpi(status_pane.x + status_pane.width, dpi);
-    bool wider = false; // than the figures: the list and the pane follow the buttons
+    // The right edge the buttons' row and the list's columns need.
+    int wanted = scaled_for_dpi(image_list_x, dpi) + image_list_wanted_width(g_image_list, dpi);
     if (grown) {
         int x = scaled_for_dpi(buttons[0].x, dpi);
         for (size_t k = 0; k < std::size(buttons); ++k)
             x += widths[k] + (k + 1 < std::size(buttons) ? gap : 0);
-        if (x > row_end) {
-            // The window's inside takes the row and the margin after it.
-            RECT frame, inside;
-            GetWindowRect(window, &frame);
-            GetClientRect(window, &inside);
-            const int missing = x + scaled_for_dpi(10, dpi) - (inside.right - inside.left);
-            if (missing > 0)
-                SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left + missing,
-                             frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
-            row_end = x;
-            wider = true;
-        }
+        wanted = std::max(wanted, x);
+    }
+    bool wider = false; // than the figures: the list and the pane follow
+    if (wanted > row_end) {
+        // The window's inside takes the row and the margin after it.
+        RECT frame, inside;
+        GetWindowRect(window, &frame);
+        GetClientRect(window, &inside);
+        const int missing = wanted + scaled_for_dpi(10, dpi) - (inside.right - inside.left);
+        if (missing > 0)
+            SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left + missing,
+                         frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
+        row_end = wanted;
+        wider = true;
     }
     layout_image_list(g_image_list, dpi, wider ? row_end - scaled_for_dpi(10, dpi) : 0);
     int x = scaled_for_dpi(buttons[0].x, dpi);

@@ -46,8 +46,8 @@ static bool is_low_surrogate(wchar_t c)
 }
 
 // A line as it fits the width: whole, or with "…" in its middle. The part
-// after its last backslash (the file's own name, which ends most lines) is
-// kept whole where it fits, and the end of it where it does not; the start
+// from its last backslash on (the file's own name, which ends most lines)
+// is kept whole where it fits, and the end of it where it does not; the start
 // of the line then takes what room is left. Where nothing names a file, the
 // ellipsis goes to the middle.
 static std::wstring fit_line(HDC dc, const std::wstring& line, int width)
@@ -58,7 +58,7 @@ static std::wstring fit_line(HDC dc, const std::wstring& line, int width)
     const std::wstring ellipsis = L"\x2026";
     const int ellipsis_width = prefix_widths(dc, ellipsis).back();
     const size_t backslash = line.rfind(L'\\');
-    const size_t split = backslash == std::wstring::npos ? line.size() / 2 : backslash + 1;
+    const size_t split = backslash == std::wstring::npos ? line.size() / 2 : backslash;
 
     // The tail: from split on, less its first characters while it is too wide.
     size_t tail = split;

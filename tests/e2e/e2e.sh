@@ -3,7 +3,7 @@
 # with xdotool into the focused window; the dialog, the quit question, the
 # status pane and the list are driven and read with probe.exe. Every wait is
 # bounded, so a hang fails the test instead of blocking the run.
-# Usage: e2e.sh SCENARIO   (cancel, batch, window, cyrillic, ..., collection, question)
+# Usage: e2e.sh SCENARIO   (cancel, batch, window, cyrillic, ..., question, longnames)
 # Environment: WINE_RUN, KORVAT_EXE, PROBE_EXE, E2E_DIR (a folder of the build tree).
 set -u -o pipefail
 scenario=$1
@@ -718,6 +718,49 @@ promises)
     probe close || fail "could not close"
     expect_exit "closed mid-batch"
     expect_stopped_prefix p "$count" 32768 21504
+    ;;
+
+longnames)
+    # Long names from two folders: each status line on one line, shortened
+    # in its middle to the file's own name, the summary the pane's last
+    # line, and Ctrl+C copying the lines whole; each row showing its file's
+    # own name; names sorted as Explorer sorts them; and a file that became
+    # a folder said so and counted as failed.
+    first="$images/Игры и демо с очень длинным названием папки номер один"
+    second="$images/Second folder with a rather long name for the whole collection"
+    mkdir -p "$first" "$second"
+    given=("$first/Еда.trd" "$first/ёж.trd" "$first/жук.trd" "$second/disk10.trd"
+        "$second/Disk2.trd" "$second/apple.trd" "$second/became a folder.trd")
+    for name in "${given[@]}"; do cp "$images/zero_tail.trd" "$name"; done
+    start_korvat "${given[@]}"
+    for _ in $(seq 60); do [ "$(probe rows | wc -l)" = 7 ] && break; sleep 0.5; done
+    rm "$second/became a folder.trd"
+    mkdir "$second/became a folder.trd"
+    key e
+    key z
+    summary="7 files, 6 changed, 0 unchanged, 1 failed; 3932160 -> 129024 bytes"
+    for _ in $(seq 60); do status_lines | grep -qF "$summary" && break; sleep 0.5; done
+    expect "the summary is the pane's last line" "$(status_lines | tail -n 1)" "$summary"
+    expect "nine lines" "$(status_lines | wc -l)" 9
+    expect "long lines shortened in the middle, the file's own name whole" \
+        "$(status_lines | grep '^Cutting zeros from ' | grep -c '…\\[^\\]*\.trd$')" 3
+    whole=""
+    for name in "${given[@]}"; do
+        whole+="Cutting zeros from $(windows_path "$name")"$'\n'
+        [ "$name" = "${given[6]}" ] && whole+="Not a regular file"$'\n'
+        whole+="Done"$'\n'
+    done
+    key ctrl+c
+    expect "Ctrl+C copies the batch's lines whole" "$(probe clipboard | tr -d '\r')" "$whole$summary"
+
+    shown=$(probe rows | cut -d'|' -f2)
+    expect "each row shows its file's own name, its folder shortened" \
+        "$(printf '%s\n' "$shown" | grep -c '^.*\.\.\.\\[^\\]*\.trd$')" 6
+    key 2
+    expect "names sorted as Explorer sorts them" "$(probe rows | cut -d'|' -f2 | sed 's/.*\\//')" \
+        "$(printf '%s\n' apple.trd Disk2.trd disk10.trd Еда.trd ёж.trd жук.trd)"
+    probe close
+    expect_exit "long names"
     ;;
 
 russian)

@@ -26,6 +26,7 @@
 //   probe focus                     the identifier of the control with the focus
 //   probe memory                    korvat.exe's committed bytes and working set
 //   probe acp                       the ANSI code page
+//   probe clipboard                 the clipboard's Unicode text, line feeds as they are
 //   probe controls                  id, place and size of each control
 //   probe during-batch              read the status pane twice during a batch, then
 //                                   close; prints what changed (see during_batch)
@@ -620,6 +621,19 @@ int wmain(int argc, wchar_t** argv)
         Sleep(std::wcstoul(argv[3], nullptr, 10));
         CloseHandle(file);
         return 0;
+    }
+    if (command == L"clipboard") {
+        if (!OpenClipboard(nullptr))
+            return 1;
+        HANDLE data = GetClipboardData(CF_UNICODETEXT);
+        const wchar_t* text = data ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr;
+        if (text) {
+            std::wstring copy = text;
+            GlobalUnlock(data);
+            print_utf8(copy);
+        }
+        CloseClipboard();
+        return text ? 0 : 1;
     }
     if (command == L"acp") {
         std::printf("%u\n", GetACP());

@@ -88,8 +88,16 @@ FILE* open_stream(const char* name, const char* mode)
     // meanwhile, so that what was read of it is what is changed.
     const bool update = std::strchr(mode, '+') || mode[0] == 'w';
     FILE* stream = _wfsopen(wide.c_str(), wide_mode.c_str(), update ? _SH_DENYWR : _SH_DENYNO);
-    if (!stream)
+    if (!stream) {
+        // The runtime refuses a folder as it refuses a file it may not
+        // open: say what it is instead.
+        const int error = errno;
+        const DWORD attributes = GetFileAttributesW(wide.c_str());
+        errno = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)
+                    ? ERROR_NOT_REGULAR_FILE
+                    : error;
         return nullptr;
+    }
     // A device name (CON, NUL, COM1) opens as a character device and a
     // FIFO on a Linux drive as a pipe, either of which could wait for
     // input: only a file on a disk is an image.
