@@ -56,13 +56,15 @@ TEST_F(HostileFiles, AFolderNamedLikeAnImageIsReportedAndLeftAlone)
 {
     const std::string name = path("x.trd");
     fs::create_directory(name);
-    errno = 0;
-    FILE* probe = std::fopen(name.c_str(), "r+b");
-    ASSERT_EQ(probe, nullptr);
-    const std::string expected_error = error_text(errno);
-    run_batch(IDC_CUT_ZEROS, heap_names({name}));
-    EXPECT_EQ(status_history(),
-              (std::vector<std::string>{"Cutting zeros from " + name, expected_error, "Done"}));
+    // Said alike on both systems and whether it is opened to read or to change.
+    for (bool read_first : {false, true}) {
+        reset_status_log();
+        g_batch_read_first = read_first;
+        run_batch(IDC_CUT_ZEROS, heap_names({name}));
+        g_batch_read_first = false;
+        EXPECT_EQ(status_history(), (std::vector<std::string>{"Cutting zeros from " + name,
+                                                              "Not a regular file", "Done"}));
+    }
     EXPECT_TRUE(fs::is_directory(name));
 }
 

@@ -12,6 +12,16 @@ static char* selection_buffer()
     return buffer;
 }
 
+// The host passes the list's questions on, as the main window does.
+static LRESULT CALLBACK host_proc(HWND host, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR,
+                                  DWORD_PTR)
+{
+    LRESULT answer;
+    if (message == WM_NOTIFY && answer_image_list(reinterpret_cast<NMHDR*>(lparam), &answer))
+        return answer;
+    return DefSubclassProc(host, message, wparam, lparam);
+}
+
 void ImageListTest::SetUp()
 {
     TempFolderTest::SetUp();
@@ -21,6 +31,7 @@ void ImageListTest::SetUp()
     host = CreateWindowExA(0, "static", "test host", WS_OVERLAPPEDWINDOW, 0, 0, 640, 480, nullptr,
                            nullptr, g_instance, nullptr);
     ASSERT_NE(host, nullptr);
+    SetWindowSubclass(host, host_proc, 1, 0);
     list = create_image_list(host);
     ASSERT_NE(list, nullptr);
     g_image_list = list;

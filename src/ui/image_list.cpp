@@ -39,8 +39,6 @@ static const image_column image_columns[] = {
     {text_to_translate("Size [bytes]"), 100, LVCFMT_RIGHT},
 };
 
-static LRESULT CALLBACK answer_for_list(HWND parent, UINT message, WPARAM wparam, LPARAM lparam,
-                                        UINT_PTR, DWORD_PTR list);
 static void add_row_tooltip(HWND parent, HWND list);
 
 HWND create_image_list(HWND parent)
@@ -51,9 +49,6 @@ HWND create_image_list(HWND parent)
         nullptr);
     SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
                  LVS_EX_CHECKBOXES | LVS_EX_HEADERDRAGDROP | LVS_EX_SIMPLESELECT);
-    // The list asks its parent for what a name cell shows, and the row's
-    // tooltip for its text: answered here, whatever the parent.
-    SetWindowSubclass(parent, answer_for_list, IDC_IMAGE_LIST, reinterpret_cast<DWORD_PTR>(list));
     add_row_tooltip(parent, list);
     for (int index = 0; index < static_cast<int>(std::size(image_columns)); ++index) {
         LVCOLUMNA column = {};
@@ -533,28 +528,6 @@ static void copy_text(char* buffer, int capacity, const std::string& text)
         format_bounded(buffer, static_cast<size_t>(capacity), "%s", text.c_str());
 }
 
-static LRESULT CALLBACK answer_for_list(HWND parent, UINT message, WPARAM wparam, LPARAM lparam,
-                                        UINT_PTR, DWORD_PTR list)
-{
-    const NMHDR* header = reinterpret_cast<const NMHDR*>(lparam);
-    if (message != WM_NOTIFY || header->hwndFrom != reinterpret_cast<HWND>(list))
-        return DefSubclassProc(parent, message, wparam, lparam);
-    if (header->code == LVN_GETDISPINFOA) {
-        NMLVDISPINFOA* info = reinterpret_cast<NMLVDISPINFOA*>(lparam);
-        const row_record* record = info->item.iSubItem == 1 && (info->item.mask & LVIF_TEXT)
-                                       ? row_record_at(header->hwndFrom, info->item.iItem)
-                                       : nullptr;
-        if (record) {
-            const int width =
-                static_cast<int>(SendMessageA(header->hwndFrom, LVM_GETCOLUMNWIDTH, 1, 0));
-            copy_text(info->item.pszText, info->item.cchTextMax,
-                      shown_name(header->hwndFrom, record->wide_name, width));
-        }
-        return 0;
-    }
-    return DefSubclassProc(parent, message, wparam, lparam);
-}
-
 // ---- A row's tooltip: its file's full path ----
 
 // The tooltip over the list, and the row it last told of (-1: none).
@@ -572,40 +545,6 @@ static int row_at(HWND list, POINT point)
         SendMessageA(list, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
 }
 
-// The tooltip asks for its text when it is about to show: the full path of
-// the row under the mouse, or nothing (no tip) away from the rows.
-static LRESULT CALLBACK answer_for_tip(HWND parent, UINT message, WPARAM wparam, LPARAM lparam,
-                                       UINT_PTR, DWORD_PTR list)
-{
-    const NMHDR* header = reinterpret_cast<const NMHDR*>(lparam);
-    if (message != WM_NOTIFY || header->hwndFrom != g_row_tip || header->code != TTN_GETDISPINFOA)
-        return DefSubclassProc(parent, message, wparam, lparam);
-    NMTTDISPINFOA* info = reinterpret_cast<NMTTDISPINFOA*>(lparam);
-    POINT point;
-    GetCursorPos(&point);
-    ScreenToClient(reinterpret_cast<HWND>(list), &point);
-    g_tip_row = row_at(reinterpret_cast<HWND>(list), point);
-    const row_record* record = row_record_at(reinterpret_cast<HWND>(list), g_tip_row);
-    g_tip_text = record ? full_path(record->wide_name) : std::string();
-    info->lpszText = const_cast<char*>(g_tip_text.c_str());
-    info->szText[0] = '\0';
-    return 0;
-}
-
-// The mouse moved over the list: onto another row, the tip goes, to come
-// back with that row's path.
-static LRESULT CALLBACK watch_rows(HWND list, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR,
-                                   DWORD_PTR)
-{
-    if (message == WM_MOUSEMOVE && g_row_tip) {
-        const POINT point = {static_cast<short>(LOWORD(lparam)),
-                             static_cast<short>(HIWORD(lparam))};
-        if (row_at(list, point) != g_tip_row)
-            SendMessageA(g_row_tip, TTM_POP, 0, 0);
-    }
-    return DefSubclassProc(list, message, wparam, lparam);
-}
-
 static void add_row_tooltip(HWND parent, HWND list)
 {
     g_row_tip =
@@ -614,18 +553,71 @@ static void add_row_tooltip(HWND parent, HWND list)
                         CW_USEDEFAULT, CW_USEDEFAULT, parent, nullptr, g_instance, nullptr);
     if (!g_row_tip)
         return;
+    // One tool, the whole list; its text is asked for as it shows. The
+    // list is not subclassed (under Wine every message to a subclassed
+    // window costs a call to the server): the message loop relays the
+    // mouse to the tip.
     TOOLINFOA tool = {};
     tool.cbSize = TTTOOLINFOA_V2_SIZE;
-    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.uFlags = TTF_IDISHWND;
     tool.hwnd = parent;
     tool.uId = reinterpret_cast<UINT_PTR>(list);
     tool.lpszText = LPSTR_TEXTCALLBACKA;
     SendMessageA(g_row_tip, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
     // A long path is broken into lines rather than running off the screen.
     SendMessageA(g_row_tip, TTM_SETMAXTIPWIDTH, 0, GetSystemMetrics(SM_CXSCREEN) / 2);
-    SetWindowSubclass(parent, answer_for_tip, IDC_IMAGE_LIST + 100,
-                      reinterpret_cast<DWORD_PTR>(list));
-    SetWindowSubclass(list, watch_rows, IDC_IMAGE_LIST, 0);
+}
+
+void relay_to_row_tip(const MSG& message)
+{
+    if (!g_row_tip || message.hwnd != g_image_list || message.message < WM_MOUSEFIRST ||
+        message.message > WM_MOUSELAST)
+        return;
+    // Onto another row, the tip goes, to come back with that row's path.
+    if (message.message == WM_MOUSEMOVE) {
+        const POINT point = {static_cast<short>(LOWORD(message.lParam)),
+                             static_cast<short>(HIWORD(message.lParam))};
+        if (row_at(message.hwnd, point) != g_tip_row)
+            SendMessageA(g_row_tip, TTM_POP, 0, 0);
+    }
+    MSG relayed = message;
+    SendMessageA(g_row_tip, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&relayed));
+}
+
+bool answer_image_list(const NMHDR* header, LRESULT* result)
+{
+    if (header->code == LVN_GETDISPINFOA && header->idFrom == IDC_IMAGE_LIST) {
+        // A name cell: the row's name, fitted to its column as it is now.
+        NMLVDISPINFOA* info = reinterpret_cast<NMLVDISPINFOA*>(const_cast<NMHDR*>(header));
+        const row_record* record = info->item.iSubItem == 1 && (info->item.mask & LVIF_TEXT)
+                                       ? row_record_at(header->hwndFrom, info->item.iItem)
+                                       : nullptr;
+        if (record) {
+            const int width =
+                static_cast<int>(SendMessageA(header->hwndFrom, LVM_GETCOLUMNWIDTH, 1, 0));
+            copy_text(info->item.pszText, info->item.cchTextMax,
+                      shown_name(header->hwndFrom, record->wide_name, width));
+        }
+        *result = 0;
+        return true;
+    }
+    if (header->code == TTN_GETDISPINFOA && g_row_tip && header->hwndFrom == g_row_tip) {
+        // The tip, about to show: the full path of the row under the mouse,
+        // or nothing (no tip) away from the rows.
+        NMTTDISPINFOA* info = reinterpret_cast<NMTTDISPINFOA*>(const_cast<NMHDR*>(header));
+        HWND list = reinterpret_cast<HWND>(header->idFrom);
+        POINT point;
+        GetCursorPos(&point);
+        ScreenToClient(list, &point);
+        g_tip_row = row_at(list, point);
+        const row_record* record = row_record_at(list, g_tip_row);
+        g_tip_text = record ? full_path(record->wide_name) : std::string();
+        info->lpszText = const_cast<char*>(g_tip_text.c_str());
+        info->szText[0] = '\0';
+        *result = 0;
+        return true;
+    }
+    return false;
 }
 
 // ---- Sorting ----

@@ -7,6 +7,7 @@
 #endif
 #include <windows.h>
 
+#include <commctrl.h>
 #include <shellapi.h>
 
 #include <cstddef>
@@ -51,6 +52,16 @@ void layout_image_list(HWND list, UINT dpi, int list_width = 0);
 // The width the list needs at a DPI so that no column is cut short and the
 // name column is at least as wide as the time column, frame included.
 int image_list_wanted_width(HWND list, UINT dpi);
+
+// Answers what the list asks its parent: the text of a name cell, the
+// row's name fitted to the column's width (its folder shortened in the
+// middle, as Explorer shortens a path), and the row tooltip's text, the
+// file's full path. The parent's window procedure passes its WM_NOTIFY
+// here first; true, with the result, when it was the list's.
+bool answer_image_list(const NMHDR* header, LRESULT* result);
+// Passes the mouse's messages for the list to the row tooltip; the
+// message loop calls it for every message it takes.
+void relay_to_row_tip(const MSG& message);
 
 // Inserts one unticked row: empty check-box cell, name, time text, size.
 void add_image_row(HWND list, int row, const char* name, const char* time_text, uint32_t size);

@@ -193,8 +193,11 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         PostQuitMessage(0);
         break;
     case WM_NOTIFY: {
-        // A click on a column's title sorts by it.
         const NMHDR* header = reinterpret_cast<const NMHDR*>(lparam);
+        LRESULT answer;
+        if (answer_image_list(header, &answer))
+            return answer;
+        // A click on a column's title sorts by it.
         if (header->hwndFrom == g_image_list && header->code == LVN_COLUMNCLICK)
             sort_by_column_click(g_image_list,
                                  reinterpret_cast<const NMLISTVIEW*>(lparam)->iSubItem);

@@ -155,6 +155,7 @@ int run_message_loop(HWND main_window)
         const BOOL got = GetMessageA(&message, nullptr, 0, 0);
         if (got == 0 || got == -1)
             break;
+        relay_to_row_tip(message);
         if (message.message == WM_KEYDOWN && handle_focus_key(main_window, message))
             continue;
         if (message.message == WM_KEYDOWN) {

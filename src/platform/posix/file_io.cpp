@@ -25,8 +25,9 @@ FILE* open_stream(const char* name, const char* mode)
         open(name, flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (g_open_no_follow ? O_NOFOLLOW : 0),
              0666);
     if (descriptor < 0) {
-        if (g_open_no_follow && errno == ELOOP)
-            errno = ERROR_NOT_REGULAR_FILE; // the name is a link
+        // A link (when not followed), or a folder opened to be written.
+        if ((g_open_no_follow && errno == ELOOP) || errno == EISDIR)
+            errno = ERROR_NOT_REGULAR_FILE;
         return nullptr;
     }
     // A regular file takes no notice of O_NONBLOCK, so it stays set.
