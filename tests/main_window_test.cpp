@@ -9,6 +9,7 @@
 #include "messages.h"
 #include "status_log.h"
 
+#include <cerrno>
 #include <commdlg.h>
 #include <oleacc.h>
 #include <shlobj.h>
@@ -213,10 +214,9 @@ TEST_F(MainWindow, DropsReachImagesAtAnyDepthOnceAndTheirNamesShowWhole)
     reset_status_log();
     EXPECT_EQ(dropped({path("one\\a.trd"), path("one\\..\\one\\a.trd"), path("one\\gone.trd")}),
               (std::vector<std::string>{path("one\\a.trd")}));
-    EXPECT_EQ(
-        status_history(),
-        (std::vector<std::string>{"Not listed, No such file or directory: " + path("one\\gone.trd"),
-                                  "1 folder or file was not listed"}));
+    EXPECT_EQ(status_history(), (std::vector<std::string>{"Not listed, " + error_text(ENOENT) +
+                                                              ": " + path("one\\gone.trd"),
+                                                          "1 folder or file was not listed"}));
 
     // Keys 1 to 4 sort by a column, as a click on its title does.
     dropped({path("one\\b.trd"), path("one\\a.trd")});

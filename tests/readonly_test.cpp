@@ -6,6 +6,7 @@
 #include "status_log.h"
 #include "test_support.h"
 
+#include <cerrno>
 #include <windows.h>
 
 namespace
@@ -26,7 +27,7 @@ TEST_F(ReadOnly, AReadOnlyImageIsReportedAndLeftAlone)
         reset_status_log();
         run_batch(command, heap_names({name}));
         ASSERT_EQ(status_history().size(), 3u);
-        EXPECT_EQ(status_history()[1], "Permission denied");
+        EXPECT_EQ(status_history()[1], error_text(EACCES));
         EXPECT_TRUE(same_bytes(read_file(name), image));
     }
     SetFileAttributesA(name.c_str(), FILE_ATTRIBUTE_NORMAL);

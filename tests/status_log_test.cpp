@@ -1,4 +1,5 @@
 #include "status_log.h"
+#include "system_text.h"
 
 #include "test_support.h"
 
@@ -116,13 +117,30 @@ TEST_F(StatusLog, AMessageTakenFromTheHistoryItselfIsCopiedIntact)
     EXPECT_EQ(std::string(g_status_lines[0]), "line 2");
 }
 
-TEST_F(StatusLog, ErrnoTextsAreTheRuntimesOwn)
+TEST_F(StatusLog, ErrnoTextsAreTheSystemsOwnInTheProgramsLanguage)
 {
-    errno = ENOENT;
-    status_print_errno();
-    errno = EACCES;
-    status_print_errno();
-    EXPECT_EQ(pane_text(), "No such file or directory\nPermission denied\n");
+    // Windows' words for the code behind the error (as Wine has them), or
+    // the C library's, as ls shows them.
+#ifdef _WIN32
+    const std::string english = "File not found\nAccess denied\n";
+    std::string russian;
+    if (!to_program_text("Файл не найден\nДоступ запрещён\n", &russian))
+        russian = english; // a code page without Cyrillic: English, never a mix
+#else
+    const std::string english = "No such file or directory\nPermission denied\n";
+    const std::string russian = "Нет такого файла или каталога\nОтказано в доступе\n";
+#endif
+    for (const char* language : {"en", "ru", "ru_RU.UTF-8"}) {
+        SCOPED_TRACE(language);
+        set_language(language);
+        reset_status_log();
+        errno = ENOENT;
+        status_print_errno();
+        errno = EACCES;
+        status_print_errno();
+        EXPECT_EQ(pane_text(), std::string(language) == "en" ? english : russian);
+    }
+    set_language("en");
 }
 
 } // namespace

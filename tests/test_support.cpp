@@ -152,7 +152,7 @@ std::vector<std::string> status_history()
 
 std::string error_text(int error)
 {
-    return std::strerror(error);
+    return error_message(error);
 }
 
 ::testing::AssertionResult same_bytes(const bytes& actual, const bytes& expected)

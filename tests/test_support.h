@@ -57,7 +57,7 @@ char** heap_names(const std::vector<std::string>& names);
 // with its first free sector at track 1.
 void make_sparse_image(const std::string& file, int64_t length);
 
-// The C library's text for an error number, as the program would show it.
+// The system's text for an error number, as the program would show it.
 std::string error_text(int error);
 
 // The zero-tail scan as one forward pass over the file in track-sized

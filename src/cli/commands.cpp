@@ -285,8 +285,7 @@ bool verify_image(const std::string& name)
     if (verdict == SURVEY_ERROR) {
         ++g_verify_totals.unreadable;
         verdict_word = "error";
-        details =
-            errno == ERROR_NOT_REGULAR_FILE ? tr(NOT_REGULAR_FILE_TEXT) : std::strerror(errno);
+        details = error_message(errno);
         report(name, details);
     } else if (verdict == SURVEY_NOT_IMAGE) {
         ++g_verify_totals.not_images;
@@ -413,7 +412,7 @@ bool run_operation(const batch_command* command, const std::string& name)
     if (!names || !copy) {
         std::free(names);
         std::free(copy);
-        report(name, std::strerror(ENOMEM));
+        report(name, error_message(ENOMEM));
         count_batch_file(&g_totals, false, -1, -1);
         return false;
     }

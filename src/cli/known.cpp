@@ -97,8 +97,7 @@ void report_unreadable(const std::string& name)
 {
     const int error = errno;
     ++g_identify_totals.unreadable;
-    report(name,
-           error == ERROR_NOT_REGULAR_FILE ? tr(NOT_REGULAR_FILE_TEXT) : std::strerror(error));
+    report(name, error_message(error));
 }
 
 // ---- dupes ----

@@ -111,7 +111,7 @@ void walk(const std::string& operand, std::vector<std::string>* found, int* unre
     char* roots[] = {&path[0], nullptr};
     FTS* tree = fts_open(roots, FTS_PHYSICAL | FTS_COMFOLLOW | FTS_NOCHDIR, nullptr);
     if (!tree) {
-        report(operand, std::strerror(errno));
+        report(operand, error_message(errno));
         ++*unreadable;
         return;
     }
@@ -122,7 +122,7 @@ void walk(const std::string& operand, std::vector<std::string>* found, int* unre
             // A folder that can be read but not searched gives its names
             // and nothing behind them: said once, for the folder.
             if (access(entry->fts_accpath, R_OK | X_OK) != 0) {
-                report(entry->fts_path, std::strerror(errno));
+                report(entry->fts_path, error_message(errno));
                 ++*unreadable;
                 fts_set(tree, entry, FTS_SKIP);
             }
@@ -130,7 +130,7 @@ void walk(const std::string& operand, std::vector<std::string>* found, int* unre
         case FTS_DNR:
         case FTS_ERR:
         case FTS_NS:
-            report(entry->fts_path, std::strerror(entry->fts_errno));
+            report(entry->fts_path, error_message(entry->fts_errno));
             ++*unreadable;
             break;
         case FTS_DP:
@@ -148,7 +148,7 @@ void walk(const std::string& operand, std::vector<std::string>* found, int* unre
     }
     // The walk itself failed (fts_read ends with errno 0 when it is done).
     if (errno != 0) {
-        report(operand, std::strerror(errno));
+        report(operand, error_message(errno));
         ++*unreadable;
     }
     fts_close(tree);

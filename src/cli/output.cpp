@@ -300,9 +300,9 @@ bool finish_output()
     }
     bool ok = true;
     if (g_stdout_error != 0) {
-        note_stderr(
-            std::fprintf(stderr, "korvat-cli: %s\n",
-                         formatted(tr("write error: %s"), std::strerror(g_stdout_error)).c_str()));
+        note_stderr(std::fprintf(
+            stderr, "korvat-cli: %s\n",
+            formatted(tr("write error: %s"), error_message(g_stdout_error).c_str()).c_str()));
         ok = false;
     }
     if (std::fflush(stderr) != 0 || std::ferror(stderr) || g_stderr_error != 0)

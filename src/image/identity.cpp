@@ -3,6 +3,7 @@
 
 #include "batch.h"
 #include "file_io.h"
+#include "messages.h"
 #include "trd_image.h"
 
 #include <algorithm>
@@ -194,21 +195,21 @@ bool conform_length(const char* name, int64_t length, int64_t target, const know
 {
     FILE* image = open_image(name, "r+b", TRD_TRACK_SIZE);
     if (!image) {
-        *why = errno == ERROR_NOT_REGULAR_FILE ? "Not a regular file" : std::strerror(errno);
+        *why = error_message(errno);
         return false;
     }
     bool done = false;
     file_identity now;
     if (stream_identity(image, &now) != 0) {
-        *why = std::strerror(errno);
+        *why = error_message(errno);
     } else if (now.size != length || (target < length && !zeros_to_end(image, target))) {
         *why = "Changed since it was read, left as it is";
     } else if (target > length && !append_zeros(image, length, target - length)) {
         const int error = errno;
         reset_stream_length(image, length);
-        *why = std::strerror(error);
+        *why = error_message(error);
     } else if (target < length && set_stream_length(image, target) != 0) {
-        *why = std::strerror(errno);
+        *why = error_message(errno);
     } else {
         // Read again: the bytes are the list's, or the change is undone.
         identity_request request;

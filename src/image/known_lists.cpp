@@ -3,6 +3,7 @@
 #include "known_disks.h"
 
 #include "file_io.h"
+#include "messages.h"
 #include "trd_image.h"
 
 #include <expat.h>
@@ -221,7 +222,7 @@ bool read_known_list_bytes(const std::string& file, const char* bytes, size_t si
     reader.total_before = lists->entries.size();
     reader.parser = make_parser(&reader);
     if (!reader.parser) {
-        *error = file + ": " + std::strerror(ENOMEM);
+        *error = file + ": " + error_message(ENOMEM);
         return false;
     }
     const bool read = feed(&reader, bytes, size, true, error) && take_list(&reader, lists, error);
@@ -234,8 +235,7 @@ bool read_known_list(const std::string& file, known_lists* lists, std::string* e
     const int64_t length = length_of_file(file.c_str());
     FILE* stream = open_stream(file.c_str(), "rb");
     if (!stream) {
-        *error = file + ": " +
-                 (errno == ERROR_NOT_REGULAR_FILE ? "Not a regular file" : std::strerror(errno));
+        *error = file + ": " + error_message(errno);
         return false;
     }
     if (length > LIST_MAX_FILE_SIZE) {
@@ -250,14 +250,14 @@ bool read_known_list(const std::string& file, known_lists* lists, std::string* e
     reader.parser = make_parser(&reader);
     bool read = reader.parser != nullptr;
     if (!read)
-        *error = file + ": " + std::strerror(ENOMEM);
+        *error = file + ": " + error_message(ENOMEM);
     // Read in pieces, and never more than the limit, whatever the file does.
     static char piece[64 * 1024];
     int64_t total = 0;
     while (read) {
         const size_t count = read_stream(piece, 1, sizeof piece, stream);
         if (stream_failed(stream)) {
-            *error = file + ": " + std::strerror(errno);
+            *error = file + ": " + error_message(errno);
             read = false;
             break;
         }

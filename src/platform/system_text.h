@@ -3,12 +3,30 @@
 
 #include <string>
 
-// The code of the user's language ("ru", "en"), from KORVAT_LANG when it is
-// set; else on Windows the user's display language, elsewhere the first of
-// LC_ALL, LC_MESSAGES and LANG that is set. Empty when none says.
+// The code of the user's language ("ru", "en"): on Windows the user's
+// display language, elsewhere the first of LC_ALL, LC_MESSAGES and LANG
+// that is set. Empty when none says.
 std::string system_language();
+
+// The language part of a locale name as LANG takes it, in lower case: "ru"
+// of "ru_RU.UTF-8", "RU" or "ru"; "C" and "POSIX" name none (empty).
+inline std::string language_of(const char* locale)
+{
+    std::string code;
+    for (const char* at = locale; *at && *at != '_' && *at != '.' && *at != '@' && *at != '-'; ++at)
+        code += static_cast<char>(*at >= 'A' && *at <= 'Z' ? *at - 'A' + 'a' : *at);
+    return code == "c" || code == "posix" ? "" : code;
+}
 
 // A UTF-8 text in the code page the program's narrow calls and outputs use:
 // on Windows the ANSI code page, elsewhere UTF-8 as it is. False when the
 // code page cannot hold every character.
 bool to_program_text(const std::string& utf8, std::string* text);
+
+// The system's own text for a C library error number, in a language ("en",
+// "ru") where the system has its texts: on Windows the text of the system's
+// error code behind it (the code of the call that failed, kept by the
+// runtime beside errno), elsewhere the C library's catalogue, as ls shows
+// it. True when the text is in that language; false when it is English
+// (the system has no such texts, or they cannot be shown).
+bool system_error_text(int error, const char* language, std::string* text);

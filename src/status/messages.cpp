@@ -3,11 +3,13 @@
 #include "messages.h"
 
 #include "catalogues.h"
+#include "file_io.h"
 #include "system_text.h"
 
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <unordered_map>
 
@@ -104,20 +106,30 @@ const std::string* translation_of(const char* text)
 
 } // namespace
 
-void set_language(const char* code)
+// Takes the translations of a language; false, leaving English, when the
+// program has none (or they cannot be shown in its code page).
+static bool take_language(const std::string& code)
 {
     std::snprintf(g_language, sizeof g_language, "en");
     g_translations.clear();
+    if (code == "en")
+        return true;
     for (const embedded_catalogue* catalogue = g_catalogues; catalogue->language; ++catalogue) {
-        if (std::strcmp(catalogue->language, code) != 0)
+        if (code != catalogue->language)
             continue;
         std::unordered_map<std::string, std::string> table;
-        if (take_catalogue(*catalogue, &table)) {
-            g_translations.swap(table);
-            std::snprintf(g_language, sizeof g_language, "%s", catalogue->language);
-        }
-        return;
+        if (!take_catalogue(*catalogue, &table))
+            return false;
+        g_translations.swap(table);
+        std::snprintf(g_language, sizeof g_language, "%s", catalogue->language);
+        return true;
     }
+    return false;
+}
+
+void set_language(const char* code)
+{
+    take_language(language_of(code));
 }
 
 english_texts::english_texts() : m_was_english(g_english_only)
@@ -132,7 +144,25 @@ english_texts::~english_texts()
 
 void choose_language()
 {
-    set_language(system_language().c_str());
+    // KORVAT_LANG as LANG takes it ("ru", "ru_RU.UTF-8", "RU"); one the
+    // program has no translations for leaves the system's language.
+    const char* chosen = std::getenv("KORVAT_LANG");
+    if (chosen && *chosen && take_language(language_of(chosen)))
+        return;
+    take_language(system_language());
+}
+
+std::string error_message(int error, bool* in_language)
+{
+    std::string text;
+    bool translated = true;
+    if (error == ERROR_NOT_REGULAR_FILE)
+        text = tr(NOT_REGULAR_FILE_TEXT);
+    else
+        translated = system_error_text(error, g_english_only ? "en" : g_language, &text);
+    if (in_language)
+        *in_language = translated;
+    return text;
 }
 
 const char* current_language()

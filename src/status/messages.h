@@ -12,12 +12,14 @@
 // po/*.po file, by its code ("ru").
 enum { LANGUAGE_CODE_SIZE = 8 };
 
-// Picks the language: KORVAT_LANG ("en" or "ru") when it is set, else the
+// Picks the language: KORVAT_LANG when it is set, taken as LANG takes it
+// ("ru", "ru_RU.UTF-8", "RU") and when the program speaks it; else the
 // system's (on Windows the user's display language; elsewhere the first of
 // LC_ALL, LC_MESSAGES and LANG that is set). Any language without
 // translations is English.
 void choose_language();
-// Picks a language by its code; English for any code without translations.
+// Picks a language by its code or locale name; English for any without
+// translations.
 void set_language(const char* code);
 // The language in force: "en", or a translation's code.
 const char* current_language();
@@ -47,6 +49,16 @@ class english_texts
   private:
     bool m_was_english;
 };
+
+// What is said of a name that is not a regular file, in English; tr() gives
+// it in the user's language.
+constexpr const char* NOT_REGULAR_FILE_TEXT = text_to_translate("Not a regular file");
+
+// The system's own text for an error number (errno), in the language in
+// force where the system has it, English otherwise; in_language (when
+// given) says which, so that a line never mixes two languages. A name that
+// is not a regular file (ERROR_NOT_REGULAR_FILE) is the program's own text.
+std::string error_message(int error, bool* in_language = nullptr);
 
 // printf into a string.
 std::string formatted(const char* format, ...) __attribute__((format(printf, 1, 2)));

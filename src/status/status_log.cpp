@@ -66,6 +66,5 @@ void status_print(const char* message)
 
 void status_print_errno()
 {
-    status_print(errno == ERROR_NOT_REGULAR_FILE ? tr(NOT_REGULAR_FILE_TEXT)
-                                                 : std::strerror(errno));
+    status_print(error_message(errno).c_str());
 }

@@ -24,9 +24,5 @@ extern void (*g_status_echo)(const char* message);
 // history and shows the whole history in the status pane.
 void status_print(const char* message);
 
-// What status_print_errno says for a name that is not a regular file, in
-// English; tr() gives it in the user's language.
-constexpr const char* NOT_REGULAR_FILE_TEXT = text_to_translate("Not a regular file");
-
 // Appends the C library's text for the current errno.
 void status_print_errno();

@@ -28,8 +28,11 @@ static void find_folder_images(const std::string& folder, std::vector<std::strin
                         : INVALID_HANDLE_VALUE;
     if (search == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
-        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_NO_MORE_FILES)
-            note_not_listed(folder.c_str(), system_error_text(error).c_str());
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_NO_MORE_FILES) {
+            std::string why;
+            const bool in_language = system_code_text(error, current_language(), &why);
+            note_not_listed(folder.c_str(), why, in_language);
+        }
         return;
     }
     do {

@@ -362,10 +362,16 @@ static int run_open_dialog(HWND owner)
 // Folders and files not listed since the last listing that said how many.
 static int g_not_listed;
 
-void note_not_listed(const char* name, const char* why)
+void note_not_listed(const char* name, const std::string& why, bool why_in_language)
 {
     ++g_not_listed;
-    status_print(formatted(tr("Not listed, %s: %s"), why, name).c_str());
+    // A reason the system gives only in English makes the line English.
+    if (!why_in_language) {
+        english_texts english;
+        status_print(formatted(tr("Not listed, %s: %s"), why.c_str(), name).c_str());
+        return;
+    }
+    status_print(formatted(tr("Not listed, %s: %s"), why.c_str(), name).c_str());
 }
 
 // What a listed file shows, and what tells it from every other file.
@@ -377,25 +383,20 @@ struct listed_file {
 // The status of a name to be listed; false, with why, for a name that is
 // gone, cannot be read, or is no regular file (a folder, a FIFO or a
 // device is refused here, never waited on).
-static bool read_listed_file(const char* name, listed_file* file, std::string* why)
+static bool read_listed_file(const char* name, listed_file* file, std::string* why,
+                             bool* why_in_language)
 {
+    *why_in_language = true;
     std::wstring wide;
     if (!system_path(name, &wide)) {
-        *why = std::strerror(EINVAL);
+        *why = error_message(EINVAL, why_in_language);
         return false;
     }
     HANDLE handle =
         CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        // The runtime's words where the batch would use them.
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-            *why = std::strerror(ENOENT);
-        else if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)
-            *why = std::strerror(EACCES);
-        else
-            *why = system_error_text(error);
+        *why_in_language = system_code_text(GetLastError(), current_language(), why);
         return false;
     }
     BY_HANDLE_FILE_INFORMATION info;
@@ -460,9 +461,10 @@ int fill_image_list(HWND owner, HWND list, bool announce)
         const size_t length = strnlen(name, static_cast<size_t>(end - name));
         listed_file file;
         std::string why;
-        if (!read_listed_file(name, &file, &why)) {
+        bool why_in_language;
+        if (!read_listed_file(name, &file, &why, &why_in_language)) {
             if (announce)
-                note_not_listed(name, why.c_str());
+                note_not_listed(name, why, why_in_language);
         } else if (file.identity.second == 0 || seen.insert(file.identity).second) {
             char time_text[TIME_TEXT_SIZE];
             format_modification_time(time_text, file.time);

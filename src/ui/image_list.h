@@ -85,7 +85,7 @@ int fill_image_list(HWND owner, HWND list, bool announce = false);
 
 // A folder or file that could not be listed, and why: a status line now,
 // counted in the line that ends the next announced listing.
-void note_not_listed(const char* name, const char* why);
+void note_not_listed(const char* name, const std::string& why, bool why_in_language);
 
 #ifndef STRSAFE_E_INSUFFICIENT_BUFFER
 #define STRSAFE_E_INSUFFICIENT_BUFFER ((HRESULT)0x8007007AL)

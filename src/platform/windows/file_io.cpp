@@ -61,20 +61,6 @@ std::string narrow_text(const std::wstring& wide)
     return text;
 }
 
-std::string system_error_text(unsigned long error)
-{
-    char text[512] = "";
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, error, 0, text, sizeof text, nullptr);
-    std::string message(text, length);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                                message.back() == ' ' || message.back() == '.'))
-        message.pop_back();
-    if (message.empty())
-        message = "Error " + std::to_string(error);
-    return message;
-}
-
 FILE* open_stream(const char* name, const char* mode)
 {
     std::wstring wide, wide_mode;
@@ -87,6 +73,8 @@ FILE* open_stream(const char* name, const char* mode)
     // A stream that changes a file keeps other programs from writing to it
     // meanwhile, so that what was read of it is what is changed.
     const bool update = std::strchr(mode, '+') || mode[0] == 'w';
+    // The system's code for a failure, kept by the runtime beside errno.
+    _doserrno = 0;
     FILE* stream = _wfsopen(wide.c_str(), wide_mode.c_str(), update ? _SH_DENYWR : _SH_DENYNO);
     if (!stream) {
         // The runtime refuses a folder as it refuses a file it may not
@@ -121,6 +109,7 @@ int64_t tell_stream(FILE* stream)
 
 int set_stream_length(FILE* stream, int64_t length)
 {
+    _doserrno = 0;
     if (flush_stream(stream) != 0)
         return -1;
     errno_t error = _chsize_s(_fileno(stream), length);

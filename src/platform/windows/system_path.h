@@ -19,6 +19,7 @@ std::wstring wide_text(const char* text);
 // seconds since 1970, as stat gives it.
 long long unix_seconds(unsigned long high, unsigned long low);
 
-// The system's own words for an error code, without the full stop and
-// line break it ends with.
-std::string system_error_text(unsigned long error);
+// The system's own words for a Windows error code, without the full stop
+// and line break it ends with, in a language ("en", "ru") where Windows has
+// them: true then, false when they are English.
+bool system_code_text(unsigned long code, const char* language, std::string* text);
