@@ -6,7 +6,8 @@ KORVAT_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 KORVAT_BUILD=${KORVAT_BUILD:-$KORVAT_ROOT/build}
 KORVAT_PACKAGES="cmake make g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev clang-format g++-mingw-w64-x86-64-posix
     binutils-mingw-w64-x86-64 mingw-w64-tools wine wine64 xvfb x11-utils xdotool imagemagick
-    locales fonts-wine zip unzip groff-base dpkg-dev devscripts nettle-dev libexpat1-dev time gettext"
+    locales libc-l10n fonts-wine zip unzip groff-base dpkg-dev devscripts nettle-dev libexpat1-dev
+    time gettext"
 # Debian's source of expat, which the Windows build compiles: it lives here.
 KORVAT_EXPAT_SOURCE=$KORVAT_BUILD/third_party/expat
 
@@ -27,9 +28,15 @@ install_missing_packages() {
 
 # Debian's source package of expat, unpacked with Debian's patches into
 # $KORVAT_EXPAT_SOURCE, once: the Windows programs read lists with the
-# same library the Linux one links from Debian's packages.
+# same library the Linux one links from Debian's packages, at the very same
+# version. That is the version of libexpat1-dev installed, when its source
+# can be had; otherwise the package is brought to the newest version whose
+# source the archive gives (the release's own at worst).
 fetch_expat_source() {
-    [ -f "$KORVAT_EXPAT_SOURCE/expat/CMakeLists.txt" ] && return 0
+    local installed
+    installed=$(dpkg-query -W -f='${Version}' libexpat1-dev 2>/dev/null)
+    [ -f "$KORVAT_EXPAT_SOURCE/expat/CMakeLists.txt" ] &&
+        [ "$(expat_source_version)" = "$installed" ] && return 0
     local sources=/etc/apt/sources.list.d/korvat-deb-src.sources sudo=""
     [ "$(id -u)" -ne 0 ] && sudo=sudo
     if ! apt-get source --print-uris expat/bookworm >/dev/null 2>&1; then
@@ -40,21 +47,53 @@ fetch_expat_source() {
             "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" | $sudo tee "$sources" >/dev/null
         $sudo apt-get update -qq || return 1
     fi
-    local work
+    local work version
     work=$(mktemp -d "${TMPDIR:-/tmp}/korvat-expat.XXXXXX") || return 1
-    # The release of bookworm itself: the security archive's sources are not
-    # always reachable, and the same source must give the same programs.
-    (cd "$work" && apt-get source -qq expat/bookworm >/dev/null 2>&1) || { rm -rf "$work"; return 1; }
-    mkdir -p "$(dirname "$KORVAT_EXPAT_SOURCE")"
-    rm -rf "$KORVAT_EXPAT_SOURCE"
-    mv "$work"/expat-*/ "$KORVAT_EXPAT_SOURCE" && rm -rf "$work"
-    [ -f "$KORVAT_EXPAT_SOURCE/expat/CMakeLists.txt" ]
+    for version in "$installed" \
+        "$(apt-cache policy libexpat1-dev 2>/dev/null | sed -n 's/^ *Candidate: //p')" \
+        "$(apt-cache madison expat 2>/dev/null | awk -F'|' '$3 ~ /Sources/ && $3 !~ /security/ { gsub(/ /, "", $2); print $2; exit }')"; do
+        [ -n "$version" ] && [ "$version" != "(none)" ] || continue
+        rm -rf "${work:?}"/*
+        (cd "$work" && apt-get source -qq "expat=$version" >/dev/null 2>&1) || continue
+        # The library the Linux build links, at the source's version.
+        if [ "$version" != "$installed" ]; then
+            DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --allow-downgrades \
+                --no-install-recommends "libexpat1-dev=$version" "libexpat1=$version" >/dev/null ||
+                continue
+        fi
+        mkdir -p "$(dirname "$KORVAT_EXPAT_SOURCE")"
+        rm -rf "$KORVAT_EXPAT_SOURCE"
+        mv "$work"/expat-*/ "$KORVAT_EXPAT_SOURCE" && rm -rf "$work"
+        [ -f "$KORVAT_EXPAT_SOURCE/expat/CMakeLists.txt" ]
+        return
+    done
+    rm -rf "$work"
+    return 1
 }
 
-# The Russian locale, for the test of a file named in Cyrillic under code page 1251.
-ensure_russian_locale() {
-    locale -a 2>/dev/null | grep -qi '^ru_RU\.utf-\?8$' && return 0
-    localedef -i ru_RU -f UTF-8 ru_RU.UTF-8
+# The Debian version of the expat source the Windows build compiles.
+expat_source_version() {
+    sed -n '1s/^expat (\([^)]*\)).*/\1/p' "$KORVAT_EXPAT_SOURCE/debian/changelog" 2>/dev/null
+}
+
+# The locales the tests and the demo speak in: Russian in UTF-8, and in the
+# two single-byte sets Russian terminals use.
+ensure_russian_locales() {
+    local charset name
+    for charset in UTF-8 KOI8-R CP1251; do
+        name=ru_RU.$charset
+        locale -a 2>/dev/null | grep -qix "ru_RU.$(printf '%s' "$charset" | tr -d '-')" && continue
+        localedef -i ru_RU -f "$charset" "$name" || return 1
+    done
+}
+
+# Everything both README commands need on a fresh Debian 12 machine: the
+# packages, Debian's source of expat at the installed version, the locales.
+# The Wine prefix and the X server are each command's own (made as used).
+prepare_machine() {
+    install_missing_packages || { echo "package installation failed" >&2; return 1; }
+    ensure_russian_locales || { echo "could not make the Russian locales" >&2; return 1; }
+    fetch_expat_source || { echo "could not fetch Debian's source of expat" >&2; return 1; }
 }
 
 # Configures one tree: configure_tree NAME [CMAKE ARGS...]. The project's
@@ -90,12 +129,17 @@ build_tree() {
     configure_tree "$@" && cmake --build "$KORVAT_BUILD/$1" -j "$(nproc)"
 }
 
-# The native korvat-cli, built before, is what the Windows one is compared with.
-build_windows() {
-    fetch_expat_source || { echo "could not fetch Debian's source of expat" >&2; return 1; }
-    build_tree windows -DCMAKE_TOOLCHAIN_FILE="$KORVAT_ROOT/cmake/toolchain-mingw-x86_64.cmake" \
+# The Windows tree, configured alike by both README commands, so that
+# neither rebuilds what the other built. The native korvat-cli, which the
+# test command builds first, is what the Windows one is compared with.
+configure_windows() {
+    configure_tree windows -DCMAKE_TOOLCHAIN_FILE="$KORVAT_ROOT/cmake/toolchain-mingw-x86_64.cmake" \
         -DKORVAT_NATIVE_CLI="$KORVAT_BUILD/native/korvat-cli" \
         -DKORVAT_EXPAT_SOURCE_DIR="$KORVAT_EXPAT_SOURCE/expat"
+}
+
+build_windows() {
+    configure_windows && cmake --build "$KORVAT_BUILD/windows" -j "$(nproc)"
 }
 
 # The native tree is built with clang, whose libFuzzer runs the fuzz target.

@@ -38,7 +38,7 @@ release_tree() {
         cmake --build "$KORVAT_BUILD/$name" -j "$(nproc)" >/dev/null
 }
 echo "Building korvat $version for Windows and Linux"
-fetch_expat_source || { echo "could not fetch Debian's source of expat" >&2; exit 1; }
+prepare_machine || exit 1
 release_tree release-windows -DCMAKE_TOOLCHAIN_FILE="$KORVAT_ROOT/cmake/toolchain-mingw-x86_64.cmake" \
     -DKORVAT_EXPAT_SOURCE_DIR="$KORVAT_EXPAT_SOURCE/expat"
 # The Linux tool is linked statically, position-independent, with Debian's
@@ -108,7 +108,7 @@ package_version() { dpkg-query -W -f='${Version}' "$1" 2>/dev/null || echo unkno
     echo "MinGW-w64 binutils: $(x86_64-w64-mingw32-ld --version | head -n 1) (Debian package binutils-mingw-w64-x86-64 $(package_version binutils-mingw-w64-x86-64))"
     echo "MinGW-w64 runtime: Debian package mingw-w64-x86-64-dev $(package_version mingw-w64-x86-64-dev)"
     echo "Nettle, linked in: Debian package nettle-dev $(package_version nettle-dev)"
-    echo "expat, linked in: Debian package libexpat1-dev $(package_version libexpat1-dev); for Windows, Debian's source package $(sed -n '1s/^expat (\([^)]*\)).*/\1/p' "$KORVAT_EXPAT_SOURCE/debian/changelog")"
+    echo "expat, linked in: $(package_version libexpat1-dev), Debian's package libexpat1-dev on Linux and its source package expat, the same version, built here for Windows ($(expat_source_version))"
     echo "cmake: $(cmake --version | head -n 1)"
     echo "zip: $(package_version zip), tar: $(package_version tar), gzip: $(package_version gzip)"
 } >"$dist/BUILDINFO"

@@ -7,7 +7,7 @@
 set -u
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-install_missing_packages || { echo "package installation failed" >&2; exit 1; }
+prepare_machine || exit 1
 demo=$KORVAT_BUILD/demo
 wine_run=$KORVAT_ROOT/cmake/wine-run.sh
 # A prefix of its own: the tests' dialogs leave their last folder in theirs.
@@ -21,8 +21,7 @@ make_demo() {
 }
 
 build_program() {
-    configure_tree windows -DCMAKE_TOOLCHAIN_FILE="$KORVAT_ROOT/cmake/toolchain-mingw-x86_64.cmake" &&
-        cmake --build "$KORVAT_BUILD/windows" -j "$(nproc)" --target "$@" >/dev/null
+    configure_windows && cmake --build "$KORVAT_BUILD/windows" -j "$(nproc)" --target "$@" >/dev/null
 }
 
 if [ -n "${DISPLAY:-}" ]; then
@@ -32,10 +31,12 @@ if [ -n "${DISPLAY:-}" ]; then
     make_demo
     echo "Sample images in $demo: blank.trd (blank disk, full size), shortened.trd (cut short),"
     echo "zero_tail.trd (full size, zeros at the end), notes.trd (not a disk image)."
-    echo "Pick them in the dialog, tick rows (E ticks all) and press Cut zeros (Z),"
-    echo "Cut free sectors (S) or Restore size (R). Escape asks to quit."
+    echo "They are listed at once. Tick rows (E ticks all) and press Cut zeros (Z),"
+    echo "Cut free sectors (S) or Restore size (R); F picks other files. Escape asks to quit."
     "$wine_run" --init || { echo "could not prepare the Wine prefix" >&2; exit 1; }
-    (cd "$demo" && "$wine_run" "$exe")
+    # The folder given on the command line, as "Send to" gives it: listed
+    # with no dialog.
+    (cd "$demo" && "$wine_run" "$exe" "$(printf 'Z:%s' "$demo" | tr / '\\')")
     status=$?
     "$wine_run" --stop
     exit $status

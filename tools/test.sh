@@ -12,8 +12,7 @@ step() {
     "$@" || { echo "$name failed" >&2; exit 1; }
     echo "== $name: $((SECONDS - start)) s"
 }
-step "package installation" install_missing_packages
-step "the ru_RU.UTF-8 locale" ensure_russian_locale
+step "the machine's set-up (packages, expat's source, locales)" prepare_machine
 step "native build" build_native
 step "Windows build" build_windows
 step "optimised build" build_optimised

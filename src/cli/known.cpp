@@ -5,6 +5,7 @@
 
 #include "file_io.h"
 #include "known_disks.h"
+#include "operands.h"
 #include "status_log.h"
 
 #include <algorithm>
@@ -117,18 +118,18 @@ bool load_known_lists()
         // A folder stands for every .dat and .xml file in it, in name order.
         std::vector<std::string> files;
         std::error_code error;
-        if (std::filesystem::is_directory(operand, error)) {
-            for (std::filesystem::directory_iterator entries(operand, error), end;
+        if (std::filesystem::is_directory(library_path(operand), error)) {
+            for (std::filesystem::directory_iterator entries(library_path(operand), error), end;
                  !error && entries != end; entries.increment(error)) {
-                std::string extension = entries->path().extension().string();
+                std::string extension = name_of(entries->path().extension());
                 for (char& c : extension)
                     c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
                 if ((extension == ".dat" || extension == ".xml") &&
                     !std::filesystem::is_directory(entries->path(), error))
-                    files.push_back(entries->path().string());
+                    files.push_back(name_of(entries->path()));
             }
             if (error) {
-                report(operand, error.message());
+                report(operand, error_code_text(error));
                 return false;
             }
             std::sort(files.begin(), files.end());

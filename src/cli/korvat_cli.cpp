@@ -19,6 +19,7 @@
 
 #ifdef _WIN32
 #include "dll_search.h"
+#include "system_path.h"
 #include <windows.h>
 // The runtime expands wildcard arguments (*.trd) itself, as a shell would.
 int _dowildcard = -1;
@@ -86,9 +87,12 @@ const char* const help_text = text_to_translate(
     "\n"
     "Every run ends with a summary:\n"
     "  N files, C changed, U unchanged, F failed; BEFORE -> AFTER bytes\n"
+    "    (the operations and conform; \", L left\" after F counts the files that\n"
+    "    cut-free or conform left as they are)\n"
     "  verify: N files, W whole, P with problems, X not images, U unreadable\n"
     "  identify: N files, A known as they are, C known after a size change,\n"
     "            U unknown, R unreadable\n"
+    "  identify without --dat: N files, H hashed, R unreadable\n"
     "  dupes: N files, D disks held more than once, B bytes in copies beyond the\n"
     "         first, R unreadable\n"
     "\n"
@@ -300,9 +304,8 @@ bool run_failed(const operand_list& list)
     return g_totals.failed > 0 || g_totals.left > 0;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+// The run, with its arguments in the program's code page.
+int run_program(int argc, char** argv)
 {
 #ifdef _WIN32
     restrict_dll_search();
@@ -377,3 +380,27 @@ int main(int argc, char** argv)
         return 128 + g_signal;
     return written && !run_failed(list) ? 0 : 1;
 }
+
+} // namespace
+
+#ifdef _WIN32
+// The arguments as the system has them, wide, each whole in the program's
+// code page (UTF-8 where Windows gives it): names in any script arrive as
+// they are, as the window's do.
+int wmain(int argc, wchar_t** wide)
+{
+    std::vector<std::string> arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.push_back(narrow_text(wide[i]));
+    std::vector<char*> argv;
+    for (std::string& argument : arguments)
+        argv.push_back(&argument[0]);
+    argv.push_back(nullptr);
+    return run_program(argc, argv.data());
+}
+#else
+int main(int argc, char** argv)
+{
+    return run_program(argc, argv);
+}
+#endif

@@ -1,6 +1,7 @@
 #include "operands.h"
 
 #include "cli.h"
+#include "messages.h"
 #include "trd_image.h"
 
 #include <algorithm>
@@ -9,8 +10,7 @@
 #include <sys/stat.h>
 
 #ifdef _WIN32
-#include <filesystem>
-#include <system_error>
+#include "system_path.h"
 #include <windows.h>
 #else
 #include <fts.h>
@@ -23,7 +23,9 @@ namespace
 bool is_folder(const std::string& name)
 {
 #ifdef _WIN32
-    const DWORD attributes = GetFileAttributesA(name.c_str());
+    std::wstring wide;
+    const DWORD attributes = system_path(name.c_str(), &wide) ? GetFileAttributesW(wide.c_str())
+                                                              : INVALID_FILE_ATTRIBUTES;
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 #else
     struct stat status;
@@ -36,9 +38,11 @@ void add_file(operand_list* list, const std::string& name, bool walked)
 {
 #ifdef _WIN32
     // What the same file is named by, whatever the case or the form of the path.
-    char full[MAX_PATH * 4];
-    const DWORD length = GetFullPathNameA(name.c_str(), sizeof full, full, nullptr);
-    std::string key = length > 0 && length < sizeof full ? std::string(full, length) : name;
+    wchar_t full[MAX_PATH * 4];
+    const DWORD length =
+        GetFullPathNameW(wide_text(name.c_str()).c_str(), MAX_PATH * 4, full, nullptr);
+    std::string key =
+        length > 0 && length < MAX_PATH * 4 ? narrow_text(std::wstring(full, length)) : name;
     // ASCII letters only: folding other scripts needs USER32, which the
     // tool does not load.
     for (char& c : key)
@@ -72,13 +76,13 @@ void walk_folder(const std::filesystem::path& folder, std::vector<std::string>* 
         std::error_code error;
         fs::directory_iterator entries(folder, error);
         if (error) {
-            report(folder.string(), error.message());
+            report(name_of(folder), error_code_text(error));
             ++*unreadable;
             return;
         }
         for (fs::directory_iterator end; entries != end; entries.increment(error)) {
             if (error) {
-                report(folder.string(), error.message());
+                report(name_of(folder), error_code_text(error));
                 ++*unreadable;
                 break;
             }
@@ -87,8 +91,8 @@ void walk_folder(const std::filesystem::path& folder, std::vector<std::string>* 
                 continue;
             if (fs::is_directory(own))
                 folders.push_back(entries->path());
-            else if (has_trd_extension(entries->path().filename().string().c_str()))
-                found->push_back(entries->path().string());
+            else if (has_trd_extension(name_of(entries->path().filename()).c_str()))
+                found->push_back(name_of(entries->path()));
         }
     } // the folder is closed before those below it are opened
     for (const fs::path& below : folders)
@@ -97,7 +101,7 @@ void walk_folder(const std::filesystem::path& folder, std::vector<std::string>* 
 
 void walk(const std::string& operand, std::vector<std::string>* found, int* unreadable)
 {
-    walk_folder(operand, found, unreadable);
+    walk_folder(library_path(operand), found, unreadable);
 }
 
 #else
@@ -175,8 +179,10 @@ void add_operand(const std::string& operand, bool recursive, operand_list* list)
     if (!recursive || !is_folder(operand)) {
 #ifdef _WIN32
         // The runtime leaves a wildcard that matches nothing as it is.
+        std::wstring wide;
         if (operand.find_first_of("*?") != std::string::npos &&
-            GetFileAttributesA(operand.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            (!system_path(operand.c_str(), &wide) ||
+             GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES)) {
             report(operand, tr("no file matches"));
             ++list->unreadable;
             return;
@@ -190,4 +196,35 @@ void add_operand(const std::string& operand, bool recursive, operand_list* list)
     std::sort(found.begin(), found.end());
     for (const std::string& name : found)
         add_file(list, name, true);
+}
+
+std::filesystem::path library_path(const std::string& name)
+{
+#ifdef _WIN32
+    return std::filesystem::path(wide_text(name.c_str()));
+#else
+    return std::filesystem::path(name);
+#endif
+}
+
+std::string name_of(const std::filesystem::path& path)
+{
+#ifdef _WIN32
+    return narrow_text(path.wstring());
+#else
+    return path.string();
+#endif
+}
+
+std::string error_code_text(const std::error_code& error)
+{
+#ifdef _WIN32
+    // The library's codes are the system's own.
+    if (error.category() == std::system_category()) {
+        std::string text;
+        system_code_text(static_cast<unsigned long>(error.value()), current_language(), &text);
+        return text;
+    }
+#endif
+    return error_message(error.value());
 }

@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <set>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -36,3 +38,13 @@ bool check_operands(const std::vector<std::string>& operands, bool recursive);
 // operand is taken as it is, whatever its name, following a link. A file
 // already listed is not listed again.
 void add_operand(const std::string& operand, bool recursive, operand_list* list);
+
+// A name as the file system library takes it, and a path back as a name:
+// on Windows through the system's wide form, so that names in any script
+// arrive whole; elsewhere as they are.
+std::filesystem::path library_path(const std::string& name);
+std::string name_of(const std::filesystem::path& path);
+
+// The system's own text for a file system library's error, in the user's
+// language where the system has it.
+std::string error_code_text(const std::error_code& error);

@@ -2,6 +2,7 @@
 // standard error, a progress line on a terminal only, and no name, however
 // it is made, able to break a line, a table or a terminal.
 #include "cli.h"
+#include "system_text.h"
 
 #include <cerrno>
 #include <chrono>
@@ -103,13 +104,15 @@ size_t utf8_length(const std::string& text, size_t at)
 
 } // namespace
 
-// Control characters (C0, DEL and C1) and bytes that are not UTF-8 as
-// escapes, the way ls shows such names: a terminal is never sent a byte
-// that could move its cursor, retitle it or start a sequence.
+// Control characters (C0, DEL and C1) and bytes that are no character of
+// the terminal's set (UTF-8, or the locale's own) as escapes, the way ls
+// shows such names: a terminal is never sent a byte that could move its
+// cursor, retitle it or start a sequence.
 static std::string terminal_safe(const std::string& text)
 {
     std::string out;
     out.reserve(text.size());
+    const bool utf8 = program_text_is_utf8();
     for (size_t at = 0; at < text.size();) {
         const unsigned char c = static_cast<unsigned char>(text[at]);
         if (c == '\t' || c == '\n' || c == '\r') {
@@ -120,6 +123,13 @@ static std::string terminal_safe(const std::string& text)
             ++at;
         } else if (c < 0x80) {
             out += static_cast<char>(c);
+            ++at;
+        } else if (!utf8) {
+            // A character set of one byte a character (KOI8-R, CP1251).
+            if (printable_high_byte(c))
+                out += static_cast<char>(c);
+            else
+                append_escape(&out, c);
             ++at;
         } else if (const size_t length = utf8_length(text, at)) {
             // U+0080 to U+009F, the C1 controls, are escaped byte by byte.

@@ -19,8 +19,9 @@ inline std::string language_of(const char* locale)
 }
 
 // A UTF-8 text in the code page the program's narrow calls and outputs use:
-// on Windows the ANSI code page, elsewhere UTF-8 as it is. False when the
-// code page cannot hold every character.
+// on Windows the ANSI code page, elsewhere the character set of the user's
+// locale (LC_ALL, LC_CTYPE, LANG), converted by the C library's iconv. False
+// when that set cannot hold every character, or the system cannot convert.
 bool to_program_text(const std::string& utf8, std::string* text);
 
 // The system's own text for a C library error number, in a language ("en",
@@ -30,3 +31,9 @@ bool to_program_text(const std::string& utf8, std::string* text);
 // it. True when the text is in that language; false when it is English
 // (the system has no such texts, or they cannot be shown).
 bool system_error_text(int error, const char* language, std::string* text);
+
+// Whether the program's code page is UTF-8 (or plain ASCII); and, where it
+// is not, whether a byte of 0x80 or above is a character of it that a
+// terminal shows as such (not a control, not a byte the set leaves unused).
+bool program_text_is_utf8();
+bool printable_high_byte(unsigned char byte);

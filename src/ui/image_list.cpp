@@ -62,17 +62,44 @@ HWND create_image_list(HWND parent)
     return list;
 }
 
-// The days and months of the time column, as ctime names them.
-// TRANSLATORS: the days and months of the time column, three letters each.
-static const char* const weekday_names[] = {text_to_translate("Sun"), text_to_translate("Mon"),
-                                            text_to_translate("Tue"), text_to_translate("Wed"),
-                                            text_to_translate("Thu"), text_to_translate("Fri"),
-                                            text_to_translate("Sat")};
-static const char* const month_names[] = {
-    text_to_translate("Jan"), text_to_translate("Feb"), text_to_translate("Mar"),
-    text_to_translate("Apr"), text_to_translate("May"), text_to_translate("Jun"),
-    text_to_translate("Jul"), text_to_translate("Aug"), text_to_translate("Sep"),
-    text_to_translate("Oct"), text_to_translate("Nov"), text_to_translate("Dec")};
+// The days and months of the time column: in English as ctime names them;
+// in another language as the system's own locale data abbreviates them
+// (Russian "Пн", "янв"), made once for the language in force.
+static const char* const ctime_days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+static const char* const ctime_months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+struct time_names {
+    std::string language;
+    std::string days[7], months[12];
+};
+static time_names g_time_names;
+
+static const time_names& names_for_time()
+{
+    if (g_time_names.language == current_language())
+        return g_time_names;
+    g_time_names.language = current_language();
+    // The locale of the language, its own region: "ru-RU".
+    std::wstring locale = wide_text(current_language());
+    std::wstring region = locale;
+    for (wchar_t& c : region)
+        c = static_cast<wchar_t>(c >= L'a' && c <= L'z' ? c - L'a' + L'A' : c);
+    locale += L"-" + region;
+    const bool english = g_time_names.language == "en";
+    auto name = [&](LCTYPE type, const char* fixed) {
+        wchar_t text[64];
+        if (english || !GetLocaleInfoEx(locale.c_str(), type, text, 64) || !text[0])
+            return std::string(fixed);
+        return narrow_text(text);
+    };
+    // The system's first day is Monday; ctime's is Sunday.
+    for (int day = 0; day < 7; ++day)
+        g_time_names.days[day] = name(
+            day == 0 ? LOCALE_SABBREVDAYNAME7 : LOCALE_SABBREVDAYNAME1 + day - 1, ctime_days[day]);
+    for (int month = 0; month < 12; ++month)
+        g_time_names.months[month] = name(LOCALE_SABBREVMONTHNAME1 + month, ctime_months[month]);
+    return g_time_names;
+}
 
 int scaled_for_dpi(int value, UINT dpi)
 {
@@ -88,11 +115,12 @@ static int widest_time_width(HWND list)
         return static_cast<int>(
             SendMessageA(list, LVM_GETSTRINGWIDTHA, 0, reinterpret_cast<LPARAM>(text)));
     };
+    const time_names& names = names_for_time();
     int day = 0, month = 0;
-    for (const char* name : weekday_names)
-        day = std::max(day, width_of(tr(name)));
-    for (const char* name : month_names)
-        month = std::max(month, width_of(tr(name)));
+    for (const std::string& name : names.days)
+        day = std::max(day, width_of(name.c_str()));
+    for (const std::string& name : names.months)
+        month = std::max(month, width_of(name.c_str()));
     return day + month + width_of("   28 22:48:48 2222\n");
 }
 
@@ -278,8 +306,9 @@ void format_modification_time(char* buffer, int64_t time)
         local->tm_wday > 6 || local->tm_mon < 0 || local->tm_mon > 11)
         return;
     std::snprintf(buffer, TIME_TEXT_SIZE, "%s %s %2d %02d:%02d:%02d %04d\n",
-                  tr(weekday_names[local->tm_wday]), tr(month_names[local->tm_mon]), local->tm_mday,
-                  local->tm_hour, local->tm_min, local->tm_sec, local->tm_year + 1900);
+                  names_for_time().days[local->tm_wday].c_str(),
+                  names_for_time().months[local->tm_mon].c_str(), local->tm_mday, local->tm_hour,
+                  local->tm_min, local->tm_sec, local->tm_year + 1900);
 }
 
 HRESULT format_bounded(char* buffer, size_t capacity, const char* format, ...)

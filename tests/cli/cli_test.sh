@@ -76,6 +76,22 @@ if [ "${#cli[@]}" -gt 1 ]; then
         "$(printf '%s\n' ディスク.trd диск.trd δίσκος.trd emoji😀.trd | sort)"
     (cd "$work/names" && run cut-zeros -q '*.trd' >/dev/null)
     expect "names in any script, cut" "$(stat -c %s "$work/names"/* | sort -u)" 4096
+    # Folders and lists named in any script, taken from the wide command
+    # line and walked with the wide calls, by every command that takes them.
+    for folder in Диски ディスク "😀 disks"; do
+        mkdir -p "$work/names/$folder/below" "$work/names/$folder lists"
+        cp zero_tail.trd "$work/names/$folder/below/one.trd"
+        printf '<datafile><header><name>Made</name></header><game name="z">\n<rom name="z.trd" size="655360" sha1="%s"/>\n</game></datafile>\n' \
+            "$(sha1sum <zero_tail.trd | cut -c1-40)" >"$work/names/$folder lists/l.dat"
+        for command in info list verify identify dupes cut-zeros restore cut-free; do
+            lists=()
+            [ "$command" = identify ] && lists=(--dat "$folder lists")
+            expect "$command -r on the folder $folder" \
+                "$(cd "$work/names" && run "$command" -r -q "${lists[@]}" "$folder" 2>&1 | tail -n 1 | grep -cE '^1 file')" 1
+        done
+        expect "conform with the list folder $folder" \
+            "$(cd "$work/names" && "${cli[@]}" conform -r -q --dat "$folder lists" "$folder" 2>&1 | tr -d '\r' | grep -c 'korvat-cli')" 0
+    done
 fi
 
 # --dry-run says what would happen and changes nothing.

@@ -16,13 +16,16 @@
 //   probe cancel                    press Cancel in the Open dialog
 //   probe main-window               "visible" or "hidden", or fails when absent
 //   probe window                    frame, styles and screen size of the main window
-//   probe status                    the status pane's text
+//   probe status                    the status pane's text, line feeds as "\n"
+//   probe status-lines              the status pane's lines, one per line, as they are
 //   probe rows                      one line per list row: state|name|time|size
 //   probe question [TITLE]          a question's text and default button (the
 //                                   quit question, "Notify", by default)
 //   probe answer yes|no|cancel [TITLE]  press a button of that question
 //   probe close                     close the main window as its title bar does
 //   probe title-during-batch MS     the main window's title once it shows progress
+//   probe close-during-batch HEX MS post a key press to the main window, wait for the
+//                                   title to show a batch's progress, then close it
 //   probe focus                     the identifier of the control with the focus
 //   probe memory                    korvat.exe's committed bytes and working set
 //   probe acp                       the ANSI code page
@@ -564,18 +567,32 @@ int wmain(int argc, wchar_t** argv)
     }
     if (command == L"window")
         return window();
-    if (command == L"status") {
+    if (command == L"status" || command == L"status-lines") {
         HWND pane = GetDlgItem(main_window(), 2);
         if (!pane)
             return 1;
         std::wstring text = window_text(pane);
-        print_utf8(escaped(text));
+        if (command == L"status") {
+            print_utf8(escaped(text));
+        } else if (!text.empty()) {
+            text.pop_back(); // every line ends in a line feed
+            print_utf8(text);
+        }
         return 0;
     }
     if (command == L"rows")
         return rows();
     if (command == L"title-during-batch" && argc == 3)
         return title_during_batch(std::wcstoul(argv[2], nullptr, 10));
+    if (command == L"close-during-batch" && argc == 4) {
+        // One program presses, watches and closes: no start of another
+        // program comes between them, however short the batch.
+        PostMessageW(main_window(), WM_KEYDOWN, std::wcstoul(argv[2], nullptr, 16), 0);
+        if (title_during_batch(std::wcstoul(argv[3], nullptr, 10)) != 0)
+            return 1;
+        PostMessageW(main_window(), WM_SYSCOMMAND, SC_CLOSE, 0);
+        return 0;
+    }
     if (command == L"focus")
         return focused_control();
     if (command == L"question")

@@ -28,5 +28,20 @@ for po in "$root"/po/*.po; do
         "$(printf '%s\n' "$statistics" | grep -cE 'fuzzy|untranslated')" 0
     echo "$language: $statistics"
 done
+
+# Every Russian text in the character sets it is shown in: CP1251, which
+# the window and korvat-cli.exe convert to under a Russian Windows, and
+# KOI8-R, a Russian terminal's. One character either cannot hold would turn
+# the whole program English there.
+for charset in CP1251 KOI8-R; do
+    expect "ru: every text can be shown in $charset" \
+        "$(msgconv --to-code="$charset" "$root/po/ru.po" 2>&1 >/dev/null | head -n 3)" ""
+done
+# The usage and help stay within 80 columns, in every language.
+for po in "$root"/po/*.po; do
+    expect "$(basename "$po" .po): the usage and help within 80 columns" \
+        "$(msgexec -i "$po" sh -c 'case "$MSGEXEC_MSGID" in "usage: "* | "Trims "*) cat ;; esac' 2>/dev/null |
+            LC_ALL=C.UTF-8 grep -E '^.{81}' | head -n 3)" ""
+done
 echo "po: $((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -3,6 +3,10 @@
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
+#include <cwctype>
+#include <iconv.h>
+#include <langinfo.h>
 #include <locale.h>
 #include <string>
 #include <vector>
@@ -15,9 +19,72 @@ std::string system_language()
     return "";
 }
 
+// The converter from UTF-8 to the character set of the user's locale, made
+// at the first text; none where that set is UTF-8 (or ASCII, of which UTF-8
+// is a superset for the names the program prints as they are).
+static bool g_converter_made;
+static iconv_t g_converter = reinterpret_cast<iconv_t>(-1);
+static bool g_converter_failed;
+
+static void make_converter()
+{
+    g_converter_made = true;
+    locale_t user = newlocale(LC_CTYPE_MASK, "", nullptr);
+    if (!user)
+        return;
+    const std::string codeset = nl_langinfo_l(CODESET, user);
+    freelocale(user);
+    if (codeset == "UTF-8" || codeset == "ANSI_X3.4-1968")
+        return;
+    g_converter = iconv_open(codeset.c_str(), "UTF-8");
+    // The system cannot convert to it: no translated text can be shown.
+    g_converter_failed = g_converter == reinterpret_cast<iconv_t>(-1);
+}
+
+bool program_text_is_utf8()
+{
+    if (!g_converter_made)
+        make_converter();
+    return g_converter == reinterpret_cast<iconv_t>(-1) && !g_converter_failed;
+}
+
+bool printable_high_byte(unsigned char byte)
+{
+    // As the user's locale classifies the byte.
+    locale_t user = newlocale(LC_CTYPE_MASK, "", nullptr);
+    if (!user)
+        return false;
+    locale_t before = uselocale(user);
+    const wint_t wide = btowc(byte);
+    const bool printable = wide != WEOF && iswprint(wide);
+    uselocale(before);
+    freelocale(user);
+    return printable;
+}
+
 bool to_program_text(const std::string& utf8, std::string* text)
 {
-    *text = utf8;
+    if (!g_converter_made)
+        make_converter();
+    if (g_converter_failed)
+        return false;
+    if (g_converter == reinterpret_cast<iconv_t>(-1)) {
+        *text = utf8;
+        return true;
+    }
+    // Each character takes at most four bytes in any set the locales use.
+    std::string in = utf8;
+    std::string out(utf8.size() * 4 + 4, '\0');
+    char* from = &in[0];
+    size_t from_left = in.size();
+    char* to = &out[0];
+    size_t to_left = out.size();
+    iconv(g_converter, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(g_converter, &from, &from_left, &to, &to_left) == static_cast<size_t>(-1) ||
+        iconv(g_converter, nullptr, nullptr, &to, &to_left) == static_cast<size_t>(-1))
+        return false;
+    out.resize(out.size() - to_left);
+    *text = out;
     return true;
 }
 
@@ -79,9 +146,12 @@ bool system_error_text(int error, const char* language, std::string* text)
     if (!locale)
         return false;
     // The catalogue has no text for it: the English one stands.
+    // No text in the catalogue, or none the user's character set can show:
+    // the English one stands.
     const char* translated = strerror_l(error, locale);
-    if (std::strcmp(translated, text->c_str()) == 0)
+    std::string shown;
+    if (std::strcmp(translated, text->c_str()) == 0 || !to_program_text(translated, &shown))
         return false;
-    *text = translated;
+    *text = shown;
     return true;
 }

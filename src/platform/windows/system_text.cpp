@@ -143,3 +143,14 @@ bool system_error_text(int error, const char* language, std::string* text)
     *text = std::strerror(error);
     return !language || std::strcmp(language, "en") == 0;
 }
+
+bool program_text_is_utf8()
+{
+    return GetACP() == CP_UTF8;
+}
+
+bool printable_high_byte(unsigned char)
+{
+    // Windows' ANSI code pages use every byte from 0x80 up for characters.
+    return true;
+}
