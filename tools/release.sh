@@ -67,8 +67,10 @@ rm -rf "$KORVAT_BUILD/release-stage"
 mkdir -p "$stage"
 x86_64-w64-mingw32-strip -o "$stage/korvat.exe" "$KORVAT_BUILD/release-windows/korvat.exe"
 x86_64-w64-mingw32-strip -o "$stage/korvat-cli.exe" "$KORVAT_BUILD/release-windows/korvat-cli.exe"
-sed 's/$/\r/' "$KORVAT_BUILD/release-windows/README.txt" >"$stage/README.txt"
-sed 's/$/\r/' "$KORVAT_BUILD/release-windows/README.ru.txt" >"$stage/README.ru.txt"
+# The guides as Notepad reads them everywhere: UTF-8 with a byte-order mark.
+with_bom() { printf '\357\273\277'; sed 's/$/\r/' "$1"; }
+with_bom "$KORVAT_BUILD/release-windows/README.txt" >"$stage/README.txt"
+with_bom "$KORVAT_BUILD/release-windows/README.ru.txt" >"$stage/README.ru.txt"
 sed 's/$/\r/' "$KORVAT_ROOT/LICENSE" >"$stage/LICENSE.txt"
 fix_entries "$stage"
 (cd "$stage/.." && zip -X -q -9 "$dist/korvat-$version-windows-x64.zip" \

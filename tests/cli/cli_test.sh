@@ -94,6 +94,26 @@ if [ "${#cli[@]}" -gt 1 ]; then
     done
 fi
 
+# The user's language and character set: the system's own error text, as
+# ls gives it, and every text in the terminal's set, never a mix.
+if [ "${#cli[@]}" -eq 1 ] && locale -a 2>/dev/null | grep -qix 'ru_RU.utf8'; then
+    expect "the system's Russian error text, as ls gives it" \
+        "$(LANG=ru_RU.UTF-8 LC_ALL= "${cli[@]}" info nosuch.trd 2>/dev/null | sed -n 2p)" \
+        "$(LANG=ru_RU.UTF-8 LC_ALL= ls nosuch.trd 2>&1 | sed 's/.*: //')"
+    russian=$(LANG=ru_RU.UTF-8 LC_ALL= "${cli[@]}" info zero_tail.trd nosuch.trd 2>&1)
+    for charset in KOI8-R CP1251; do
+        expect "output in $charset, converted from the same texts" \
+            "$(LANG=ru_RU.$charset LC_ALL= "${cli[@]}" info zero_tail.trd nosuch.trd 2>&1 | iconv -f "$charset" -t UTF-8)" \
+            "$russian"
+    done
+    expect "--table stays English and UTF-8 under KOI8-R" \
+        "$(LANG=ru_RU.KOI8-R LC_ALL= "${cli[@]}" info --table zero_tail.trd 2>/dev/null | head -n 1 | cut -f1-3)" \
+        "$(printf 'path\tlength\tverdict')"
+elif [ "${#cli[@]}" -gt 1 ]; then
+    expect "Windows' own Russian words for a missing file (as Wine gives them)" \
+        "$(KORVAT_LANG=ru "${cli[@]}" info nosuch.trd 2>/dev/null | tr -d '\r' | sed -n 2p)" "Файл не найден"
+fi
+
 # --dry-run says what would happen and changes nothing.
 sums=$(md5sum ./*.trd)
 expect "dry run" "$(run cut-zeros --dry-run blank.trd notes.trd)" "Cutting zeros from blank.trd

@@ -42,9 +42,16 @@ korvat-cli-$version-linux-x86_64/man/ru/korvat-cli.1"
 mkdir -p "$work/unpacked"
 unzip -q "$dist/korvat-$version-windows-x64.zip" -d "$work/unpacked"
 tar -xzf "$dist/korvat-cli-$version-linux-x86_64.tar.gz" -C "$work/unpacked"
-guide=$work/unpacked/korvat-$version-windows-x64/README.txt
-expect "every line of the Windows guide ends in CRLF" \
-    "$(grep -c $'\r$' "$guide") $(wc -l <"$guide")" "$(wc -l <"$guide") $(wc -l <"$guide")"
+for guide in "$work/unpacked/korvat-$version-windows-x64"/README*.txt; do
+    expect "every line of $(basename "$guide") ends in CRLF" \
+        "$(grep -c $'\r$' "$guide") $(wc -l <"$guide")" "$(wc -l <"$guide") $(wc -l <"$guide")"
+    expect "$(basename "$guide") starts with UTF-8's byte-order mark, for Notepad" \
+        "$(head -c 3 "$guide" | od -An -tx1 | tr -d ' ')" efbbbf
+done
+man=$work/unpacked/korvat-cli-$version-linux-x86_64
+expect "both manual pages carry the release's date" \
+    "$(sed -n 's/^\.TH KORVAT-CLI 1 "\([0-9-]*\)".*/\1/p' "$man/korvat-cli.1" "$man/man/ru/korvat-cli.1" | sort -u)" \
+    "$(TZ=UTC git -C "$work/first" log -1 --format=%cd --date=format-local:%Y-%m-%d)"
 commit=$(git -C "$work/first" rev-parse --short=12 HEAD)
 tool=$work/unpacked/korvat-cli-$version-linux-x86_64/korvat-cli
 expect "the Linux tool names its version and commit" "$("$tool" --version)" \
@@ -54,6 +61,8 @@ expect "no build folder in the binaries" \
 expect "BUILDINFO names the commit and the toolchain" \
     "$(grep -c -e "^korvat $version, commit $(git -C "$work/first" rev-parse HEAD)$" -e '^gcc: ' \
         -e '^MinGW-w64 runtime: ' -e '^cmake: ' "$dist/BUILDINFO")" 4
+expect "both builds read lists with one version of expat, which BUILDINFO names" \
+    "$(sed -n 's/^expat, linked in: \([^,]*\),.*(\([^)]*\))$/\1 \2/p' "$dist/BUILDINFO" | awk '$1 == $2 { print "same" }')" same
 
 # The Linux tool runs on any x86-64 Linux: no library of the system, so
 # no glibc symbol version, however old; and it is hardened as Debian

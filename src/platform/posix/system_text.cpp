@@ -26,15 +26,44 @@ static bool g_converter_made;
 static iconv_t g_converter = reinterpret_cast<iconv_t>(-1);
 static bool g_converter_failed;
 
+// The user's locale name for characters: the first of LC_ALL, LC_CTYPE and
+// LANG that is set.
+static std::string character_locale_name()
+{
+    for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"})
+        if (const char* value = std::getenv(variable); value && *value)
+            return value;
+    return "";
+}
+
 static void make_converter()
 {
     g_converter_made = true;
     locale_t user = newlocale(LC_CTYPE_MASK, "", nullptr);
-    if (!user)
-        return;
-    const std::string codeset = nl_langinfo_l(CODESET, user);
-    freelocale(user);
-    if (codeset == "UTF-8" || codeset == "ANSI_X3.4-1968")
+    std::string codeset = user ? nl_langinfo_l(CODESET, user) : "";
+    if (user)
+        freelocale(user);
+    const std::string name = character_locale_name();
+    if (codeset.empty() || codeset == "ANSI_X3.4-1968") {
+        // The C library could not read the locale (a static program reads
+        // none but its own): the name says the set, "ru_RU.KOI8-R", or the
+        // set cannot be known and no translated text is shown.
+        if (language_of(name.c_str()).empty())
+            return;
+        const size_t dot = name.find('.');
+        if (dot == std::string::npos) {
+            g_converter_failed = true;
+            return;
+        }
+        codeset = name.substr(dot + 1, name.find('@') == std::string::npos
+                                           ? std::string::npos
+                                           : name.find('@') - dot - 1);
+    }
+    std::string folded;
+    for (char c : codeset)
+        if (c != '-' && c != '_')
+            folded += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    if (folded == "UTF8" || folded == "ANSIX3.41968" || folded == "ASCII")
         return;
     g_converter = iconv_open(codeset.c_str(), "UTF-8");
     // The system cannot convert to it: no translated text can be shown.
