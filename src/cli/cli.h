@@ -21,7 +21,11 @@ enum cli_command {
     COMMAND_IDENTIFY,
     COMMAND_CONFORM,
     COMMAND_DUPES,
+    COMMAND_CONVERT,
 };
+
+// What a conversion makes of each file.
+enum conversion_kind { CONVERT_NONE, CONVERT_TO_TRD, CONVERT_TO_SCL, CONVERT_TO_HOBETA };
 
 struct cli_options {
     cli_command command = COMMAND_INFO;
@@ -32,6 +36,10 @@ struct cli_options {
     bool quiet = false;
     bool recursive = false;
     std::vector<std::string> lists; // --dat, in the order given
+    conversion_kind conversion = CONVERT_NONE;
+    std::string output; // -o: the file, or for to-hobeta the folder, written
+    std::string label;  // --label, for to-trd
+    bool label_given = false;
 };
 
 extern cli_options g_options;
@@ -141,3 +149,20 @@ bool output_pipe_closed();
 // that failed. Ends the process quietly, as SIGPIPE would, when standard
 // output's reader has gone.
 bool finish_output();
+
+// ---- Conversions (convert.cpp) ----
+
+// What the conversions did, for their summary.
+struct conversion_totals {
+    long long files, written, failed;
+    long long bytes_written, would_write;
+    long long left_behind; // non-zero bytes an SCL archive made with --force left out
+};
+extern conversion_totals g_conversion_totals;
+
+// One source of a conversion: its status lines, and its new files written
+// (or, with -o for to-trd, its files taken for the one disk).
+bool convert_file(const std::string& name);
+// Writes the one disk of a to-trd with -o, once every source is read.
+bool finish_conversions();
+std::string conversion_summary();

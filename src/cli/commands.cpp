@@ -1,6 +1,7 @@
 // What korvat-cli's commands do to one file: the reports (info, list,
 // verify), the dry run, and the operations through the window's own batch.
 #include "cli.h"
+#include "disk_forms.h"
 
 #include "control_ids.h"
 #include "file_io.h"
@@ -107,6 +108,104 @@ survey_verdict survey_for_report(const std::string& name, survey_depth depth, im
     return verdict;
 }
 
+// What a form says of itself in info's table and lines.
+const char* form_word(disk_form form)
+{
+    return form == FORM_SCL ? "scl" : "hobeta";
+}
+
+const char* form_description(disk_form form)
+{
+    return form == FORM_SCL ? tr("an SCL archive (to-trd makes a disk of it)")
+                            : tr("a Hobeta file (to-trd makes a disk of it)");
+}
+
+std::vector<std::string> form_problem_texts(const form_contents& form)
+{
+    std::vector<std::string> texts;
+    for (const form_problem& problem : form.problems)
+        texts.push_back(describe_form_problem(form, problem));
+    return texts;
+}
+
+bool show_form_info(const std::string& name, const form_contents& form)
+{
+    std::unique_ptr<english_texts> table_texts(g_options.table ? new english_texts : nullptr);
+    const int64_t length = static_cast<int64_t>(form.bytes.size());
+    count_batch_file(&g_totals, true, length, length);
+    trd_catalogue catalogue;
+    catalogue_of_form(form, &catalogue);
+    const std::vector<std::string> problems = form_problem_texts(form);
+    const int live = catalogue.entry_count - catalogue.deleted_entries;
+    if (g_options.table) {
+        print_row({name, number(length), form_word(form.form), "-",
+                   number(static_cast<int64_t>(form.files.size())), "-", "-", "-", "-", "-", "-",
+                   "-", number(live), number(catalogue.deleted_entries),
+                   number(static_cast<int64_t>(problems.size())), joined(problems), "-"});
+        return true;
+    }
+    if (g_options.quiet)
+        return true;
+    show(tr("  form              %s"), form_description(form.form));
+    show(tr("  length            %lld"), static_cast<long long>(length));
+    show(tr("  files             %u (%d live, %d deleted)"),
+         static_cast<unsigned>(form.files.size()), live, catalogue.deleted_entries);
+    show(tr("  sectors           %d"), TRD_NEW_DISK_FREE_SECTORS - int{catalogue.free_sectors});
+    if (problems.empty())
+        show("%s", tr("  problems          none"));
+    for (const std::string& problem : problems)
+        show(tr("  problem           %s"), problem.c_str());
+    return true;
+}
+
+bool verify_form(const std::string& name, const form_contents& form)
+{
+    std::unique_ptr<english_texts> table_texts(g_options.table ? new english_texts : nullptr);
+    ++g_verify_totals.files;
+    const std::vector<std::string> problems = form_problem_texts(form);
+    ++(problems.empty() ? g_verify_totals.whole : g_verify_totals.with_problems);
+    if (g_options.table) {
+        print_row({name, number(static_cast<int64_t>(form.bytes.size())),
+                   problems.empty() ? "whole" : "problems",
+                   number(static_cast<int64_t>(problems.size())), "-", "-", joined(problems)});
+    } else {
+        if (problems.empty() && !g_options.quiet)
+            print_line(name + ": " + tr("whole"));
+        for (const std::string& problem : problems)
+            print_line(name + ": " + problem);
+    }
+    return problems.empty();
+}
+
+// A file in another form, read for a report; false for a disk image or no
+// image, which the TR-DOS check then judges.
+bool read_other_form(const std::string& name, form_contents* form)
+{
+    return read_form_file(name.c_str(), form) != FORM_NONE;
+}
+
+// Why the cut and restore commands refuse a file in another form.
+const char* form_refusal(disk_form form)
+{
+    return form == FORM_SCL
+               ? tr("An SCL archive: cut and restore work on disk images (to-trd makes one)")
+               : tr("A Hobeta file: cut and restore work on disk images (to-trd makes one)");
+}
+
+// The cut and restore commands' lines for a file in another form, which is
+// no disk image: the check's line, then why.
+bool refuse_other_form(const batch_command* command, const std::string& name,
+                       const form_contents& form)
+{
+    const int64_t length = static_cast<int64_t>(form.bytes.size());
+    status_print((tr(command->prefix) + name).c_str());
+    status_print(not_image_text());
+    status_print(form_refusal(form.form));
+    status_print(tr("Done"));
+    count_batch_file(&g_totals, false, length, length);
+    return false;
+}
+
 } // namespace
 
 const char* table_header(cli_command command)
@@ -132,6 +231,9 @@ bool show_info(const std::string& name)
     const int64_t before = length_of_file(name.c_str());
     if (!g_options.table && !g_options.quiet)
         print_line(name);
+    form_contents form;
+    if (read_other_form(name, &form))
+        return show_form_info(name, form);
     image_survey survey;
     char why[160] = "";
     const survey_verdict verdict = survey_for_report(name, SURVEY_WHOLE, &survey, why, sizeof why);
@@ -208,17 +310,13 @@ bool show_info(const std::string& name)
     return true;
 }
 
-bool show_list(const std::string& name)
+namespace
 {
-    const int64_t length = length_of_file(name.c_str());
-    if (!g_options.table && !g_options.quiet)
-        print_line(name);
-    image_survey survey;
-    const bool image = survey_for_report(name, SURVEY_CATALOGUE, &survey) == SURVEY_IMAGE;
-    count_batch_file(&g_totals, image, length, length);
-    if (!image)
-        return false;
-    const trd_catalogue& catalogue = survey.catalogue;
+
+// A catalogue as TR-DOS's CAT lists it: a disk's, or an archive's as its
+// files would lie on a new disk.
+bool print_catalogue(const std::string& name, const trd_catalogue& catalogue)
+{
     // Names and types as text any output carries; the columns are as wide
     // as the widest of this disk's, escapes and all.
     std::vector<std::string> names, types;
@@ -270,10 +368,35 @@ bool show_list(const std::string& name)
     return true;
 }
 
+} // namespace
+
+bool show_list(const std::string& name)
+{
+    const int64_t length = length_of_file(name.c_str());
+    if (!g_options.table && !g_options.quiet)
+        print_line(name);
+    form_contents form;
+    if (read_other_form(name, &form)) {
+        trd_catalogue catalogue;
+        catalogue_of_form(form, &catalogue);
+        count_batch_file(&g_totals, true, length, length);
+        return print_catalogue(name, catalogue);
+    }
+    image_survey survey;
+    const bool image = survey_for_report(name, SURVEY_CATALOGUE, &survey) == SURVEY_IMAGE;
+    count_batch_file(&g_totals, image, length, length);
+    if (!image)
+        return false;
+    return print_catalogue(name, survey.catalogue);
+}
+
 bool verify_image(const std::string& name)
 {
     // A table's fields, which programs read, are English in every language.
     std::unique_ptr<english_texts> table_texts(g_options.table ? new english_texts : nullptr);
+    form_contents form;
+    if (read_other_form(name, &form))
+        return verify_form(name, form);
     image_survey survey;
     char why[160];
     const int64_t length = length_of_file(name.c_str());
@@ -331,6 +454,9 @@ bool verify_image(const std::string& name)
 
 bool dry_run(const batch_command* command, const std::string& name)
 {
+    form_contents form;
+    if (read_other_form(name, &form))
+        return refuse_other_form(command, name, form);
     const int64_t before = length_of_file(name.c_str());
     status_print((tr(command->prefix) + name).c_str());
     bool ok = false;
@@ -407,6 +533,9 @@ guard_verdict guard_cut_free(const batch_command*, const char* name, FILE* image
 
 bool run_operation(const batch_command* command, const std::string& name)
 {
+    form_contents form;
+    if (read_other_form(name, &form))
+        return refuse_other_form(command, name, form);
     char** names = static_cast<char**>(std::calloc(2, sizeof(char*)));
     char* copy = static_cast<char*>(std::malloc(name.size() + 1));
     if (!names || !copy) {

@@ -156,19 +156,31 @@ struct command_name {
     const char* name;
     cli_command command;
     unsigned operation;
+    conversion_kind conversion;
 };
 
 const command_name command_names[] = {
-    {"cut-zeros", COMMAND_OPERATION, IDC_CUT_ZEROS},
-    {"cut-free", COMMAND_OPERATION, IDC_CUT_FREE_SECTORS},
-    {"restore", COMMAND_OPERATION, IDC_RESTORE_SIZE},
-    {"info", COMMAND_INFO, 0},
-    {"list", COMMAND_LIST, 0},
-    {"verify", COMMAND_VERIFY, 0},
-    {"identify", COMMAND_IDENTIFY, 0},
-    {"conform", COMMAND_CONFORM, 0},
-    {"dupes", COMMAND_DUPES, 0},
+    {"cut-zeros", COMMAND_OPERATION, IDC_CUT_ZEROS, CONVERT_NONE},
+    {"cut-free", COMMAND_OPERATION, IDC_CUT_FREE_SECTORS, CONVERT_NONE},
+    {"restore", COMMAND_OPERATION, IDC_RESTORE_SIZE, CONVERT_NONE},
+    {"info", COMMAND_INFO, 0, CONVERT_NONE},
+    {"list", COMMAND_LIST, 0, CONVERT_NONE},
+    {"verify", COMMAND_VERIFY, 0, CONVERT_NONE},
+    {"identify", COMMAND_IDENTIFY, 0, CONVERT_NONE},
+    {"conform", COMMAND_CONFORM, 0, CONVERT_NONE},
+    {"dupes", COMMAND_DUPES, 0, CONVERT_NONE},
+    {"to-trd", COMMAND_CONVERT, 0, CONVERT_TO_TRD},
+    {"to-scl", COMMAND_CONVERT, 0, CONVERT_TO_SCL},
+    {"to-hobeta", COMMAND_CONVERT, 0, CONVERT_TO_HOBETA},
 };
+
+// Whether a command's walk takes SCL archives and Hobeta files as well as
+// disk images: every command that reads them; the cut and restore commands
+// and conform change disks only.
+bool forms_walked(cli_command command)
+{
+    return command != COMMAND_OPERATION && command != COMMAND_CONFORM;
+}
 
 // Reads the options and operands after the command; 0 when they stand, 2
 // after a usage error, -1 when help was asked for.
@@ -176,8 +188,11 @@ int read_arguments(int argc, char** argv, const std::string& command,
                    std::vector<std::string>* operands)
 {
     const cli_command command_kind = g_options.command;
-    const bool operation = command_kind == COMMAND_OPERATION || command_kind == COMMAND_CONFORM;
-    const bool with_table = command_kind != COMMAND_OPERATION && command_kind != COMMAND_CONFORM;
+    const bool conversion = command_kind == COMMAND_CONVERT;
+    const bool operation =
+        command_kind == COMMAND_OPERATION || command_kind == COMMAND_CONFORM || conversion;
+    const bool with_table =
+        command_kind != COMMAND_OPERATION && command_kind != COMMAND_CONFORM && !conversion;
     const bool with_lists = command_kind == COMMAND_IDENTIFY || command_kind == COMMAND_CONFORM;
     bool options_ended = false;
     for (int i = 2; i < argc; ++i) {
@@ -196,8 +211,18 @@ int read_arguments(int argc, char** argv, const std::string& command,
             g_options.lists.push_back(argument.substr(6));
         } else if (argument == "--dry-run" && operation) {
             g_options.dry_run = true;
-        } else if (argument == "--force" && g_options.operation == IDC_CUT_FREE_SECTORS) {
+        } else if (argument == "--force" &&
+                   (g_options.operation == IDC_CUT_FREE_SECTORS || conversion)) {
             g_options.force = true;
+        } else if ((argument == "-o" || argument == "--output") && conversion) {
+            if (i + 1 >= argc)
+                return usage_error(tr("-o needs a name"));
+            g_options.output = argv[++i];
+        } else if (argument == "--label" && g_options.conversion == CONVERT_TO_TRD) {
+            if (i + 1 >= argc)
+                return usage_error(tr("--label needs a text"));
+            g_options.label = argv[++i];
+            g_options.label_given = true;
         } else if (argument == "--table" && with_table) {
             g_options.table = true;
         } else if (argument == "--quiet") {
@@ -260,6 +285,9 @@ void run_files(const operand_list& list)
         case COMMAND_DUPES:
             ok = note_dupe(file.name);
             break;
+        case COMMAND_CONVERT:
+            ok = convert_file(file.name);
+            break;
         }
         // identify and dupes report what they found themselves.
         const bool reported = g_options.command == COMMAND_VERIFY ||
@@ -278,6 +306,8 @@ std::string summary_line()
         return identify_summary();
     if (g_options.command == COMMAND_DUPES)
         return dupes_summary();
+    if (g_options.command == COMMAND_CONVERT)
+        return conversion_summary() + (g_options.dry_run ? tr(" (dry run)") : "");
     if (g_options.command == COMMAND_VERIFY) {
         const verify_totals& t = g_verify_totals;
         return counted(t.files, "%lld file", "%lld files") + ", " +
@@ -301,6 +331,8 @@ bool run_failed(const operand_list& list)
                (!g_options.lists.empty() && g_identify_totals.unknown > 0);
     if (g_options.command == COMMAND_DUPES)
         return g_identify_totals.unreadable > 0;
+    if (g_options.command == COMMAND_CONVERT)
+        return g_conversion_totals.failed > 0;
     return g_totals.failed > 0 || g_totals.left > 0;
 }
 
@@ -337,6 +369,7 @@ int run_program(int argc, char** argv)
         if (command == entry.name) {
             g_options.command = entry.command;
             g_options.operation = entry.operation;
+            g_options.conversion = entry.conversion;
             known = true;
         }
     }
@@ -361,7 +394,7 @@ int run_program(int argc, char** argv)
     handle_signals();
     operand_list list;
     for (const std::string& operand : operands)
-        add_operand(operand, g_options.recursive, &list);
+        add_operand(operand, g_options.recursive, &list, forms_walked(g_options.command));
 
     g_status_echo = echo_status;
     g_batch_read_first = true;
@@ -372,6 +405,8 @@ int run_program(int argc, char** argv)
         print_line(g_options.command == COMMAND_IDENTIFY ? identify_header()
                                                          : table_header(g_options.command));
     run_files(list);
+    if (!g_batch_stop)
+        finish_conversions();
     if (!output_pipe_closed())
         print_summary(summary_line());
 

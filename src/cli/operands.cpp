@@ -20,6 +20,25 @@
 namespace
 {
 
+// A name a walk takes: "*.trd", and with all_forms "*.scl" and "*.$?", in
+// any case.
+bool named_like_disk(const char* name, bool all_forms)
+{
+    if (has_trd_extension(name))
+        return true;
+    if (!all_forms)
+        return false;
+    const size_t length = std::strlen(name);
+    if (length >= 4 && name[length - 3] == '.' && name[length - 2] == '$')
+        return true;
+    if (length < 5 || name[length - 4] != '.')
+        return false;
+    std::string extension(name + length - 3);
+    for (char& c : extension)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return extension == "scl";
+}
+
 bool is_folder(const std::string& name)
 {
 #ifdef _WIN32
@@ -68,7 +87,7 @@ void add_file(operand_list* list, const std::string& name, bool walked)
 // as files when named like images, so that opening refuses them; folders
 // behind them are not entered.
 void walk_folder(const std::filesystem::path& folder, std::vector<std::string>* found,
-                 int* unreadable)
+                 int* unreadable, bool all_forms)
 {
     namespace fs = std::filesystem;
     std::vector<fs::path> folders;
@@ -91,17 +110,18 @@ void walk_folder(const std::filesystem::path& folder, std::vector<std::string>* 
                 continue;
             if (fs::is_directory(own))
                 folders.push_back(entries->path());
-            else if (has_trd_extension(name_of(entries->path().filename()).c_str()))
+            else if (named_like_disk(name_of(entries->path().filename()).c_str(), all_forms))
                 found->push_back(name_of(entries->path()));
         }
     } // the folder is closed before those below it are opened
     for (const fs::path& below : folders)
-        walk_folder(below, found, unreadable);
+        walk_folder(below, found, unreadable, all_forms);
 }
 
-void walk(const std::string& operand, std::vector<std::string>* found, int* unreadable)
+void walk(const std::string& operand, std::vector<std::string>* found, int* unreadable,
+          bool all_forms)
 {
-    walk_folder(library_path(operand), found, unreadable);
+    walk_folder(library_path(operand), found, unreadable, all_forms);
 }
 
 #else
@@ -109,7 +129,8 @@ void walk(const std::string& operand, std::vector<std::string>* found, int* unre
 // The system's walker: no link followed below the operand, one folder open
 // at a time whatever the depth, and every folder it cannot open or search
 // reported with the system's text.
-void walk(const std::string& operand, std::vector<std::string>* found, int* unreadable)
+void walk(const std::string& operand, std::vector<std::string>* found, int* unreadable,
+          bool all_forms)
 {
     std::string path = operand;
     char* roots[] = {&path[0], nullptr};
@@ -144,7 +165,7 @@ void walk(const std::string& operand, std::vector<std::string>* found, int* unre
         default:
             // Files, links and anything else named like an image: opening
             // refuses what is not a regular file.
-            if (entry->fts_level > 0 && has_trd_extension(entry->fts_name))
+            if (entry->fts_level > 0 && named_like_disk(entry->fts_name, all_forms))
                 found->push_back(entry->fts_path);
             break;
         }
@@ -174,7 +195,7 @@ bool check_operands(const std::vector<std::string>& operands, bool recursive)
     return usable;
 }
 
-void add_operand(const std::string& operand, bool recursive, operand_list* list)
+void add_operand(const std::string& operand, bool recursive, operand_list* list, bool all_forms)
 {
     if (!recursive || !is_folder(operand)) {
 #ifdef _WIN32
@@ -192,7 +213,7 @@ void add_operand(const std::string& operand, bool recursive, operand_list* list)
         return;
     }
     std::vector<std::string> found;
-    walk(operand, &found, &list->unreadable);
+    walk(operand, &found, &list->unreadable, all_forms);
     std::sort(found.begin(), found.end());
     for (const std::string& name : found)
         add_file(list, name, true);

@@ -34,10 +34,12 @@ struct operand_list {
 bool check_operands(const std::vector<std::string>& operands, bool recursive);
 
 // Adds one operand: a folder is walked to any depth (the files whose name
-// ends in ".trd", in any case, sorted by path; no link followed), any other
-// operand is taken as it is, whatever its name, following a link. A file
-// already listed is not listed again.
-void add_operand(const std::string& operand, bool recursive, operand_list* list);
+// ends in ".trd", in any case, and with all_forms ".scl" and ".$" and one
+// character too, sorted by path; no link followed), any other operand is
+// taken as it is, whatever its name, following a link. A file already
+// listed is not listed again.
+void add_operand(const std::string& operand, bool recursive, operand_list* list,
+                 bool all_forms = false);
 
 // A name as the file system library takes it, and a path back as a name:
 // on Windows through the system's wide form, so that names in any script

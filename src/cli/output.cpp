@@ -269,8 +269,9 @@ void report_failure(const std::string& name)
     for (size_t i = 0; i < g_file_lines.size(); ++i) {
         const std::string& line = g_file_lines[i];
         // An operation's first line is its prefix and the name.
-        const bool changes =
-            g_options.command == COMMAND_OPERATION || g_options.command == COMMAND_CONFORM;
+        const bool changes = g_options.command == COMMAND_OPERATION ||
+                             g_options.command == COMMAND_CONFORM ||
+                             g_options.command == COMMAND_CONVERT;
         // TRANSLATORS: the start of every dry run's line ("Dry run: 655360 bytes would become...").
         if ((i == 0 && changes) || line == tr("Done") || line.rfind(tr("Dry run:"), 0) == 0)
             continue;

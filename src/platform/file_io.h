@@ -64,6 +64,19 @@ struct file_identity {
 // 0, or -1 with errno set.
 int stream_identity(FILE* stream, file_identity* identity);
 
+// Creates a new file for writing, only when no file of that name exists
+// (exclusively, so that nothing is ever overwritten). Null with errno set
+// (EEXIST when the name is taken).
+FILE* create_new_file(const char* name);
+
+// Gives a file written under a temporary name its own name, in one step:
+// a file of that name is replaced only when replace is set; otherwise the
+// step fails with EEXIST and nothing changes. 0, or -1 with errno set.
+int put_in_place(const char* temporary, const char* name, bool replace);
+
+// Removes a file; 0, or -1 with errno set.
+int remove_file(const char* name);
+
 // A regular file's length by name, -1 for anything else (gone, no name at
 // all, a folder, a FIFO; a link too when g_open_no_follow is set).
 int64_t length_of_file(const char* name);

@@ -80,3 +80,35 @@ int stream_identity(FILE* stream, file_identity* identity)
     identity->size = static_cast<int64_t>(status.st_size);
     return 0;
 }
+
+FILE* create_new_file(const char* name)
+{
+    const int descriptor = open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (descriptor < 0)
+        return nullptr;
+    FILE* stream = fdopen(descriptor, "wb");
+    if (!stream) {
+        const int error = errno;
+        close(descriptor);
+        unlink(name);
+        errno = error;
+    }
+    return stream;
+}
+
+int put_in_place(const char* temporary, const char* name, bool replace)
+{
+    if (replace)
+        return rename(temporary, name) == 0 ? 0 : -1;
+    // A new name for the file, which fails where the name is taken; then
+    // the temporary name goes.
+    if (link(temporary, name) != 0)
+        return -1;
+    unlink(temporary);
+    return 0;
+}
+
+int remove_file(const char* name)
+{
+    return unlink(name) == 0 ? 0 : -1;
+}

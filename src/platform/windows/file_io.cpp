@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <io.h>
 #include <share.h>
 #include <string>
@@ -179,4 +180,63 @@ long long unix_seconds(unsigned long high, unsigned long low)
     const int64_t ticks = static_cast<int64_t>(uint64_t{high} << 32 | low);
     const int64_t since_1970 = ticks - 11644473600LL * 10000000;
     return since_1970 >= 0 ? since_1970 / 10000000 : -((-since_1970 + 9999999) / 10000000);
+}
+
+FILE* create_new_file(const char* name)
+{
+    std::wstring wide;
+    if (!system_path(name, &wide)) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    _doserrno = 0;
+    HANDLE handle = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        _doserrno = error;
+        errno = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? EEXIST
+                : error == ERROR_ACCESS_DENIED                              ? EACCES
+                : error == ERROR_DISK_FULL                                  ? ENOSPC
+                                                                            : ENOENT;
+        return nullptr;
+    }
+    const int descriptor =
+        _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+    FILE* stream = descriptor >= 0 ? _fdopen(descriptor, "wb") : nullptr;
+    if (!stream) {
+        if (descriptor >= 0)
+            _close(descriptor);
+        else
+            CloseHandle(handle);
+        DeleteFileW(wide.c_str());
+        errno = ENOMEM;
+    }
+    return stream;
+}
+
+int put_in_place(const char* temporary, const char* name, bool replace)
+{
+    std::wstring from, to;
+    if (!system_path(temporary, &from) || !system_path(name, &to)) {
+        errno = EINVAL;
+        return -1;
+    }
+    _doserrno = 0;
+    if (MoveFileExW(from.c_str(), to.c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0))
+        return 0;
+    const DWORD error = GetLastError();
+    _doserrno = error;
+    errno = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? EEXIST : EACCES;
+    return -1;
+}
+
+int remove_file(const char* name)
+{
+    std::wstring wide;
+    if (!system_path(name, &wide) || !DeleteFileW(wide.c_str())) {
+        errno = ENOENT;
+        return -1;
+    }
+    return 0;
 }

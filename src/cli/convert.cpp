@@ -1,0 +1,408 @@
+// korvat-cli's conversions between a disk's three forms: to-trd, to-scl and
+// to-hobeta. Each writes new files through a temporary name and a rename,
+// so that nothing is ever left half-written, and never overwrites a file
+// unless asked to.
+#include "cli.h"
+
+#include "disk_forms.h"
+#include "file_io.h"
+#include "known_disks.h"
+#include "status_log.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+conversion_totals g_conversion_totals;
+
+namespace
+{
+
+// The files a to-trd with -o gathers from every source, for one disk.
+std::vector<std::vector<unsigned char>> g_gathered_entries;
+std::vector<std::vector<unsigned char>> g_gathered_sectors;
+bool g_gather_failed;
+
+// The folder part of a name, with its separator ("" for none).
+std::string folder_of(const std::string& name)
+{
+    const size_t slash = name.find_last_of("/\\");
+    return slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
+}
+
+// A name's own part, without its folder and its extension.
+std::string stem_of(const std::string& name)
+{
+    std::string own = name.substr(folder_of(name).size());
+    const size_t dot = own.find_last_of('.');
+    return dot == std::string::npos || dot == 0 ? own : own.substr(0, dot);
+}
+
+// Writes bytes to a new file through a temporary name beside it, then
+// gives it its name: no file of that name is replaced unless forced, and a
+// failure (a full disk) leaves neither a part of it nor the temporary file.
+// False with errno set.
+bool write_new_file(const std::string& name, const std::vector<unsigned char>& bytes, bool replace)
+{
+    if (!replace && length_of_file(name.c_str()) >= 0) {
+        errno = EEXIST;
+        return false;
+    }
+    std::string temporary;
+    FILE* file = nullptr;
+    for (int attempt = 0; !file && attempt < 100; ++attempt) {
+        temporary = name + ".korvat-" + std::to_string(attempt) + ".tmp";
+        file = create_new_file(temporary.c_str());
+        if (!file && errno != EEXIST)
+            return false;
+    }
+    if (!file)
+        return false;
+    const bool written = write_stream(bytes.data(), 1, bytes.size(), file) == bytes.size() &&
+                         flush_stream(file) == 0;
+    int error = errno;
+    const bool closed = close_stream(file) == 0;
+    if (written && !closed)
+        error = errno;
+    if (!written || !closed || put_in_place(temporary.c_str(), name.c_str(), replace) != 0) {
+        if (written && closed)
+            error = errno;
+        remove_file(temporary.c_str());
+        errno = error;
+        return false;
+    }
+    return true;
+}
+
+// Writes one new file of a conversion, or says what it would write; a line
+// either way. False after the status line of a failure.
+bool put_file(const std::string& name, const std::vector<unsigned char>& bytes)
+{
+    const long long size = static_cast<long long>(bytes.size());
+    if (g_options.dry_run) {
+        if (!g_options.force && length_of_file(name.c_str()) >= 0) {
+            status_print(
+                formatted(tr("Exists, not written (--force replaces it): %s"), name.c_str())
+                    .c_str());
+            return false;
+        }
+        status_print(formatted(trn("Dry run: would write %s, %lld byte",
+                                   "Dry run: would write %s, %lld bytes", size),
+                               name.c_str(), size)
+                         .c_str());
+        g_conversion_totals.would_write += size;
+        ++g_conversion_totals.written;
+        return true;
+    }
+    if (!write_new_file(name, bytes, g_options.force)) {
+        if (errno == EEXIST)
+            status_print(
+                formatted(tr("Exists, not written (--force replaces it): %s"), name.c_str())
+                    .c_str());
+        else
+            status_print(
+                formatted(tr("Not written, %s: %s"), error_message(errno).c_str(), name.c_str())
+                    .c_str());
+        return false;
+    }
+    status_print(
+        formatted(trn("Wrote %s, %lld byte", "Wrote %s, %lld bytes", size), name.c_str(), size)
+            .c_str());
+    ++g_conversion_totals.written;
+    g_conversion_totals.bytes_written += size;
+    return true;
+}
+
+// A disk's label from a name: its first eight characters in plain ASCII,
+// blanks after.
+void label_from(const std::string& text, unsigned char* label)
+{
+    std::memset(label, ' ', TRD_LABEL_SIZE);
+    size_t used = 0;
+    for (size_t i = 0; i < text.size() && used < TRD_LABEL_SIZE; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c < 0x7F)
+            label[used++] = c;
+    }
+}
+
+// Reads a source of to-trd or to-hobeta as a disk's files: an SCL archive
+// or a Hobeta file (checked), or, for to-hobeta, a disk image. False after
+// the status line that says why.
+struct source_files {
+    std::vector<const unsigned char*> entries, sectors;
+    form_contents form;
+    std::vector<unsigned char> disk; // a disk image's bytes
+    std::vector<unsigned char> entry_copies;
+};
+
+bool read_source(const std::string& name, bool disk_too, source_files* source)
+{
+    bool failed = false;
+    const disk_form form = read_form_file(name.c_str(), &source->form, &failed);
+    if (failed) {
+        status_print_errno();
+        return false;
+    }
+    if (form == FORM_NONE) {
+        if (!disk_too) {
+            status_print(tr("Neither an SCL archive nor a Hobeta file"));
+            return false;
+        }
+        image_survey survey;
+        char why[160] = "";
+        const survey_verdict verdict =
+            survey_file(name.c_str(), SURVEY_CATALOGUE, &survey, why, sizeof why);
+        if (verdict != SURVEY_IMAGE) {
+            if (verdict == SURVEY_ERROR)
+                status_print_errno();
+            else
+                status_print(tr("Neither a TR-DOS image, an SCL archive nor a Hobeta file"));
+            return false;
+        }
+        FILE* file = open_stream(name.c_str(), "rb");
+        const int64_t length = length_of_file(name.c_str());
+        if (!file || length < 0) {
+            if (file)
+                close_stream(file);
+            status_print_errno();
+            return false;
+        }
+        source->disk.assign(size_t(std::min<int64_t>(length, IDENTITY_MAX_LENGTH)), 0);
+        const size_t read = read_stream(source->disk.data(), 1, source->disk.size(), file);
+        const bool bad = stream_failed(file) != 0;
+        close_stream(file);
+        if (bad) {
+            status_print_errno();
+            return false;
+        }
+        source->disk.resize(read);
+        for (int i = 0; i < survey.catalogue.entry_count; ++i) {
+            const trd_entry& entry = survey.catalogue.entries[i];
+            if (entry.deleted)
+                continue;
+            const size_t start = size_t(entry_first(entry)) * TRD_SECTOR_SIZE;
+            const size_t bytes = size_t(entry.sectors) * TRD_SECTOR_SIZE;
+            // A file the image does not hold whole is read as zeros past its end.
+            if (start + bytes > source->disk.size())
+                source->disk.resize(start + bytes, 0);
+            source->entries.push_back(source->disk.data() + size_t(i) * TRD_ENTRY_SIZE);
+            source->sectors.push_back(source->disk.data() + start);
+        }
+        return true;
+    }
+    if (!source->form.whole) {
+        status_print(
+            formatted(tr("Not converted: %s"),
+                      describe_form_problem(source->form, source->form.problems.front()).c_str())
+                .c_str());
+        return false;
+    }
+    for (const form_problem& problem : source->form.problems) {
+        if (problem.kind == FORM_BAD_SUM && !g_options.force) {
+            status_print(formatted(tr("Not converted: %s (--force converts anyway)"),
+                                   describe_form_problem(source->form, problem).c_str())
+                             .c_str());
+            return false;
+        }
+    }
+    for (const form_file& file : source->form.files) {
+        source->entries.push_back(file.entry);
+        source->sectors.push_back(source->form.bytes.data() + file.offset);
+    }
+    return true;
+}
+
+// The non-zero bytes of a disk image that no live entry's sectors hold and
+// that its SCL archive would leave behind: in track 0 past the catalogue
+// and outside the disk-info sector's fields, between and after the files.
+long long bytes_left_behind(const std::vector<unsigned char>& image, const trd_catalogue& catalogue)
+{
+    std::vector<bool> held(image.size() / TRD_SECTOR_SIZE + 1, false);
+    for (int i = 0; i < catalogue.entry_count; ++i)
+        for (int32_t s = entry_first(catalogue.entries[i]);
+             s < entry_end(catalogue.entries[i]) && size_t(s) < held.size(); ++s)
+            held[size_t(s)] = true;
+    long long left = 0;
+    for (size_t at = 0; at < image.size(); ++at) {
+        if (image[at] == 0)
+            continue;
+        const size_t sector = at / TRD_SECTOR_SIZE;
+        if (at < size_t(catalogue.entry_count) * TRD_ENTRY_SIZE)
+            continue; // the catalogue's own entries
+        if (at >= TRD_INFO_START + 0xE1 && at < TRD_INFO_START + 0xFD)
+            continue; // the disk-info sector's fields, made again
+        if (sector >= TRD_SECTORS_PER_TRACK && held[sector])
+            continue;
+        ++left;
+    }
+    return left;
+}
+
+bool convert_to_scl(const std::string& name)
+{
+    image_survey survey;
+    char why[160] = "";
+    const survey_verdict verdict =
+        survey_file(name.c_str(), SURVEY_CATALOGUE, &survey, why, sizeof why);
+    if (verdict != SURVEY_IMAGE) {
+        if (verdict == SURVEY_ERROR)
+            status_print_errno();
+        else
+            status_print(not_image_text());
+        return false;
+    }
+    const int64_t length = length_of_file(name.c_str());
+    FILE* file = open_stream(name.c_str(), "rb");
+    if (!file || length < 0) {
+        if (file)
+            close_stream(file);
+        status_print_errno();
+        return false;
+    }
+    std::vector<unsigned char> image(size_t(std::min<int64_t>(length, IDENTITY_MAX_LENGTH)));
+    const size_t read = read_stream(image.data(), 1, image.size(), file);
+    const bool bad = stream_failed(file) != 0;
+    close_stream(file);
+    if (bad) {
+        status_print_errno();
+        return false;
+    }
+    image.resize(read);
+    const long long left = bytes_left_behind(image, survey.catalogue);
+    if (left > 0 && !g_options.force) {
+        status_print(formatted(trn("Not converted: %lld non-zero byte lies outside every "
+                                   "file and would be lost (--force converts anyway)",
+                                   "Not converted: %lld non-zero bytes lie outside every "
+                                   "file and would be lost (--force converts anyway)",
+                                   left),
+                               left)
+                         .c_str());
+        return false;
+    }
+    std::vector<unsigned char> scl = scl_of_disk(image.data(), image.size(), true);
+    const std::string target =
+        g_options.output.empty() ? folder_of(name) + stem_of(name) + ".scl" : g_options.output;
+    status_print(tr("The disk's label is not kept: an SCL archive has none"));
+    if (!put_file(target, scl))
+        return false;
+    g_conversion_totals.left_behind += left;
+    return true;
+}
+
+bool convert_to_hobeta(const std::string& name)
+{
+    source_files source;
+    if (!read_source(name, true, &source))
+        return false;
+    const std::string folder = g_options.output.empty() ? folder_of(name)
+                               : g_options.output.back() == '/' || g_options.output.back() == '\\'
+                                   ? g_options.output
+                                   : g_options.output + "/";
+    bool ok = true;
+    for (size_t i = 0; i < source.entries.size(); ++i)
+        ok = put_file(folder + hobeta_file_name(source.entries[i]),
+                      hobeta_of(source.entries[i], source.sectors[i])) &&
+             ok;
+    return ok;
+}
+
+bool convert_to_trd(const std::string& name)
+{
+    source_files source;
+    if (!read_source(name, false, &source))
+        return false;
+    if (!g_options.output.empty()) {
+        // One disk of every source's files, written at the end.
+        for (size_t i = 0; i < source.entries.size(); ++i) {
+            g_gathered_entries.emplace_back(source.entries[i], source.entries[i] + SCL_ENTRY_SIZE);
+            g_gathered_sectors.emplace_back(source.sectors[i],
+                                            source.sectors[i] +
+                                                size_t(source.entries[i][13]) * TRD_SECTOR_SIZE);
+        }
+        status_print(formatted(trn("%lld file taken for the disk", "%lld files taken for the disk",
+                                   static_cast<long long>(source.entries.size())),
+                               static_cast<long long>(source.entries.size()))
+                         .c_str());
+        return true;
+    }
+    unsigned char label[TRD_LABEL_SIZE];
+    label_from(g_options.label_given ? g_options.label : stem_of(name), label);
+    std::vector<unsigned char> disk;
+    std::string why;
+    if (!disk_of_files(source.entries, source.sectors, label, &disk, &why)) {
+        status_print(formatted(tr("Not converted: %s"), why.c_str()).c_str());
+        return false;
+    }
+    return put_file(folder_of(name) + stem_of(name) + ".trd", disk);
+}
+
+} // namespace
+
+bool convert_file(const std::string& name)
+{
+    const char* prefix = g_options.conversion == CONVERT_TO_TRD   ? "Making a disk of "
+                         : g_options.conversion == CONVERT_TO_SCL ? "Making an SCL archive of "
+                                                                  : "Making Hobeta files of ";
+    status_print((tr(prefix) + name).c_str());
+    const bool ok = g_options.conversion == CONVERT_TO_TRD   ? convert_to_trd(name)
+                    : g_options.conversion == CONVERT_TO_SCL ? convert_to_scl(name)
+                                                             : convert_to_hobeta(name);
+    ++g_conversion_totals.files;
+    g_conversion_totals.failed += !ok;
+    g_gather_failed = g_gather_failed || !ok;
+    status_print(tr("Done"));
+    return ok;
+}
+
+bool finish_conversions()
+{
+    if (g_options.conversion != CONVERT_TO_TRD || g_options.output.empty() ||
+        g_conversion_totals.files == 0)
+        return true;
+    status_print((tr("Making a disk of ") + g_options.output).c_str());
+    bool ok = !g_gather_failed;
+    if (!ok) {
+        status_print(tr("Not written: a source could not be read"));
+    } else {
+        std::vector<const unsigned char*> entries, sectors;
+        for (size_t i = 0; i < g_gathered_entries.size(); ++i) {
+            entries.push_back(g_gathered_entries[i].data());
+            sectors.push_back(g_gathered_sectors[i].data());
+        }
+        unsigned char label[TRD_LABEL_SIZE];
+        label_from(g_options.label_given ? g_options.label : stem_of(g_options.output), label);
+        std::vector<unsigned char> disk;
+        std::string why;
+        ok = disk_of_files(entries, sectors, label, &disk, &why);
+        if (!ok)
+            status_print(formatted(tr("Not converted: %s"), why.c_str()).c_str());
+        else
+            ok = put_file(g_options.output, disk);
+    }
+    g_conversion_totals.failed += !ok;
+    status_print(tr("Done"));
+    return ok;
+}
+
+// Text markers for xgettext: the prefixes are translated where shown.
+static const char* const conversion_prefixes[] = {text_to_translate("Making a disk of "),
+                                                  text_to_translate("Making an SCL archive of "),
+                                                  text_to_translate("Making Hobeta files of ")};
+
+std::string conversion_summary()
+{
+    const conversion_totals& t = g_conversion_totals;
+    (void)conversion_prefixes;
+    std::string summary =
+        counted(t.files, "%lld file", "%lld files") + ", " +
+        formatted(g_options.dry_run ? tr("%lld would be written") : tr("%lld written"), t.written) +
+        ", " + formatted(tr("%lld failed"), t.failed) + "; " +
+        counted(g_options.dry_run ? t.would_write : t.bytes_written, "%lld byte written",
+                "%lld bytes written");
+    if (t.left_behind > 0)
+        summary += ", " + counted(t.left_behind, "%lld non-zero byte left behind",
+                                  "%lld non-zero bytes left behind");
+    return summary;
+}
