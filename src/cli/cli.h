@@ -55,7 +55,7 @@ extern verify_totals g_verify_totals;
 
 // What identify and dupes found, for their summaries.
 struct identify_totals {
-    long long files, as_is, after_change, unknown, unreadable, hashed;
+    long long files, as_is, after_change, by_files, unknown, unreadable, hashed;
 };
 extern identify_totals g_identify_totals;
 

@@ -2,6 +2,7 @@
 // (which listed entries a file is), conform (sets an image to the length
 // of the entry it is) and dupes (the same disk held more than once).
 #include "cli.h"
+#include "disk_forms.h"
 
 #include "file_io.h"
 #include "known_disks.h"
@@ -31,6 +32,7 @@ struct identified_file {
     int64_t free_offset = 0;
     int64_t full_length = 0; // what restore gives
     image_identity identity;
+    trd_catalogue catalogue; // a disk's, read with its track 0
 };
 
 // Reads a file once for its identity; false with errno set when it cannot
@@ -46,6 +48,7 @@ bool identify_file(const std::string& name, const identity_request& request, ide
         file->image = judge_track0(count) == 1;
         if (file->image) {
             file->free_offset = free_sector_offset();
+            read_catalogue(&file->catalogue);
         } else {
             describe_check_failure(count, file->why, sizeof file->why);
         }
@@ -166,6 +169,100 @@ const char* identify_header()
                : "path\tcheck\tlength\tcontent_end\tlist\tentry\tentry_length\thow\tcommand";
 }
 
+// Reads a file whole, up to the largest length a hash is made at; false
+// with errno set.
+bool read_whole(const std::string& name, std::vector<unsigned char>* bytes)
+{
+    FILE* file = open_stream(name.c_str(), "rb");
+    if (!file)
+        return false;
+    bytes->assign(size_t(IDENTITY_MAX_LENGTH), 0);
+    const size_t read = read_stream(bytes->data(), 1, bytes->size(), file);
+    const bool failed = stream_failed(file) != 0;
+    const int error = errno;
+    close_stream(file);
+    errno = error;
+    bytes->resize(read);
+    return !failed;
+}
+
+// The entries a file is by the files it holds: a disk's (or an SCL
+// archive's) files as one SCL archive, with its deleted entries and
+// without them, and each file as a Hobeta file. A form is made only where
+// a list holds an entry of its very size, so that lists without such
+// entries cost nothing.
+std::vector<known_match> matches_by_files(const std::string& name, const identified_file& file)
+{
+    std::vector<known_match> matches;
+    const identity_request& wanted = g_request;
+    if (wanted.scl_sizes.empty() && wanted.hobeta_sizes.empty())
+        return matches;
+    form_contents form;
+    const bool archive =
+        !file.image && read_form_file(name.c_str(), &form) == FORM_SCL && form.whole;
+    if (!file.image && !archive)
+        return matches;
+    trd_catalogue catalogue;
+    if (archive)
+        catalogue_of_form(form, &catalogue);
+    else
+        catalogue = file.catalogue;
+    bool scl_wanted = false, hobeta_wanted = false;
+    for (bool keep : {true, false})
+        scl_wanted =
+            scl_wanted || (file.image && wanted.scl_sizes.count(scl_size_of(catalogue, keep)));
+    for (int i = 0; i < catalogue.entry_count; ++i)
+        hobeta_wanted =
+            hobeta_wanted ||
+            wanted.hobeta_sizes.count(int64_t{HOBETA_HEADER_SIZE} +
+                                      int64_t{catalogue.entries[i].sectors} * TRD_SECTOR_SIZE);
+    if (!scl_wanted && !hobeta_wanted)
+        return matches;
+    std::vector<unsigned char> image;
+    if (file.image && !read_whole(name, &image))
+        return matches;
+    if (scl_wanted) {
+        for (bool keep : {true, false}) {
+            if (!keep && catalogue.deleted_entries == 0)
+                break;
+            if (!wanted.scl_sizes.count(scl_size_of(catalogue, keep)))
+                continue;
+            for (known_match& match : find_form_matches(
+                     g_known, FORM_SCL, scl_of_disk(image.data(), image.size(), keep), "*"))
+                matches.push_back(match);
+        }
+    }
+    for (int i = 0; hobeta_wanted && i < catalogue.entry_count; ++i) {
+        const trd_entry& entry = catalogue.entries[i];
+        if (!wanted.hobeta_sizes.count(int64_t{HOBETA_HEADER_SIZE} +
+                                       int64_t{entry.sectors} * TRD_SECTOR_SIZE))
+            continue;
+        std::vector<unsigned char> sectors(size_t(entry.sectors) * TRD_SECTOR_SIZE, 0);
+        const unsigned char* raw = nullptr;
+        if (archive) {
+            raw = form.files[size_t(i)].entry;
+            std::memcpy(sectors.data(), form.bytes.data() + form.files[size_t(i)].offset,
+                        sectors.size());
+        } else {
+            raw = image.data() + size_t(i) * TRD_ENTRY_SIZE;
+            const size_t start = size_t(entry_first(entry)) * TRD_SECTOR_SIZE;
+            if (start < image.size())
+                std::memcpy(sectors.data(), image.data() + start,
+                            std::min(sectors.size(), image.size() - start));
+        }
+        char shown[4 * TRD_NAME_SIZE + 8], type[5];
+        escape_disk_text(entry.name, TRD_NAME_SIZE, shown, sizeof shown);
+        escape_disk_text(&entry.type, 1, type, sizeof type);
+        std::string part = shown;
+        while (!part.empty() && part.back() == ' ')
+            part.pop_back();
+        for (known_match& match : find_form_matches(
+                 g_known, FORM_HOBETA, hobeta_of(raw, sectors.data()), part + "." + type))
+            matches.push_back(match);
+    }
+    return matches;
+}
+
 bool identify_image(const std::string& name)
 {
     identity_request request;
@@ -185,7 +282,21 @@ bool identify_image(const std::string& name)
         request.md5_lengths = lengths;
     }
     ++g_identify_totals.files;
-    if (!identify_file(name, g_options.lists.empty() ? request : g_request, &file)) {
+    // An archive or a Hobeta file is known by its very bytes: hashed at its
+    // own length, where a list has an entry of that size.
+    const identity_request* asked = g_options.lists.empty() ? &request : &g_request;
+    if (!g_options.lists.empty()) {
+        const int64_t length = length_of_file(name.c_str());
+        if (g_request.scl_sizes.count(length) || g_request.hobeta_sizes.count(length)) {
+            request = g_request;
+            for (std::vector<int64_t>* lengths : {&request.sha1_lengths, &request.md5_lengths})
+                if (!std::binary_search(lengths->begin(), lengths->end(), length))
+                    lengths->insert(std::lower_bound(lengths->begin(), lengths->end(), length),
+                                    length);
+            asked = &request;
+        }
+    }
+    if (!identify_file(name, *asked, &file)) {
         report_unreadable(name);
         if (g_options.table)
             print_row({name, "error", "-", "-", "-", "-", "-", "-", "-"});
@@ -228,24 +339,32 @@ bool identify_image(const std::string& name)
         return true;
     }
 
-    const std::vector<known_match> matches = find_matches(g_known, identity);
+    std::vector<known_match> matches = find_matches(g_known, identity);
     bool as_is = false;
     for (const known_match& match : matches)
         as_is = as_is || match.as_it_is;
+    const std::vector<known_match> by_files = matches_by_files(name, file);
     if (as_is)
         ++g_identify_totals.as_is;
     else if (!matches.empty())
         ++g_identify_totals.after_change;
+    else if (!by_files.empty())
+        ++g_identify_totals.by_files;
     else
         ++g_identify_totals.unknown;
+    matches.insert(matches.end(), by_files.begin(), by_files.end());
 
     if (g_options.table) {
         for (const known_match& match : matches) {
             const known_entry& entry = g_known.entries[match.entry];
+            const std::string how = match.part == "*"     ? "files-as-scl"
+                                    : !match.part.empty() ? "file-as-hobeta:" + match.part
+                                    : match.as_it_is      ? "as-is"
+                                                          : "after-change";
             print_row({name, check_word(file), number(identity.length),
                        number(identity.content_end), g_known.names[entry.list], entry.name,
-                       number(entry.size), match.as_it_is ? "as-is" : "after-change",
-                       command_for(file, entry.size)});
+                       number(entry.size), how,
+                       match.part.empty() ? command_for(file, entry.size) : "-"});
         }
         if (matches.empty())
             print_row({name, check_word(file), number(identity.length),
@@ -265,6 +384,17 @@ bool identify_image(const std::string& name)
                    .c_str());
     for (const known_match& match : matches) {
         const known_entry& entry = g_known.entries[match.entry];
+        if (match.part == "*") {
+            print_line("  " + formatted(tr("its files are the SCL entry %s of %s"),
+                                        entry.name.c_str(), g_known.names[entry.list].c_str()));
+            continue;
+        }
+        if (!match.part.empty()) {
+            print_line("  " + formatted(tr("its file %s is the Hobeta entry %s of %s"),
+                                        match.part.c_str(), entry.name.c_str(),
+                                        g_known.names[entry.list].c_str()));
+            continue;
+        }
         if (match.as_it_is) {
             print_line(tr("  as it is          ") + entry_words(entry));
             continue;
@@ -419,6 +549,8 @@ std::string identify_summary()
     return counted(t.files, "%lld file", "%lld files") + ", " +
            counted(t.as_is, "%lld known as it is", "%lld known as they are") + ", " +
            formatted(tr("%lld known after a size change"), t.after_change) + ", " +
+           (t.by_files > 0 ? formatted(tr("%lld known by the files they hold"), t.by_files) + ", "
+                           : std::string()) +
            formatted(tr("%lld unknown"), t.unknown) + ", " +
            formatted(tr("%lld unreadable"), t.unreadable);
 }

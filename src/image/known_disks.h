@@ -12,9 +12,11 @@
 #pragma once
 
 #include "digest.h"
+#include "disk_forms.h"
 
 #include <cstdint>
 #include <cstdio>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -34,6 +36,9 @@ struct length_digest {
 struct identity_request {
     std::vector<int64_t> sha1_lengths;
     std::vector<int64_t> md5_lengths;
+    // The sizes of the lists' SCL and Hobeta entries: a form of a disk's
+    // files is made and hashed only where an entry has its size.
+    std::set<int64_t> scl_sizes, hobeta_sizes;
 };
 
 struct image_identity {
@@ -72,6 +77,7 @@ struct known_entry {
     size_t list;      // index into known_lists::names
     std::string game; // the set's or software's name
     std::string name; // the image's file name, as the list gives it
+    disk_form form;   // by the name: ".trd", ".scl", ".$" and a character
     int64_t size;
     bool has_sha1, has_md5;
     unsigned char sha1[DIGEST_SHA1_SIZE];
@@ -96,9 +102,13 @@ constexpr int64_t LIST_MAX_FILE_SIZE = 64 * 1024 * 1024;
 constexpr size_t LIST_MAX_ENTRIES = 200000;
 constexpr size_t LIST_MAX_TEXT = 4096; // a name, a hash, any text kept
 
+// The form a list's entry is by its name's ending, in any case: ".trd",
+// ".scl", ".$" and one character; FORM_NONE for any other.
+disk_form form_of_entry_name(const char* name);
+
 // Reads one list file, told apart by its root element: a Logiqx datafile
-// (<datafile>) or a MAME software list (<softwarelist>). Only entries whose
-// name ends in ".trd" (any case) are kept. The list is untrusted: a
+// (<datafile>) or a MAME software list (<softwarelist>). Only entries named
+// like one of the three forms are kept. The list is untrusted: a
 // document type's entities are never declared, fetched or expanded (a list
 // that declares any is refused), and a list that is not well-formed is
 // refused. False, with the reason ("FILE:LINE:COLUMN: what is wrong", or
@@ -121,7 +131,17 @@ identity_request request_for(const known_lists& lists);
 struct known_match {
     size_t entry; // index into known_lists::entries
     bool as_it_is;
+    // For a form of what the file holds: which ("" for the file's own bytes;
+    // "*" for its files as one SCL archive; a file's name for it as a Hobeta
+    // file).
+    std::string part;
 };
+
+// The entries of one form whose size and hash are those of bytes: an SCL
+// archive or a Hobeta file made of what a disk holds, or a file as it is.
+std::vector<known_match> find_form_matches(const known_lists& lists, disk_form form,
+                                           const std::vector<unsigned char>& bytes,
+                                           const std::string& part);
 
 // Every entry the image is, in the lists' order: matched by SHA-1, or by
 // MD5 where the entry has no SHA-1. The lists are indexed.

@@ -54,9 +54,11 @@ void refuse(list_reader* reader, const std::string& why)
 void add_rom(list_reader* reader, const XML_Char** attributes)
 {
     const char* name = attribute(attributes, "name");
-    if (!name || !has_trd_extension(name))
+    const disk_form form = name ? form_of_entry_name(name) : FORM_NONE;
+    if (form == FORM_NONE)
         return;
     known_entry entry = {};
+    entry.form = form;
     entry.list = 0; // set when the list is taken
     entry.game = reader->game;
     entry.name = name;
@@ -285,7 +287,12 @@ identity_request request_for(const known_lists& lists)
 {
     identity_request request;
     for (const known_entry& entry : lists.entries) {
-        if (entry.has_sha1)
+        // The other forms are hashed whole, where their size is met.
+        if (entry.form == FORM_SCL)
+            request.scl_sizes.insert(entry.size);
+        else if (entry.form == FORM_HOBETA)
+            request.hobeta_sizes.insert(entry.size);
+        else if (entry.has_sha1)
             request.sha1_lengths.push_back(entry.size);
         else if (entry.has_md5)
             request.md5_lengths.push_back(entry.size);
@@ -323,12 +330,54 @@ std::vector<known_match> find_matches(const known_lists& lists, const image_iden
         for (auto at = found.first; at != found.second; ++at) {
             const known_entry& entry = lists.entries[at->second];
             // A hash of one kind never stands for the other's, and the
-            // length is the entry's own.
-            if (entry.size == made.length && entry.has_sha1 == (made.kind == DIGEST_SHA1))
-                matches.push_back({at->second, entry.size == identity.length});
+            // length is the entry's own; an archive or a Hobeta file is its
+            // bytes as they are.
+            if (entry.size == made.length && entry.has_sha1 == (made.kind == DIGEST_SHA1) &&
+                (entry.form == FORM_TRD || entry.size == identity.length))
+                matches.push_back({at->second, entry.size == identity.length, ""});
         }
     }
     std::sort(matches.begin(), matches.end(),
               [](const known_match& a, const known_match& b) { return a.entry < b.entry; });
+    return matches;
+}
+
+disk_form form_of_entry_name(const char* name)
+{
+    const size_t length = std::strlen(name);
+    if (has_trd_extension(name))
+        return FORM_TRD;
+    if (length >= 3 && name[length - 3] == '.' && name[length - 2] == '$')
+        return FORM_HOBETA;
+    if (length >= 4 && name[length - 4] == '.') {
+        std::string extension(name + length - 3);
+        for (char& c : extension)
+            c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        if (extension == "scl")
+            return FORM_SCL;
+    }
+    return FORM_NONE;
+}
+
+std::vector<known_match> find_form_matches(const known_lists& lists, disk_form form,
+                                           const std::vector<unsigned char>& bytes,
+                                           const std::string& part)
+{
+    std::vector<known_match> matches;
+    for (digest_kind kind : {DIGEST_SHA1, DIGEST_MD5}) {
+        unsigned char digest[DIGEST_MAX_SIZE];
+        digest_state* state = digest_begin(kind);
+        if (!state)
+            continue;
+        digest_add(state, bytes.data(), bytes.size());
+        digest_end(state, digest);
+        const auto found = lists.by_digest.equal_range(digest_key(digest, kind));
+        for (auto at = found.first; at != found.second; ++at) {
+            const known_entry& entry = lists.entries[at->second];
+            if (entry.form == form && entry.size == int64_t(bytes.size()) &&
+                entry.has_sha1 == (kind == DIGEST_SHA1))
+                matches.push_back({at->second, true, part});
+        }
+    }
     return matches;
 }
