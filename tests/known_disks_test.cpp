@@ -124,15 +124,16 @@ TEST_F(KnownDisks, ListsAreUntrustedAndEachIsReadWhollyOrRefusedWithWhere)
         size_t entries;
         long long unusable;
     } cases[] = {
-        {"a datafile: sizes and hashes kept, other names ignored",
+        {"a datafile: disks, archives and Hobeta files kept, other names ignored",
          datafile("<rom name=\"a.trd\" size=\"655360\" sha1=\"" + sha1 +
                   "\"/>\n"
                   "<rom name=\"B.TRD\" size=\"4096\" md5=\"" +
                   md5 +
                   "\"/>\n"
-                  "<rom name=\"c.scl\" size=\"4096\" sha1=\"" +
-                  sha1 + "\"/>\n"),
-         nullptr, 2, 0},
+                  "<rom name=\"c.SCL\" size=\"4096\" sha1=\"" +
+                  sha1 + "\"/>\n<rom name=\"d.$b\" size=\"273\" sha1=\"" + sha1 +
+                  "\"/>\n<rom name=\"e.tap\" size=\"4096\" sha1=\"" + sha1 + "\"/>\n"),
+         nullptr, 4, 0},
         {"entries without a size or a usable hash are counted",
          datafile("<rom name=\"a.trd\" sha1=\"" + sha1 +
                   "\"/>\n"

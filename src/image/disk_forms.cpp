@@ -299,7 +299,8 @@ std::vector<unsigned char> hobeta_of(const unsigned char* entry, const unsigned 
     const uint16_t checksum = hobeta_checksum(hobeta.data());
     hobeta[15] = static_cast<unsigned char>(checksum);
     hobeta[16] = static_cast<unsigned char>(checksum >> 8);
-    hobeta.insert(hobeta.end(), sectors, sectors + entry_bytes(entry));
+    if (entry_bytes(entry) > 0)
+        hobeta.insert(hobeta.end(), sectors, sectors + entry_bytes(entry));
     return hobeta;
 }
 
@@ -330,8 +331,9 @@ bool disk_of_files(const std::vector<const unsigned char*>& entries,
         entry[14] = static_cast<unsigned char>(sector % TRD_SECTORS_PER_TRACK);
         entry[15] = static_cast<unsigned char>(sector / TRD_SECTORS_PER_TRACK);
         deleted += entries[i][0] == TRD_DELETED_MARK;
-        std::memcpy(image + size_t(sector) * TRD_SECTOR_SIZE, sectors[i],
-                    size_t(entry_bytes(entries[i])));
+        if (entry_bytes(entries[i]) > 0) // a file of no sectors may have no bytes at all
+            std::memcpy(image + size_t(sector) * TRD_SECTOR_SIZE, sectors[i],
+                        size_t(entry_bytes(entries[i])));
         sector += entries[i][13];
     }
     // The disk-info sector as TR-DOS leaves it.

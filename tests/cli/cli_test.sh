@@ -202,8 +202,49 @@ if [ "${#cli[@]}" -gt 1 ] && [ -d "$corpus" ] && [ -x "${NATIVE_CLI:-}" ]; then
             "$(diff "$work/native-identify.tsv" "$work/windows-identify.tsv" && echo same)" same
         expect "two corpus images are Demos entries as they are" \
             "$(grep -c $'\tas-is\t' "$work/windows-identify.tsv")" 2
+        expect "four files inside corpus disks are Demos Hobeta entries" \
+            "$(grep -c $'\tfile-as-hobeta:' "$work/windows-identify.tsv")" 4
     fi
+    # The conversions give the same bytes on both builds.
+    mkdir -p "$work/both/native" "$work/both/windows"
+    for form in insult.scl machined.hob; do
+        (cd "$work/both" && run to-trd -q -o "windows/$form.trd" "$form" >/dev/null &&
+            "$NATIVE_CLI" to-trd -q -o "native/$form.trd" "$form" >/dev/null)
+    done
+    (cd "$work/both" && run to-scl -q -o windows/eyeache.scl --force eyeache.trd >/dev/null &&
+        "$NATIVE_CLI" to-scl -q -o native/eyeache.scl --force eyeache.trd >/dev/null)
+    (cd "$work/both" && run to-hobeta -q -o windows rush_oversize.trd >/dev/null &&
+        "$NATIVE_CLI" to-hobeta -q -o native rush_oversize.trd >/dev/null)
+    expect "both builds convert alike, byte for byte" \
+        "$(cd "$work/both/native" && sha1sum ./* | sort)" "$(cd "$work/both/windows" && sha1sum ./* | sort)"
 fi
+
+# Conversions between the three forms: round trips give the same bytes,
+# nothing is written over a file unasked, a dry run writes nothing.
+mkdir -p "$work/forms/back" "$work/forms/hob"
+cd "$work/forms"
+bash "$here/../../tools/make_demo_images.sh" . >/dev/null
+run to-scl -q zero_tail.trd >/dev/null
+expect "a disk with nothing outside its files becomes an archive" "$(test -f zero_tail.scl && echo yes)" yes
+run to-trd -q -o back/zero_tail.trd zero_tail.scl >/dev/null
+run to-scl -q -o back/zero_tail.scl back/zero_tail.trd >/dev/null
+expect "SCL -> TRD -> SCL gives the same bytes" "$(cmp zero_tail.scl back/zero_tail.scl && echo same)" same
+run to-hobeta -q -o hob back/zero_tail.trd >/dev/null
+run to-trd -q -o back/one.trd hob/* >/dev/null
+run to-scl -q -o back/one.scl back/one.trd >/dev/null
+expect "TRD -> Hobeta -> TRD -> SCL gives the archive again" "$(cmp zero_tail.scl back/one.scl && echo same)" same
+sums=$(sha1sum ./*.trd ./*.scl)
+expect "an existing file is not written over" "$(status_of to-scl zero_tail.trd)" 1
+expect "a dry run" "$(run to-trd --dry-run -o new.trd zero_tail.scl | tail -n 1)" \
+    "1 file, 1 would be written, 0 failed; 655360 bytes written (dry run)"
+expect "nothing written by a refusal or a dry run" "$(sha1sum ./*.trd ./*.scl; ls new.trd 2>&1 | grep -c 'No such')" "$sums
+1"
+printf 'x' | dd of=blank.trd bs=1 seek=300000 conv=notrunc status=none
+expect "a disk holding bytes outside its files is refused, nothing lost" "$(status_of to-scl -o lost.scl blank.trd; ls lost.scl 2>/dev/null | wc -l)" "1
+0"
+expect "the cut and restore commands refuse an archive with the reason" \
+    "$(run cut-zeros zero_tail.scl | sed -n 3p)" "An SCL archive: cut and restore work on disk images (to-trd makes one)"
+cd "$work/images"
 
 # identify, conform and dupes: a disk known at another length, made so,
 # then found twice; a list that cannot be read stops the run.
