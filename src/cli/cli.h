@@ -56,6 +56,7 @@ extern verify_totals g_verify_totals;
 // What identify and dupes found, for their summaries.
 struct identify_totals {
     long long files, as_is, after_change, by_files, unknown, unreadable, hashed;
+    long long not_disks; // in none of the three forms: a failure of the run
 };
 extern identify_totals g_identify_totals;
 

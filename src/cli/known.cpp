@@ -33,6 +33,7 @@ struct identified_file {
     int64_t full_length = 0; // what restore gives
     image_identity identity;
     trd_catalogue catalogue; // a disk's, read with its track 0
+    bool other_form = false; // no disk, but an SCL archive or a Hobeta file
 };
 
 // Reads a file once for its identity; false with errno set when it cannot
@@ -51,6 +52,10 @@ bool identify_file(const std::string& name, const identity_request& request, ide
             read_catalogue(&file->catalogue);
         } else {
             describe_check_failure(count, file->why, sizeof file->why);
+            file_identity own;
+            file->other_form =
+                stream_identity(image, &own) == 0 &&
+                form_of_head(g_io_buffer, static_cast<size_t>(count), own.size) != FORM_NONE;
         }
         read = identify_stream(image, g_io_buffer, static_cast<size_t>(count), request,
                                &file->identity) == 0;
@@ -296,7 +301,12 @@ bool identify_image(const std::string& name)
             asked = &request;
         }
     }
-    if (!identify_file(name, *asked, &file)) {
+    const bool identified = identify_file(name, *asked, &file);
+    // A file in none of the three forms fails the run, as the other
+    // commands fail it; it is still identified.
+    if (identified && !file.image && !file.other_form)
+        ++g_identify_totals.not_disks;
+    if (!identified) {
         report_unreadable(name);
         if (g_options.table)
             print_row({name, "error", "-", "-", "-", "-", "-", "-", "-"});
@@ -464,6 +474,14 @@ bool conform_image(const std::string& name)
     if (target == identity.length)
         return finish(true, before);
     if (g_options.dry_run) {
+        // A change the run could not make is a failure already, as in the
+        // operations' dry runs.
+        if (FILE* writable = open_stream(name.c_str(), "r+b")) {
+            close_stream(writable);
+        } else {
+            status_print_errno();
+            return finish(false, before);
+        }
         status_print((counted(identity.length, "Dry run: %lld byte would become ",
                               "Dry run: %lld bytes would become ") +
                       formatted(tr("%lld, as %s"), static_cast<long long>(target),
@@ -488,6 +506,8 @@ bool note_dupe(const std::string& name)
         report_unreadable(name);
         return false;
     }
+    if (!file.image && !file.other_form)
+        ++g_identify_totals.not_disks;
     const std::string key = hex_digest(file.identity.content_sha1, DIGEST_SHA1_SIZE);
     g_disks[{file.identity.content_end, key}].push_back({name, file.identity.length});
     return true;

@@ -36,14 +36,20 @@ const char* const usage_text = text_to_translate(
     "usage: korvat-cli cut-zeros|cut-free|restore [-r] [-q] [--dry-run] [--force]\n"
     "                  [--] FILE|FOLDER...\n"
     "       korvat-cli info|list|verify [-r] [-q] [--table] [--] FILE|FOLDER...\n"
-    "       korvat-cli identify [-r] [-q] [--table] [--dat LIST]... [--] FILE|FOLDER...\n"
-    "       korvat-cli conform --dat LIST... [-r] [-q] [--dry-run] [--] FILE|FOLDER...\n"
+    "       korvat-cli identify [-r] [-q] [--table] [--dat LIST]...\n"
+    "                  [--] FILE|FOLDER...\n"
+    "       korvat-cli conform --dat LIST... [-r] [-q] [--dry-run]\n"
+    "                  [--] FILE|FOLDER...\n"
     "       korvat-cli dupes [-r] [-q] [--table] [--] FILE|FOLDER...\n"
+    "       korvat-cli to-trd|to-scl|to-hobeta [-o OUT] [--label TEXT] [-r] [-q]\n"
+    "                  [--dry-run] [--force] [--] FILE|FOLDER...\n"
     "       korvat-cli --help | --version\n");
 
 const char* const help_text = text_to_translate(
     "Trims and restores ZX Spectrum TR-DOS disk images (.trd) in place, after\n"
-    "checking that each file is one, and shows what each disk holds.\n"
+    "checking that each file is one, and shows what each disk holds. Reads SCL\n"
+    "archives and Hobeta files too, told apart by their content, and converts\n"
+    "between the three forms.\n"
     "\n"
     "Commands:\n"
     "  cut-zeros   set the length to just past the last non-zero byte beyond track 0,\n"
@@ -61,13 +67,23 @@ const char* const help_text = text_to_translate(
     "  conform     set each image to the length of the entry it is, so that its\n"
     "              bytes are exactly the list's (zeros added or cut, nothing else)\n"
     "  dupes       the files that hold the same disk, whatever their lengths\n"
+    "  to-trd      an SCL archive or a Hobeta file as a new disk beside it (with -o,\n"
+    "              every source's files on one disk)\n"
+    "  to-scl      a disk's files as an SCL archive; refused when non-zero bytes lie\n"
+    "              outside every file, unless --force\n"
+    "  to-hobeta   each file of a disk or an archive as a Hobeta file NAME.$T\n"
     "\n"
     "Options:\n"
-    "  -r, --recursive  walk folders to any depth, taking the files named *.trd (any\n"
-    "                   case) in path order; no link is followed in a walk\n"
+    "  -r, --recursive  walk folders to any depth, taking the files named *.trd (and\n"
+    "                   for the commands that read them *.scl and *.$?), in any\n"
+    "                   case, in path order; no link is followed in a walk\n"
     "  -q, --quiet      print only failures, problems and the summary\n"
     "  --dry-run        say what the command would do to each file, change nothing\n"
-    "  --force          cut-free: cut even where non-zero bytes would be lost\n"
+    "  --force          cut-free: cut even where non-zero bytes would be lost;\n"
+    "                   conversions: write over an existing file, convert an\n"
+    "                   archive whose sum is wrong, or leave bytes behind\n"
+    "  -o OUT           to-trd, to-scl: the file to write; to-hobeta: the folder\n"
+    "  --label TEXT     to-trd: the disk's label (the source's name otherwise)\n"
     "  --dat LIST       identify, conform: a list of known disks (a Logiqx datafile\n"
     "                   as TOSEC publishes, or a MAME software list), or a folder of\n"
     "                   them (.dat, .xml); may be given many times\n"
@@ -78,11 +94,12 @@ const char* const help_text = text_to_translate(
     "  -h, --help       show this text\n"
     "  --version        show the version\n"
     "\n"
-    "info --table columns: path, length, verdict (trd, not-trd or error), disk type,\n"
-    "files, first-free offset, length after cut-zeros, after cut-free, after restore,\n"
-    "non-zero bytes cut-free would discard, the system's text for an error, label,\n"
-    "live files, deleted files, problems and their texts, and which test of the\n"
-    "check a file that is no image fails; '-' where none applies.\n"
+    "info --table columns: path, length, verdict (trd, scl, hobeta, not-trd or\n"
+    "error), disk type, files, first-free offset, length after cut-zeros, after\n"
+    "cut-free, after restore, non-zero bytes cut-free would discard, the system's\n"
+    "text for an error, label, live files, deleted files, problems and their\n"
+    "texts, and which test of the check a file that is no image fails; '-' where\n"
+    "none applies.\n"
     "Under --table the summary goes to standard error.\n"
     "\n"
     "Every run ends with a summary:\n"
@@ -93,6 +110,7 @@ const char* const help_text = text_to_translate(
     "  identify: N files, A known as they are, C known after a size change,\n"
     "            U unknown, R unreadable\n"
     "  identify without --dat: N files, H hashed, R unreadable\n"
+    "  to-trd, to-scl, to-hobeta: N files, W written, F failed; B bytes written\n"
     "  dupes: N files, D disks held more than once, B bytes in copies beyond the\n"
     "         first, R unreadable\n"
     "\n"
@@ -327,10 +345,10 @@ bool run_failed(const operand_list& list)
     if (g_options.command == COMMAND_VERIFY)
         return g_verify_totals.files != g_verify_totals.whole;
     if (g_options.command == COMMAND_IDENTIFY)
-        return g_identify_totals.unreadable > 0 ||
+        return g_identify_totals.unreadable > 0 || g_identify_totals.not_disks > 0 ||
                (!g_options.lists.empty() && g_identify_totals.unknown > 0);
     if (g_options.command == COMMAND_DUPES)
-        return g_identify_totals.unreadable > 0;
+        return g_identify_totals.unreadable > 0 || g_identify_totals.not_disks > 0;
     if (g_options.command == COMMAND_CONVERT)
         return g_conversion_totals.failed > 0;
     return g_totals.failed > 0 || g_totals.left > 0;

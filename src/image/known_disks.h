@@ -101,6 +101,7 @@ struct known_lists {
 constexpr int64_t LIST_MAX_FILE_SIZE = 64 * 1024 * 1024;
 constexpr size_t LIST_MAX_ENTRIES = 200000;
 constexpr size_t LIST_MAX_TEXT = 4096; // a name, a hash, any text kept
+constexpr int LIST_MAX_DEPTH = 32;     // elements within elements
 
 // The form a list's entry is by its name's ending, in any case: ".trd",
 // ".scl", ".$" and one character; FORM_NONE for any other.

@@ -88,6 +88,11 @@ void XMLCALL start_element(void* data, const XML_Char* name, const XML_Char** at
 {
     list_reader* reader = static_cast<list_reader*>(data);
     ++reader->depth;
+    if (reader->depth > LIST_MAX_DEPTH) {
+        refuse(reader, "elements nested more than " + std::to_string(LIST_MAX_DEPTH) +
+                           " deep, more than any list of disks");
+        return;
+    }
     if (reader->depth == 1) {
         if (std::strcmp(name, "datafile") == 0) {
             reader->kind = LIST_LOGIQX;
@@ -150,6 +155,17 @@ void XMLCALL entity_declaration(void* data, const XML_Char*, int, const XML_Char
     refuse(static_cast<list_reader*>(data), "declares entities, which a list of disks never needs");
 }
 
+// A document type may be named, but any declaration in it is refused,
+// whatever it declares, on every build (one built without expat's DTD
+// support does not see parameter entities).
+void XMLCALL document_type(void* data, const XML_Char*, const XML_Char*, const XML_Char*,
+                           int has_internal_subset)
+{
+    if (has_internal_subset)
+        refuse(static_cast<list_reader*>(data),
+               "declares a document type's contents, which a list of disks never needs");
+}
+
 // "FILE:LINE:COLUMN: what", where the parser stands.
 std::string where(const list_reader& reader, const std::string& what)
 {
@@ -180,13 +196,16 @@ bool feed(list_reader* reader, const char* bytes, size_t size, bool last, std::s
 // A parser for one list, with every handler set and no entity ever loaded.
 XML_Parser make_parser(list_reader* reader)
 {
-    XML_Parser parser = XML_ParserCreate("UTF-8");
+    // The encoding the list declares (UTF-8, UTF-16, ISO-8859-1, ASCII);
+    // every text comes out as UTF-8.
+    XML_Parser parser = XML_ParserCreate(nullptr);
     if (!parser)
         return nullptr;
     XML_SetUserData(parser, reader);
     XML_SetElementHandler(parser, start_element, end_element);
     XML_SetCharacterDataHandler(parser, character_data);
     XML_SetEntityDeclHandler(parser, entity_declaration);
+    XML_SetStartDoctypeDeclHandler(parser, document_type);
     XML_SetParamEntityParsing(parser, XML_PARAM_ENTITY_PARSING_NEVER);
     return parser;
 }
@@ -234,53 +253,37 @@ bool read_known_list_bytes(const std::string& file, const char* bytes, size_t si
 
 bool read_known_list(const std::string& file, known_lists* lists, std::string* error)
 {
-    const int64_t length = length_of_file(file.c_str());
     FILE* stream = open_stream(file.c_str(), "rb");
     if (!stream) {
         *error = file + ": " + error_message(errno);
         return false;
     }
-    if (length > LIST_MAX_FILE_SIZE) {
-        close_stream(stream);
-        *error = file + ": larger than " + std::to_string(LIST_MAX_FILE_SIZE / (1024 * 1024)) +
-                 " MiB, more than any list of disks";
-        return false;
-    }
-    list_reader reader;
-    reader.file = file;
-    reader.total_before = lists->entries.size();
-    reader.parser = make_parser(&reader);
-    bool read = reader.parser != nullptr;
-    if (!read)
-        *error = file + ": " + error_message(ENOMEM);
-    // Read in pieces, and never more than the limit, whatever the file does.
-    static char piece[64 * 1024];
-    int64_t total = 0;
-    while (read) {
+    // The whole list, and never more than the limit, whatever the file
+    // does: given to the parser in one call, so that a long text costs time
+    // in proportion to its length (the parser looks again at what it was
+    // given in pieces whenever a token spans them).
+    std::vector<char> bytes;
+    char piece[64 * 1024];
+    bool read = true;
+    for (;;) {
         const size_t count = read_stream(piece, 1, sizeof piece, stream);
         if (stream_failed(stream)) {
             *error = file + ": " + error_message(errno);
             read = false;
             break;
         }
-        total += static_cast<int64_t>(count);
-        if (total > LIST_MAX_FILE_SIZE) {
+        if (int64_t(bytes.size() + count) > LIST_MAX_FILE_SIZE) {
             *error = file + ": larger than " + std::to_string(LIST_MAX_FILE_SIZE / (1024 * 1024)) +
                      " MiB, more than any list of disks";
             read = false;
             break;
         }
-        const bool last = count < sizeof piece;
-        read = feed(&reader, piece, count, last, error);
-        if (last)
+        bytes.insert(bytes.end(), piece, piece + count);
+        if (count < sizeof piece)
             break;
     }
     close_stream(stream);
-    if (read)
-        read = take_list(&reader, lists, error);
-    if (reader.parser)
-        XML_ParserFree(reader.parser);
-    return read;
+    return read && read_known_list_bytes(file, bytes.data(), bytes.size(), lists, error);
 }
 
 identity_request request_for(const known_lists& lists)

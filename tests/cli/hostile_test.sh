@@ -115,8 +115,14 @@ chmod 0444 same.trd
 expect "read-only and needing no change: unchanged" \
     "$(as_user "$cli" cut-zeros same.trd 2>/dev/null | tail -n 1)" \
     "1 file, 0 changed, 1 unchanged, 0 failed; 21504 -> 21504 bytes"
-expect "read-only and needing a change: the dry run fails" \
-    "$(as_user "$cli" restore --dry-run same.trd 2>/dev/null | sed -n 2p)" "Permission denied"
+printf '<datafile><game name="z"><rom name="z.trd" size="655360" sha1="%s"/></game></datafile>\n' \
+    "$(cat same.trd /dev/zero | head -c 655360 | sha1sum | cut -c1-40)" >full.dat
+for command in "restore --dry-run" "conform --dry-run --dat full.dat"; do
+    expect "read-only and needing a change: $command fails" \
+        "$(as_user "$cli" $command same.trd 2>/dev/null | sed -n 2p; as_user "$cli" $command same.trd >/dev/null 2>&1; echo $?)" \
+        "Permission denied
+1"
+done
 
 echo "hostile: $checks checks, $failures failed"
 [ "$failures" -eq 0 ]
