@@ -55,9 +55,9 @@ static void make_converter()
             g_converter_failed = true;
             return;
         }
-        codeset = name.substr(dot + 1, name.find('@') == std::string::npos
-                                           ? std::string::npos
-                                           : name.find('@') - dot - 1);
+        codeset =
+            name.substr(dot + 1, name.find('@') == std::string::npos ? std::string::npos
+                                                                     : name.find('@') - dot - 1);
     }
     std::string folded;
     for (char c : codeset)
