@@ -10,6 +10,7 @@
 # Usage: release.sh   (writes dist/ beside tools/)
 set -eu -o pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/package.sh"
 
 install_missing_packages || { echo "package installation failed" >&2; exit 1; }
 cd "$KORVAT_ROOT"
@@ -88,13 +89,19 @@ cp "$KORVAT_BUILD/release-linux/man/ru/korvat-cli.1" "$stage/man/ru/korvat-cli.1
 cp "$KORVAT_BUILD/release-linux/README.txt" "$stage/README.txt"
 cp "$KORVAT_BUILD/release-linux/README.ru.txt" "$stage/README.ru.txt"
 cp "$KORVAT_ROOT/LICENSE" "$stage/LICENSE"
+cp "$KORVAT_ROOT/packaging/linux/install.sh" "$stage/install.sh"
 fix_entries "$stage" "$stage/korvat-cli"
+chmod 755 "$stage/install.sh"
+touch -h -d "@$SOURCE_DATE_EPOCH" "$stage/install.sh"
 (cd "$stage/.." && tar --sort=name --mtime="@$SOURCE_DATE_EPOCH" --owner=0 --group=0 \
     --numeric-owner --format=gnu -cf - "korvat-cli-$version-linux-x86_64") |
     gzip -n -9 >"$dist/korvat-cli-$version-linux-x86_64.tar.gz"
 
-(cd "$dist" && sha256sum "korvat-$version-windows-x64.zip" \
-    "korvat-cli-$version-linux-x86_64.tar.gz" >SHA256SUMS)
+# The Debian package, and the Scoop and winget manifests of the zip.
+make_deb "$version" "$dist"
+make_manifests "$version" "$dist"
+
+
 
 # What the archives were built with: a rebuild compares its sums on the
 # same ground.
@@ -112,7 +119,12 @@ package_version() { dpkg-query -W -f='${Version}' "$1" 2>/dev/null || echo unkno
     echo "Nettle, linked in: Debian package nettle-dev $(package_version nettle-dev)"
     echo "expat, linked in: $(package_version libexpat1-dev), Debian's package libexpat1-dev on Linux and its source package expat, the same version, built here for Windows ($(expat_source_version))"
     echo "cmake: $(cmake --version | head -n 1)"
+    echo "dpkg-deb: $(package_version dpkg)"
     echo "zip: $(package_version zip), tar: $(package_version tar), gzip: $(package_version gzip)"
 } >"$dist/BUILDINFO"
+
+# Every file the release publishes, BUILDINFO too, in name order.
+(cd "$dist" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort |
+    xargs -d '\n' sha256sum >SHA256SUMS)
 echo "Release written to $dist:"
 (cd "$dist" && ls -l --time-style=+ . | tail -n +2 && cat SHA256SUMS BUILDINFO)
