@@ -10,9 +10,16 @@ work=$(mktemp -d /tmp/korvat-release-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 source "$root/tests/lib/expect.sh"
 
+# The second in another folder, another time zone and another umask: none
+# of them may show in what is published.
 for copy in first second-copy; do
     git clone -q "$root" "$work/$copy" || exit 1
-    (cd "$work/$copy" && bash tools/release.sh) >"$work/$copy.log" 2>&1
+    if [ "$copy" = first ]; then
+        (cd "$work/$copy" && bash tools/release.sh) >"$work/$copy.log" 2>&1
+    else
+        (cd "$work/$copy" && umask 077 && TZ=Asia/Vladivostok bash tools/release.sh) \
+            >"$work/$copy.log" 2>&1
+    fi
     expect "release build in $copy" "$?" 0
     sleep 2 # a later build time must not show in the archives
 done
@@ -34,6 +41,7 @@ expect "the tarball's entries" "$(tar -tzf "$dist/korvat-cli-$version-linux-x86_
 korvat-cli-$version-linux-x86_64/LICENSE
 korvat-cli-$version-linux-x86_64/README.ru.txt
 korvat-cli-$version-linux-x86_64/README.txt
+korvat-cli-$version-linux-x86_64/install.sh
 korvat-cli-$version-linux-x86_64/korvat-cli
 korvat-cli-$version-linux-x86_64/korvat-cli.1
 korvat-cli-$version-linux-x86_64/man/
@@ -113,5 +121,9 @@ expect "a tree with uncommitted changes is refused" \
 
 ls -l "$dist"
 cat "$dist/SHA256SUMS"
+# The packages and manifests, checked as their projects check them.
+KORVAT_SCHEMAS_DIR=$root/../shared/schemas bash "$root/tests/release/packages_test.sh" "$dist" "$work/first"
+expect "the packages' checks (above)" "$?" 0
+
 echo "release: $((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]
