@@ -200,6 +200,13 @@ bool read_source(const std::string& name, bool disk_too, source_files* source)
         return false;
     }
     for (const form_problem& problem : source->form.problems) {
+        // On a disk, the files after it would be lost.
+        if (problem.kind == FORM_NAME_ZERO) {
+            status_print(formatted(tr("Not converted: %s"),
+                                   describe_form_problem(source->form, problem).c_str())
+                             .c_str());
+            return false;
+        }
         if (problem.kind == FORM_BAD_SUM && !g_options.force) {
             status_print(formatted(tr("Not converted: %s (--force converts anyway)"),
                                    describe_form_problem(source->form, problem).c_str())

@@ -72,6 +72,8 @@ bool read_scl(const unsigned char* bytes, size_t size, form_contents* contents)
         need += entry_bytes(file.entry);
         contents->files.push_back(file);
         check_sectors(file.entry, i, &contents->problems);
+        if (file.entry[0] == 0)
+            contents->problems.push_back({FORM_NAME_ZERO, i, 0, 0});
     }
     need += SCL_SUM_SIZE;
     if (int64_t(size) != need)
@@ -214,6 +216,9 @@ std::string describe_form_problem(const form_contents& contents, const form_prob
                          name, found, wanted);
     case FORM_HEADER_NOT_ZERO:
         return formatted(tr("the header's byte 13 is 0x%02llX, wanted 0x00"), found);
+    case FORM_NAME_ZERO:
+        return formatted(tr("file %d's name starts with byte 0, which ends a disk's catalogue"),
+                         problem.file + 1);
     }
     return std::string();
 }

@@ -48,6 +48,7 @@ enum form_problem_kind {
     FORM_TOO_MANY,        // found: the count (over 128)
     FORM_SECTORS_SHORT,   // file: its length is more than its sectors hold
     FORM_HEADER_NOT_ZERO, // Hobeta: byte 13 is not 0; found: it
+    FORM_NAME_ZERO,       // file: its name starts with byte 0, which ends a disk's catalogue
 };
 
 struct form_problem {

@@ -32,7 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     require(read || lists.entries.empty(), "nothing of a refused list is kept");
     require(lists.entries.size() <= LIST_MAX_ENTRIES, "no more entries than the limit");
     for (const known_entry& entry : lists.entries) {
-        require(has_trd_extension(entry.name.c_str()), "only images are kept");
+        require(form_of_entry_name(entry.name.c_str()) != FORM_NONE && entry.form != FORM_NONE,
+                "only disks, archives and Hobeta files are kept");
         require(entry.size > 0 && entry.size <= IDENTITY_MAX_LENGTH, "every entry has a size");
         require(entry.has_sha1 || entry.has_md5, "every entry has a hash");
         require(entry.name.size() <= LIST_MAX_TEXT, "no text past the limit");
