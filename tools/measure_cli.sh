@@ -5,6 +5,8 @@
 # lists of 5,000 entries in TOSEC's mix of lengths, and `dupes -r`, against
 # `sha1sum` of the same files (after `cut-zeros`, against `sha1sum` of them
 # at full size); loading those lists, its time and memory; 
+# to-scl of every disk and to-trd of every archive, against cp of the same
+# bytes into one folder; loading lists of 25,000 entries in the three forms;
 # `cut-zeros -r`
 # against the read no scan can skip and the same length change per file
 # (cut_floor); `restore -r` over the cut images against one write of the
@@ -123,6 +125,29 @@ awk -v seed=20261208 'BEGIN {
     print "</datafile>"
 }' >"$folder/lists/mix.dat"
 
+# Every list the project has beside it (TOSEC's disks, archives and Hobeta
+# files, MAME's), loaded with the mix: the forms are hashed only where a
+# list has an entry of their size.
+shared_lists=$KORVAT_ROOT/../shared/lists
+[ -d "$shared_lists" ] && cp "$shared_lists"/*.dat "$shared_lists"/*.xml "$folder/lists/" 2>/dev/null
+# Lists of 25,000 entries in all three forms, for the time and memory of
+# loading them.
+mkdir -p "$folder/forms-lists"
+awk -v seed=20261209 'BEGIN {
+    srand(seed)
+    print "<?xml version=\"1.0\"?>\n<datafile><header><name>Three forms</name></header>"
+    for (i = 0; i < 25000; i++) {
+        r = rand()
+        if (r < 0.22) { ext = "trd"; size = 655360 }
+        else if (r < 0.87) { ext = "scl"; size = 13 + 14 * 5 + int(rand() * 2000) * 256 }
+        else { ext = "$b"; size = 17 + int(rand() * 255) * 256 }
+        sha1 = ""
+        for (k = 0; k < 40; k++) sha1 = sha1 sprintf("%x", int(rand() * 16))
+        printf "<game name=\"e%d\"><rom name=\"e%d.%s\" size=\"%d\" sha1=\"%s\"/></game>\n", i, i, ext, size, sha1
+    }
+    print "</datafile>"
+}' >"$folder/forms-lists/forms.dat"
+
 read_floor=$(seconds sh -c "xargs cat <'$folder/list'")
 sha1_floor=$(seconds sh -c "xargs sha1sum <'$folder/list'")
 identify=$(seconds "$cli" identify -r -q --dat "$folder/lists" "$images")
@@ -132,6 +157,9 @@ dupes=$(seconds "$cli" dupes -r -q "$images")
 /usr/bin/time -o "$folder/load" -f '%e %M' "$cli" identify -q --dat "$folder/lists" \
     "$(head -n 1 "$folder/list")" >/dev/null 2>&1 || true
 load=$(tail -n 1 "$folder/load")
+/usr/bin/time -o "$folder/load-forms" -f '%e %M' "$cli" identify -q --dat "$folder/forms-lists" \
+    "$(head -n 1 "$folder/list")" >/dev/null 2>&1 || true
+load_forms=$(tail -n 1 "$folder/load-forms")
 info=$(seconds "$cli" info -r -q "$images")
 verify=$(seconds "$cli" verify -r -q "$images")
 # The cut and the restore each alternate with their floor over five rounds,
@@ -148,6 +176,20 @@ time_write_floor() { cut_again; floor_seconds "$write_floor" "$folder/list"; }
 # identify over the same images after cut-zeros, against sha1sum at full size.
 cut_again
 identify_cut=$(seconds "$cli" identify -r -q --dat "$folder/lists" "$images")
+# The conversions against cp of the same bytes into the same folder: the
+# disks' archives (to-scl), then the disks made again of them (to-trd).
+sed 's/\.trd$/.scl/' "$folder/list" >"$folder/scl-names"
+full_again
+to_scl=$(seconds xargs -a "$folder/list" "$cli" to-scl -q --force)
+mkdir -p "$folder/copies"
+copy_floor_scl=$(seconds sh -c "xargs -a '$folder/scl-names' cp -t '$folder/copies'")
+rm -rf "$folder/copies"
+xargs -a "$folder/list" rm -f
+to_trd=$(seconds xargs -a "$folder/scl-names" "$cli" to-trd -q --force)
+mkdir -p "$folder/copies"
+copy_floor_trd=$(seconds sh -c "xargs -a '$folder/list' cp -t '$folder/copies'")
+rm -rf "$folder/copies"
+
 rounds=${ROUNDS:-5}
 cut_ratios="" restore_ratios=""
 for round in $(seq "$rounds"); do
@@ -174,6 +216,11 @@ printf '%-28s %9.2f %9.2f %6sx  (sha1sum)\n' "dupes -r" "$dupes" "$sha1_floor" "
 printf '%-28s %9.2f %9.2f %6sx  (sha1sum of them full)\n' "identify -r, cut images" "$identify_cut" \
     "$sha1_floor" "$(ratio "$identify_cut" "$sha1_floor")"
 printf 'loading the lists (5,000 entries): %s s, peak memory %s KiB (the whole program)\n' $load
+printf 'loading lists of 25,000 entries in the three forms: %s s, peak memory %s KiB\n' $load_forms
+printf '%-28s %9.2f %9.2f %6sx  (cp of the archives)\n' "to-scl, the disks" "$to_scl" \
+    "$copy_floor_scl" "$(ratio "$to_scl" "$copy_floor_scl")"
+printf '%-28s %9.2f %9.2f %6sx  (cp of the disks)\n' "to-trd, the archives" "$to_trd" \
+    "$copy_floor_trd" "$(ratio "$to_trd" "$copy_floor_trd")"
 printf '%-28s %9s %9s %6sx (rounds: %s)\n' "cut-zeros -r" "" "cut_floor" "$(middle "$cut_ratios")" \
     "$(spread "$cut_ratios")"
 printf '%-28s %9s %9s %6sx (rounds: %s)\n' "restore -r (cut images)" "" "write_floor" \
