@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <set>
 
 known_lists g_known;
 identify_totals g_identify_totals;
@@ -117,6 +118,16 @@ struct dupe_file {
 };
 // The files of each disk, by its content end and the hash of its content.
 std::map<std::pair<int64_t, std::string>, std::vector<dupe_file>> g_disks;
+// The files that hold the same files in another form: a disk's files as
+// its SCL archive and an archive as it is, by the archive's SHA-1; each
+// with the disk it holds, so that copies of one disk are not told twice.
+struct held_files {
+    std::string name;
+    int64_t length;
+    disk_form form;
+    std::string disk_key;
+};
+std::map<std::string, std::vector<held_files>> g_held_files;
 
 } // namespace
 
@@ -510,6 +521,30 @@ bool note_dupe(const std::string& name)
         ++g_identify_totals.not_disks;
     const std::string key = hex_digest(file.identity.content_sha1, DIGEST_SHA1_SIZE);
     g_disks[{file.identity.content_end, key}].push_back({name, file.identity.length});
+    // The files it holds, as one SCL archive.
+    std::vector<unsigned char> archive;
+    disk_form form = FORM_TRD;
+    if (file.image) {
+        std::vector<unsigned char> image;
+        if (read_whole(name, &image))
+            archive = scl_of_disk(image.data(), image.size(), true);
+    } else if (file.other_form) {
+        form_contents contents;
+        if (read_form_file(name.c_str(), &contents) == FORM_SCL && contents.problems.empty()) {
+            archive = contents.bytes;
+            form = FORM_SCL;
+        }
+    }
+    if (!archive.empty() && archive.size() > SCL_HEADER_SIZE + SCL_SUM_SIZE) {
+        unsigned char digest[DIGEST_SHA1_SIZE];
+        if (digest_state* state = digest_begin(DIGEST_SHA1)) {
+            digest_add(state, archive.data(), archive.size());
+            digest_end(state, digest);
+            g_held_files[hex_digest(digest, sizeof digest)].push_back(
+                {name, file.identity.length, form,
+                 std::to_string(file.identity.content_end) + key});
+        }
+    }
     return true;
 }
 
@@ -549,10 +584,42 @@ std::string dupes_summary()
                            counted(files[i].length, "%lld byte", "%lld bytes"));
         }
     }
+    // Then the same files in other forms: a disk and an archive, or disks
+    // that differ only outside their files, each group once.
+    long long other_forms = 0;
+    for (const auto& held : g_held_files) {
+        const std::vector<held_files>& files = held.second;
+        std::set<std::string> disks;
+        bool archive = false;
+        for (const held_files& f : files) {
+            disks.insert(f.disk_key);
+            archive = archive || f.form == FORM_SCL;
+        }
+        if (files.size() < 2 || (disks.size() < 2 && !archive))
+            continue;
+        ++other_forms;
+        if (!g_options.table)
+            print_line(
+                formatted(tr("files %lld: "), other_forms) +
+                counted(static_cast<int64_t>(files.size()), "%lld file holds the same files",
+                        "%lld files hold the same files") +
+                formatted(tr(" in other forms, sha1 of their SCL archive %s"), held.first.c_str()));
+        for (const held_files& f : files) {
+            if (g_options.table)
+                print_row(
+                    {"files-" + number(other_forms), f.name, number(f.length), "-", held.first});
+            else
+                print_line("  " + f.name + "  " + (f.form == FORM_SCL ? "scl" : "trd") + "  " +
+                           counted(f.length, "%lld byte", "%lld bytes"));
+        }
+    }
     const identify_totals& t = g_identify_totals;
     return counted(t.files, "%lld file", "%lld files") + ", " +
            counted(static_cast<int64_t>(groups.size()), "%lld disk held more than once",
                    "%lld disks held more than once") +
+           (other_forms > 0 ? ", " + counted(other_forms, "%lld set of files held in other forms",
+                                             "%lld sets of files held in other forms")
+                            : std::string()) +
            ", " +
            counted(copies_bytes, "%lld byte in copies beyond the first",
                    "%lld bytes in copies beyond the first") +
