@@ -242,6 +242,9 @@ expect "nothing written by a refusal or a dry run" "$(sha1sum ./*.trd ./*.scl; l
 printf 'x' | dd of=blank.trd bs=1 seek=300000 conv=notrunc status=none
 expect "a disk holding bytes outside its files is refused, nothing lost" "$(status_of to-scl -o lost.scl blank.trd; ls lost.scl 2>/dev/null | wc -l)" "1
 0"
+expect "dupes tells a disk and the archive of its files apart from copies" \
+    "$(run dupes back/zero_tail.trd zero_tail.scl | tail -n 1)" \
+    "2 files, 0 disks held more than once, 1 set of files held in other forms, 0 bytes in copies beyond the first, 0 unreadable"
 expect "the cut and restore commands refuse an archive with the reason" \
     "$(run cut-zeros zero_tail.scl | sed -n 3p)" "An SCL archive: cut and restore work on disk images (to-trd makes one)"
 cd "$work/images"
