@@ -29,7 +29,11 @@ class Resources : public ::testing::Test
   protected:
     void SetUp() override
     {
-        module = LoadLibraryExA(KORVAT_EXE_PATH, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        // The path as the build tree has it, UTF-8 whatever the code page:
+        // the checkout may lie under a folder named in any script.
+        wchar_t path[4096];
+        MultiByteToWideChar(CP_UTF8, 0, KORVAT_EXE_PATH, -1, path, 4096);
+        module = LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
         ASSERT_NE(module, nullptr) << KORVAT_EXE_PATH;
     }
     void TearDown() override { FreeLibrary(module); }

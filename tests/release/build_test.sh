@@ -41,7 +41,9 @@ expect "groff -man -ww warnings" "$warnings" ""
 expect "manual page sections" "$(grep -c '^\.SH \(NAME\|SYNOPSIS\|DESCRIPTION\|OPTIONS\|EXIT STATUS\|EXAMPLES\)' \
     "$work/prefix/share/man/man1/korvat-cli.1")" 6
 # The Russian one, as man shows it in a Russian locale.
-warnings=$(preconv -e UTF-8 "$work/prefix/share/man/ru/man1/korvat-cli.1" | groff -man -Tutf8 -ww -z 2>&1)
+# From standard input: preconv names its file in a line groff reads, and
+# the checkout's path may hold any character.
+warnings=$(preconv -e UTF-8 <"$work/prefix/share/man/ru/man1/korvat-cli.1" | groff -man -Tutf8 -ww -z 2>&1)
 expect "the Russian manual page: groff -man -ww warnings" "$warnings" ""
 
 echo "install: $checks checks, $failures failed"
