@@ -231,18 +231,25 @@ long long bytes_left_behind(const std::vector<unsigned char>& image, const trd_c
         for (int32_t s = entry_first(catalogue.entries[i]);
              s < entry_end(catalogue.entries[i]) && size_t(s) < held.size(); ++s)
             held[size_t(s)] = true;
+    // Sector by sector: a file's sectors and a sector of zeros are passed
+    // over whole; only what is left is counted byte by byte.
     long long left = 0;
-    for (size_t at = 0; at < image.size(); ++at) {
-        if (image[at] == 0)
-            continue;
-        const size_t sector = at / TRD_SECTOR_SIZE;
-        if (at < size_t(catalogue.entry_count) * TRD_ENTRY_SIZE)
-            continue; // the catalogue's own entries
-        if (at >= TRD_INFO_START + 0xE1 && at < TRD_INFO_START + 0xFD)
-            continue; // the disk-info sector's fields, made again
+    for (size_t start = 0; start < image.size(); start += TRD_SECTOR_SIZE) {
+        const size_t sector = start / TRD_SECTOR_SIZE;
         if (sector >= TRD_SECTORS_PER_TRACK && held[sector])
             continue;
-        ++left;
+        const size_t end = std::min(image.size(), start + TRD_SECTOR_SIZE);
+        if (end_of_data(image.data() + start, end - start) == 0)
+            continue;
+        for (size_t at = start; at < end; ++at) {
+            if (image[at] == 0)
+                continue;
+            if (at < size_t(catalogue.entry_count) * TRD_ENTRY_SIZE)
+                continue; // the catalogue's own entries
+            if (at >= TRD_INFO_START + 0xE1 && at < TRD_INFO_START + 0xFD)
+                continue; // the disk-info sector's fields, made again
+            ++left;
+        }
     }
     return left;
 }

@@ -302,11 +302,20 @@ bool identify_image(const std::string& name)
     // own length, where a list has an entry of that size.
     const identity_request* asked = g_options.lists.empty() ? &request : &g_request;
     if (!g_options.lists.empty()) {
+        // Only in the kinds those entries are matched by, and only where
+        // the disks' lengths do not ask for it already.
         const int64_t length = length_of_file(name.c_str());
-        if (g_request.scl_sizes.count(length) || g_request.hobeta_sizes.count(length)) {
+        const bool sha1 = g_request.form_sha1_sizes.count(length) &&
+                          !std::binary_search(g_request.sha1_lengths.begin(),
+                                              g_request.sha1_lengths.end(), length);
+        const bool md5 =
+            g_request.form_md5_sizes.count(length) &&
+            !std::binary_search(g_request.md5_lengths.begin(), g_request.md5_lengths.end(), length);
+        if (sha1 || md5) {
             request = g_request;
-            for (std::vector<int64_t>* lengths : {&request.sha1_lengths, &request.md5_lengths})
-                if (!std::binary_search(lengths->begin(), lengths->end(), length))
+            for (std::vector<int64_t>* lengths :
+                 {sha1 ? &request.sha1_lengths : nullptr, md5 ? &request.md5_lengths : nullptr})
+                if (lengths)
                     lengths->insert(std::lower_bound(lengths->begin(), lengths->end(), length),
                                     length);
             asked = &request;

@@ -39,6 +39,9 @@ struct identity_request {
     // The sizes of the lists' SCL and Hobeta entries: a form of a disk's
     // files is made and hashed only where an entry has its size.
     std::set<int64_t> scl_sizes, hobeta_sizes;
+    // Those sizes' entries matched by SHA-1, and by MD5 alone: a file of
+    // that size is hashed as it is in those kinds only.
+    std::set<int64_t> form_sha1_sizes, form_md5_sizes;
 };
 
 struct image_identity {

@@ -291,6 +291,8 @@ identity_request request_for(const known_lists& lists)
     identity_request request;
     for (const known_entry& entry : lists.entries) {
         // The other forms are hashed whole, where their size is met.
+        if (entry.form != FORM_TRD)
+            (entry.has_sha1 ? request.form_sha1_sizes : request.form_md5_sizes).insert(entry.size);
         if (entry.form == FORM_SCL)
             request.scl_sizes.insert(entry.size);
         else if (entry.form == FORM_HOBETA)
@@ -368,6 +370,13 @@ std::vector<known_match> find_form_matches(const known_lists& lists, disk_form f
 {
     std::vector<known_match> matches;
     for (digest_kind kind : {DIGEST_SHA1, DIGEST_MD5}) {
+        // Only the kinds an entry of that size is matched by.
+        bool wanted = false;
+        for (const known_entry& entry : lists.entries)
+            wanted = wanted || (entry.form == form && entry.size == int64_t(bytes.size()) &&
+                                entry.has_sha1 == (kind == DIGEST_SHA1));
+        if (!wanted)
+            continue;
         unsigned char digest[DIGEST_MAX_SIZE];
         digest_state* state = digest_begin(kind);
         if (!state)
