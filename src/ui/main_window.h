@@ -71,8 +71,6 @@ void focus_first_row_if_none();
 // The name a screen reader announces for a control whose text is not its
 // name.
 void name_for_screen_readers(HWND control, const wchar_t* name);
-// Tells screen readers that the status pane shows a new line.
-void announce_status_line(const char* line);
 
 // window_status.cpp: the status log's echo in the window: keeps the line
 // whole, shows the last nine lines, each shortened in its middle to the

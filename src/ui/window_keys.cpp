@@ -102,13 +102,6 @@ void name_for_screen_readers(HWND control, const wchar_t* name)
     services->Release();
 }
 
-// Each new status line is announced: the pane's text has changed.
-void announce_status_line(const char*)
-{
-    NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, g_status_pane, OBJID_CLIENT, CHILDID_SELF);
-    NotifyWinEvent(EVENT_OBJECT_LIVEREGIONCHANGED, g_status_pane, OBJID_CLIENT, CHILDID_SELF);
-}
-
 bool handle_focus_key(HWND main_window, const MSG& message)
 {
     HWND focus = GetFocus();

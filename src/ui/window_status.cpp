@@ -103,6 +103,13 @@ void show_status_lines()
     SetWindowTextA(g_status_pane, narrow_text(text).c_str());
 }
 
+// Each new status line is announced: the pane's text has changed.
+static void announce_status_line()
+{
+    NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, g_status_pane, OBJID_CLIENT, CHILDID_SELF);
+    NotifyWinEvent(EVENT_OBJECT_LIVEREGIONCHANGED, g_status_pane, OBJID_CLIENT, CHILDID_SELF);
+}
+
 void note_status_line(const char* line)
 {
     g_batch_lines.push_back(line);
@@ -110,7 +117,7 @@ void note_status_line(const char* line)
     if (g_pane_lines.size() > STATUS_LINE_COUNT)
         g_pane_lines.pop_front();
     show_status_lines();
-    announce_status_line(line);
+    announce_status_line();
 }
 
 void begin_batch_lines()
