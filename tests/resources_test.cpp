@@ -31,7 +31,6 @@ class Resources : public ::testing::Test
     {
         // The path as the build tree has it, UTF-8 whatever the code page:
         // the checkout may lie under a folder named in any script.
-        wchar_t path[4096];
         MultiByteToWideChar(CP_UTF8, 0, KORVAT_EXE_PATH, -1, path, 4096);
         module = LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
         ASSERT_NE(module, nullptr) << KORVAT_EXE_PATH;
@@ -46,6 +45,7 @@ class Resources : public ::testing::Test
         return std::string(data, SizeofResource(module, found));
     }
     HMODULE module = nullptr;
+    wchar_t path[4096] = L""; // the program's, wide
 };
 
 TEST_F(Resources, OneIconGroupOfSevenImagesOfTheRightSizesAndDepths)
@@ -90,10 +90,10 @@ TEST_F(Resources, OneIconGroupOfSevenImagesOfTheRightSizesAndDepths)
 TEST_F(Resources, VersionRecordNamesTheProductAndItsVersion)
 {
     DWORD ignored = 0;
-    DWORD size = GetFileVersionInfoSizeA(KORVAT_EXE_PATH, &ignored);
+    DWORD size = GetFileVersionInfoSizeW(path, &ignored);
     ASSERT_GT(size, 0u);
     std::string data(size, '\0');
-    ASSERT_TRUE(GetFileVersionInfoA(KORVAT_EXE_PATH, 0, size, &data[0]));
+    ASSERT_TRUE(GetFileVersionInfoW(path, 0, size, &data[0]));
     char* product = nullptr;
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueA(data.data(), "\\StringFileInfo\\040904B0\\ProductName",
