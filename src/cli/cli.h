@@ -35,7 +35,8 @@ struct cli_options {
     bool table = false;
     bool quiet = false;
     bool recursive = false;
-    std::vector<std::string> lists; // --dat, in the order given
+    std::vector<std::string> lists;     // --dat, in the order given
+    std::vector<std::string> preferred; // --prefer: lists whose lengths win, in order
     conversion_kind conversion = CONVERT_NONE;
     std::string output; // -o: the file, or for to-hobeta the folder, written
     std::string label;  // --label, for to-trd
@@ -80,7 +81,9 @@ bool load_known_lists();
 bool identify_image(const std::string& name);
 bool conform_image(const std::string& name);
 // dupes notes each file, and says what it found at the end.
-bool note_dupe(const std::string& name);
+// One file of dupes, with the other names it was reached by (one file,
+// told once, with every name).
+bool note_dupe(const std::string& name, const std::vector<std::string>& other_names = {});
 std::string dupes_summary();
 std::string identify_summary();
 const char* identify_header();

@@ -113,7 +113,7 @@ void report_unreadable(const std::string& name)
 // ---- dupes ----
 
 struct dupe_file {
-    std::string name;
+    std::string name; // with the other names of the same file, if any
     int64_t length;
 };
 // The files of each disk, by its content end and the hash of its content.
@@ -168,13 +168,23 @@ bool load_known_lists()
             const long long unusable = g_known.unusable.back();
             if (unusable > 0)
                 report(file, counted(unusable,
-                                     "%lld image entry without a size or a usable hash left out",
-                                     "%lld image entries without a size or a usable hash left "
-                                     "out"));
+                                     "%lld image entry without a size, a usable hash, or names "
+                                     "of at most 4096 bytes left out",
+                                     "%lld image entries without a size, a usable hash, or names "
+                                     "of at most 4096 bytes left out"));
         }
     }
     index_known_lists(&g_known);
     g_request = request_for(g_known);
+    const size_t lengths = g_request.sha1_lengths.size() + g_request.md5_lengths.size();
+    if (lengths > LIST_MAX_LENGTHS) {
+        std::fprintf(stderr, "korvat-cli: %s\n",
+                     formatted(tr("the lists give %lld distinct disk lengths, more than %lld"),
+                               static_cast<long long>(lengths),
+                               static_cast<long long>(LIST_MAX_LENGTHS))
+                         .c_str());
+        return false;
+    }
     return true;
 }
 
@@ -291,8 +301,8 @@ bool identify_image(const std::string& name)
         for (int64_t tracks : {40, 80, 160})
             lengths.push_back(tracks * TRD_TRACK_SIZE);
         const int64_t length = length_of_file(name.c_str());
-        if (length >= 0 && length <= IDENTITY_MAX_LENGTH)
-            lengths.push_back(length);
+        if (length >= 0)
+            lengths.push_back(length); // the file as it is, however long
         std::sort(lengths.begin(), lengths.end());
         lengths.erase(std::unique(lengths.begin(), lengths.end()), lengths.end());
         request.md5_lengths = lengths;
@@ -472,9 +482,26 @@ bool conform_image(const std::string& name)
         return finish(false, before);
     }
     const image_identity& identity = file.identity;
-    const std::vector<known_match> matches = find_matches(g_known, identity);
+    std::vector<known_match> matches = find_matches(g_known, identity);
     if (matches.empty())
         return leave(tr("Not in any list, left as it is"));
+    // A disk that already is an entry stays as it is, known.
+    for (const known_match& match : matches)
+        if (match.as_it_is)
+            return finish(true, before);
+    // The lists named with --prefer, in their order, settle a disk their
+    // entries give a length.
+    for (const std::string& preferred : g_options.preferred) {
+        std::vector<known_match> kept;
+        for (const known_match& match : matches)
+            if (g_known.files[g_known.entries[match.entry].list] == preferred ||
+                g_known.names[g_known.entries[match.entry].list] == preferred)
+                kept.push_back(match);
+        if (!kept.empty()) {
+            matches = kept;
+            break;
+        }
+    }
     std::vector<int64_t> lengths;
     for (const known_match& match : matches)
         lengths.push_back(g_known.entries[match.entry].size);
@@ -518,7 +545,7 @@ bool conform_image(const std::string& name)
 
 // ---- dupes ----
 
-bool note_dupe(const std::string& name)
+bool note_dupe(const std::string& name, const std::vector<std::string>& other_names)
 {
     identified_file file;
     ++g_identify_totals.files;
@@ -529,7 +556,10 @@ bool note_dupe(const std::string& name)
     if (!file.image && !file.other_form)
         ++g_identify_totals.not_disks;
     const std::string key = hex_digest(file.identity.content_sha1, DIGEST_SHA1_SIZE);
-    g_disks[{file.identity.content_end, key}].push_back({name, file.identity.length});
+    std::string names = name;
+    for (const std::string& other : other_names)
+        names += " = " + other;
+    g_disks[{file.identity.content_end, key}].push_back({names, file.identity.length});
     // The files it holds, as one SCL archive.
     std::vector<unsigned char> archive;
     disk_form form = FORM_TRD;

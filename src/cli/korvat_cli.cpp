@@ -38,7 +38,7 @@ const char* const usage_text = text_to_translate(
     "       korvat-cli info|list|verify [-r] [-q] [--table] [--] FILE|FOLDER...\n"
     "       korvat-cli identify [-r] [-q] [--table] [--dat LIST]...\n"
     "                  [--] FILE|FOLDER...\n"
-    "       korvat-cli conform --dat LIST... [-r] [-q] [--dry-run]\n"
+    "       korvat-cli conform --dat LIST... [--prefer LIST]... [-r] [-q] [--dry-run]\n"
     "                  [--] FILE|FOLDER...\n"
     "       korvat-cli dupes [-r] [-q] [--table] [--] FILE|FOLDER...\n"
     "       korvat-cli to-trd|to-scl|to-hobeta [-o OUT] [--label TEXT] [-r] [-q]\n"
@@ -84,6 +84,8 @@ const char* const help_text = text_to_translate(
     "                   archive whose sum is wrong, or leave bytes behind\n"
     "  -o OUT           to-trd, to-scl: the file to write; to-hobeta: the folder\n"
     "  --label TEXT     to-trd: the disk's label (the source's name otherwise)\n"
+    "  --prefer LIST    conform: where a disk's entries give it two lengths, the list\n"
+    "                   (its file, or its name) whose length wins; may be repeated\n"
     "  --dat LIST       identify, conform: a list of known disks (a Logiqx datafile\n"
     "                   as TOSEC publishes, or a MAME software list), or a folder of\n"
     "                   them (.dat, .xml); may be given many times\n"
@@ -227,6 +229,10 @@ int read_arguments(int argc, char** argv, const std::string& command,
             g_options.lists.push_back(argv[++i]);
         } else if (argument.rfind("--dat=", 0) == 0 && with_lists) {
             g_options.lists.push_back(argument.substr(6));
+        } else if (argument == "--prefer" && command_kind == COMMAND_CONFORM) {
+            if (i + 1 >= argc)
+                return usage_error(tr("--prefer needs a list"));
+            g_options.preferred.push_back(argv[++i]);
         } else if (argument == "--dry-run" && operation) {
             g_options.dry_run = true;
         } else if (argument == "--force" &&
@@ -301,7 +307,7 @@ void run_files(const operand_list& list)
             ok = conform_image(file.name);
             break;
         case COMMAND_DUPES:
-            ok = note_dupe(file.name);
+            ok = note_dupe(file.name, file.other_names);
             break;
         case COMMAND_CONVERT:
             ok = convert_file(file.name);

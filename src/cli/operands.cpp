@@ -12,6 +12,7 @@
 #ifdef _WIN32
 #include "system_path.h"
 #include <windows.h>
+#include <winternl.h>
 #else
 #include <fts.h>
 #include <unistd.h>
@@ -52,33 +53,59 @@ bool is_folder(const std::string& name)
 #endif
 }
 
-// Lists a file unless the same file is listed already.
-void add_file(operand_list* list, const std::string& name, bool walked)
+// What tells one file from another: its volume and its file number. On
+// Windows the number NTFS gives a file and the volume's root, asked without
+// the volume's serial number (which Wine cannot read on its own drives, and
+// says so on standard error); elsewhere the device and inode.
+bool file_key(const std::string& name, bool walked, std::pair<uint64_t, uint64_t>* key)
 {
 #ifdef _WIN32
-    // What the same file is named by, whatever the case or the form of the path.
-    wchar_t full[MAX_PATH * 4];
-    const DWORD length =
-        GetFullPathNameW(wide_text(name.c_str()).c_str(), MAX_PATH * 4, full, nullptr);
-    std::string key =
-        length > 0 && length < MAX_PATH * 4 ? narrow_text(std::wstring(full, length)) : name;
-    // ASCII letters only: folding other scripts needs USER32, which the
-    // tool does not load.
-    for (char& c : key)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    if (!list->seen_paths.insert(key).second)
-        return;
+    (void)walked;
+    std::wstring wide;
+    if (!system_path(name.c_str(), &wide))
+        return false;
+    HANDLE handle =
+        CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    IO_STATUS_BLOCK status = {};
+    FILE_INTERNAL_INFORMATION internal = {};
+    const bool numbered = NtQueryInformationFile(handle, &status, &internal, sizeof internal,
+                                                 FileInternalInformation) == 0 &&
+                          internal.IndexNumber.QuadPart != 0;
+    CloseHandle(handle);
+    wchar_t volume[MAX_PATH * 4] = L"";
+    if (!numbered || !GetVolumePathNameW(wide.c_str(), volume, MAX_PATH * 4))
+        return false;
+    for (wchar_t* at = volume; *at; ++at)
+        *at = static_cast<wchar_t>(*at >= L'a' && *at <= L'z' ? *at - L'a' + L'A' : *at);
+    *key = {std::hash<std::wstring>{}(volume),
+            static_cast<uint64_t>(internal.IndexNumber.QuadPart)};
+    return true;
 #else
     struct stat status;
-    const int found = walked ? lstat(name.c_str(), &status) : stat(name.c_str(), &status);
-    if (found == 0 &&
-        !list->seen_files
-             .insert({static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)})
-             .second)
-        return;
+    if ((walked ? lstat(name.c_str(), &status) : stat(name.c_str(), &status)) != 0)
+        return false;
+    *key = {static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)};
+    return true;
 #endif
-    list->files.push_back({name, walked});
+}
+
+// Lists a file unless the same file is listed already; then the name is
+// one more of that file's.
+void add_file(operand_list* list, const std::string& name, bool walked)
+{
+    std::pair<uint64_t, uint64_t> key;
+    if (file_key(name, walked, &key)) {
+        const auto found = list->seen_files.find(key);
+        if (found != list->seen_files.end()) {
+            list->files[found->second].other_names.push_back(name);
+            return;
+        }
+        list->seen_files[key] = list->files.size();
+    }
+    list->files.push_back({name, walked, {}});
 }
 
 #ifdef _WIN32

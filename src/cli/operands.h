@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <string>
 #include <system_error>
@@ -16,6 +17,9 @@ struct operand_file {
     // Found by a walk, which follows no link: a link among such files is
     // refused, not followed.
     bool walked;
+    // The other names the same file was reached by (hard links, other
+    // paths), after the first: it is one file, handled once.
+    std::vector<std::string> other_names;
 };
 
 struct operand_list {
@@ -23,10 +27,9 @@ struct operand_list {
     // Folders that could not be walked, and names matching nothing; each
     // already reported on standard error.
     int unreadable = 0;
-    // What each file already listed is (device and file number where the
-    // system has them, the full path otherwise).
-    std::set<std::pair<uint64_t, uint64_t>> seen_files;
-    std::set<std::string> seen_paths;
+    // What each file already listed is (its volume and file number), and
+    // where it is in files.
+    std::map<std::pair<uint64_t, uint64_t>, size_t> seen_files;
 };
 
 // Every operand checked before any file is touched: false after reporting

@@ -43,7 +43,10 @@ bool finish_at_lengths(hash_run* run, const std::vector<int64_t>& lengths, image
 {
     int64_t at = identity->content_end;
     for (int64_t length : lengths) {
-        if (length < identity->content_end || length > IDENTITY_MAX_LENGTH)
+        // No length past the largest a list can name, but the file's own:
+        // its zeros are in it, and were read.
+        if (length < identity->content_end ||
+            (length > IDENTITY_MAX_LENGTH && length != identity->length))
             continue;
         add_zeros(run->state, length - at);
         at = length;

@@ -105,6 +105,10 @@ constexpr int64_t LIST_MAX_FILE_SIZE = 64 * 1024 * 1024;
 constexpr size_t LIST_MAX_ENTRIES = 200000;
 constexpr size_t LIST_MAX_TEXT = 4096; // a name, a hash, any text kept
 constexpr int LIST_MAX_DEPTH = 32;     // elements within elements
+// Distinct disk lengths the lists may ask a file to be hashed at, in all:
+// each costs every image one finished hash, so the cost of an image has a
+// bound whatever the lists hold (TOSEC's whole set asks for about 1,500).
+constexpr size_t LIST_MAX_LENGTHS = 16384;
 
 // The form a list's entry is by its name's ending, in any case: ".trd",
 // ".scl", ".$" and one character; FORM_NONE for any other.

@@ -260,7 +260,22 @@ expect "conform without a list is a usage error" "$(status_of conform zero_tail.
 expect "conform makes it the list's" "$(run conform -q --dat list.dat zero_tail.trd)" \
     "1 file, 1 changed, 0 unchanged, 0 failed; 21504 -> 655360 bytes"
 expect "identify knows it as it is now" "$(status_of identify --dat list.dat zero_tail.trd)" 0
+# A disk listed at two lengths: left, unless --prefer names the list that
+# settles it; one that already is an entry is left as it is, known.
+cp zero_tail.trd two.trd && truncate -s 40960 two.trd
+printf '<datafile><header><name>Cut</name></header><game name="c"><rom name="c.trd" size="21504" sha1="%s"/></game></datafile>\n' \
+    "$(head -c 21504 zero_tail.trd | sha1sum | cut -c1-40)" >cut.dat
+expect "conform leaves a disk its lists give two lengths" "$(status_of conform -q --dat list.dat --dat cut.dat two.trd; length two.trd)" "1
+40960"
+expect "--prefer settles it, then it is known as it is" \
+    "$(status_of conform -q --dat list.dat --dat cut.dat --prefer cut.dat two.trd; length two.trd; run conform -q --dat list.dat --dat cut.dat two.trd)" "0
+21504
+1 file, 0 changed, 1 unchanged, 0 failed; 21504 -> 21504 bytes"
 cp zero_tail.trd copy.trd && truncate -s 40960 copy.trd
+cp blank.trd one.trd && ln -f one.trd other-name.trd
+expect "a file reached by two names is one file, on both builds" \
+    "$(run dupes one.trd other-name.trd | tail -n 1 | cut -d, -f1-2)" "1 file, 0 disks held more than once"
+rm -f one.trd other-name.trd
 expect "dupes finds the same disk at two lengths" "$(run dupes zero_tail.trd copy.trd blank.trd | tail -n 1)" \
     "3 files, 1 disk held more than once, 40960 bytes in copies beyond the first, 0 unreadable"
 printf '<datafile><game>' >broken.dat
