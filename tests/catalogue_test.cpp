@@ -105,7 +105,7 @@ TEST_F(Catalogue, EveryCorpusDiskSurveyedWithItsVerdictAndCounts)
         {"zxformat8.trd", {"", 0, 0, 0, 0, 20, 0}},
         {"zxmak_test.trd", {"", 0, 349943, 0, 0, 19, 0}},
     };
-    if (!std::filesystem::exists(KORVAT_CORPUS_DIR))
+    if (!std::filesystem::exists(std::filesystem::u8path(KORVAT_CORPUS_DIR)))
         GTEST_SKIP() << "corpus folder not found: " << KORVAT_CORPUS_DIR;
     for (const auto& disk : disks) {
         SCOPED_TRACE(disk.file);

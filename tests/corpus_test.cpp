@@ -23,7 +23,9 @@ std::vector<fs::path> corpus_files()
 {
     std::vector<fs::path> files;
     std::error_code error;
-    for (const auto& entry : fs::directory_iterator(KORVAT_CORPUS_DIR, error)) {
+    // The folder's name as UTF-8, whatever the code page: the checkout may
+    // lie under a folder named in any script.
+    for (const auto& entry : fs::directory_iterator(fs::u8path(KORVAT_CORPUS_DIR), error)) {
         std::string extension = entry.path().extension().string();
         if (extension == ".trd" || extension == ".scl" || extension == ".hob")
             files.push_back(entry.path());
@@ -46,7 +48,7 @@ TEST_F(Corpus, EveryFileThroughTheCheckAndTheRoundTrips)
     for (const fs::path& file : files) {
         const std::string name = file.filename().string();
         SCOPED_TRACE(name);
-        const bytes original = read_file(file.string());
+        const bytes original = read_file(file.u8string());
         ASSERT_FALSE(original.empty());
 
         // Not an image: every operation leaves it byte-identical.
@@ -59,7 +61,7 @@ TEST_F(Corpus, EveryFileThroughTheCheckAndTheRoundTrips)
             continue;
         }
         ++images;
-        EXPECT_TRUE(scans_agree(file.string(), TRD_SCAN_BLOCK_SIZE));
+        EXPECT_TRUE(scans_agree(file.u8string(), TRD_SCAN_BLOCK_SIZE));
         write_file(work, original);
         ASSERT_EQ(check_and_run(work, nullptr), 0);
         ASSERT_EQ(g_track_count, 160) << "every corpus image is an 80-cylinder two-sided disk";

@@ -182,7 +182,7 @@ TEST(DiskForms, RoundTripsGiveTheSameBytes)
     for (const char* name :
          {"insult.scl", "pang16c.scl", "machined.hob", "music_c.hob", "twilight.hob"}) {
         const std::string file = std::string(KORVAT_CORPUS_DIR) + "/" + name;
-        if (!std::filesystem::exists(file)) {
+        if (!std::filesystem::exists(std::filesystem::u8path(file))) {
             std::printf("corpus file %s not found, skipped\n", name);
             continue;
         }

@@ -222,7 +222,8 @@ TEST_F(KnownDisks, CorpusImagesAreKnownAtEveryLengthThatLosesNothing)
     const std::string lists_dir = std::string(KORVAT_CORPUS_DIR) + "/../../lists";
     const std::string demos =
         lists_dir + "/Sinclair ZX Spectrum - Demos - [TRD] (TOSEC-v2023-06-10).dat";
-    if (!fs::exists(demos) || !fs::exists(std::string(KORVAT_CORPUS_DIR) + "/mescaline.trd"))
+    if (!fs::exists(fs::u8path(demos)) ||
+        !fs::exists(fs::u8path(std::string(KORVAT_CORPUS_DIR) + "/mescaline.trd")))
         GTEST_SKIP() << "the lists or the corpus are not there";
     known_lists lists;
     std::string error;
