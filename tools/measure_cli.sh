@@ -109,8 +109,8 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 # length), a few of 81 to 86 cylinders and a few not whole sectors; their
 # hashes are no file's, so every length is hashed and nothing matches.
 mkdir -p "$folder/lists"
-awk -v seed=20261208 'BEGIN {
-    srand(seed)
+awk 'BEGIN {
+    srand(20261208)
     print "<?xml version=\"1.0\"?>\n<datafile><header><name>Made in the TOSEC mix</name></header>"
     for (i = 0; i < 5000; i++) {
         r = rand()
@@ -133,8 +133,8 @@ shared_lists=$KORVAT_ROOT/../shared/lists
 # Lists of 25,000 entries in all three forms, for the time and memory of
 # loading them.
 mkdir -p "$folder/forms-lists"
-awk -v seed=20261209 'BEGIN {
-    srand(seed)
+awk 'BEGIN {
+    srand(20261209)
     print "<?xml version=\"1.0\"?>\n<datafile><header><name>Three forms</name></header>"
     for (i = 0; i < 25000; i++) {
         r = rand()

@@ -154,6 +154,10 @@ bool output_pipe_closed();
 // output's reader has gone.
 bool finish_output();
 
+// Reads a file whole, up to the largest length a hash is made at (2 MiB);
+// false with errno set.
+bool read_whole(const std::string& name, std::vector<unsigned char>* bytes);
+
 // ---- Conversions (convert.cpp) ----
 
 // What the conversions did, for their summary.

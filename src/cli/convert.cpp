@@ -137,6 +137,30 @@ struct source_files {
     std::vector<unsigned char> entry_copies;
 };
 
+// A disk image's catalogue and bytes, with the status line of a file that
+// is none (not_disk) or cannot be read; false then.
+bool read_disk(const std::string& name, const char* not_disk, trd_catalogue* catalogue,
+               std::vector<unsigned char>* image)
+{
+    image_survey survey;
+    char why[160] = "";
+    const survey_verdict verdict =
+        survey_file(name.c_str(), SURVEY_CATALOGUE, &survey, why, sizeof why);
+    if (verdict != SURVEY_IMAGE) {
+        if (verdict == SURVEY_ERROR)
+            status_print_errno();
+        else
+            status_print(not_disk);
+        return false;
+    }
+    if (!read_whole(name, image)) {
+        status_print_errno();
+        return false;
+    }
+    *catalogue = survey.catalogue;
+    return true;
+}
+
 bool read_source(const std::string& name, bool disk_too, source_files* source)
 {
     bool failed = false;
@@ -150,36 +174,12 @@ bool read_source(const std::string& name, bool disk_too, source_files* source)
             status_print(tr("Neither an SCL archive nor a Hobeta file"));
             return false;
         }
-        image_survey survey;
-        char why[160] = "";
-        const survey_verdict verdict =
-            survey_file(name.c_str(), SURVEY_CATALOGUE, &survey, why, sizeof why);
-        if (verdict != SURVEY_IMAGE) {
-            if (verdict == SURVEY_ERROR)
-                status_print_errno();
-            else
-                status_print(tr("Neither a TR-DOS image, an SCL archive nor a Hobeta file"));
+        trd_catalogue catalogue;
+        if (!read_disk(name, tr("Neither a TR-DOS image, an SCL archive nor a Hobeta file"),
+                       &catalogue, &source->disk))
             return false;
-        }
-        FILE* file = open_stream(name.c_str(), "rb");
-        const int64_t length = length_of_file(name.c_str());
-        if (!file || length < 0) {
-            if (file)
-                close_stream(file);
-            status_print_errno();
-            return false;
-        }
-        source->disk.assign(size_t(std::min<int64_t>(length, IDENTITY_MAX_LENGTH)), 0);
-        const size_t read = read_stream(source->disk.data(), 1, source->disk.size(), file);
-        const bool bad = stream_failed(file) != 0;
-        close_stream(file);
-        if (bad) {
-            status_print_errno();
-            return false;
-        }
-        source->disk.resize(read);
-        for (int i = 0; i < survey.catalogue.entry_count; ++i) {
-            const trd_entry& entry = survey.catalogue.entries[i];
+        for (int i = 0; i < catalogue.entry_count; ++i) {
+            const trd_entry& entry = catalogue.entries[i];
             if (entry.deleted)
                 continue;
             const size_t start = size_t(entry_first(entry)) * TRD_SECTOR_SIZE;
@@ -256,35 +256,11 @@ long long bytes_left_behind(const std::vector<unsigned char>& image, const trd_c
 
 bool convert_to_scl(const std::string& name)
 {
-    image_survey survey;
-    char why[160] = "";
-    const survey_verdict verdict =
-        survey_file(name.c_str(), SURVEY_CATALOGUE, &survey, why, sizeof why);
-    if (verdict != SURVEY_IMAGE) {
-        if (verdict == SURVEY_ERROR)
-            status_print_errno();
-        else
-            status_print(not_image_text());
+    trd_catalogue catalogue;
+    std::vector<unsigned char> image;
+    if (!read_disk(name, not_image_text(), &catalogue, &image))
         return false;
-    }
-    const int64_t length = length_of_file(name.c_str());
-    FILE* file = open_stream(name.c_str(), "rb");
-    if (!file || length < 0) {
-        if (file)
-            close_stream(file);
-        status_print_errno();
-        return false;
-    }
-    std::vector<unsigned char> image(size_t(std::min<int64_t>(length, IDENTITY_MAX_LENGTH)));
-    const size_t read = read_stream(image.data(), 1, image.size(), file);
-    const bool bad = stream_failed(file) != 0;
-    close_stream(file);
-    if (bad) {
-        status_print_errno();
-        return false;
-    }
-    image.resize(read);
-    const long long left = bytes_left_behind(image, survey.catalogue);
+    const long long left = bytes_left_behind(image, catalogue);
     if (left > 0 && !g_options.force) {
         status_print(formatted(trn("Not converted: %lld non-zero byte lies outside every "
                                    "file and would be lost (--force converts anyway)",
