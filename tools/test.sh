@@ -24,6 +24,8 @@ start_xvfb || exit 1
 status=0
 start=$SECONDS
 echo "== native tests"
+# The lease test runs the optimised korvat-cli as well as the sanitized one.
+export KORVAT_OPTIMISED_CLI=$KORVAT_BUILD/optimised/korvat-cli
 (cd "$KORVAT_BUILD/native" && ctest --output-on-failure -j "$(nproc)") || status=1
 echo "== native tests: $((SECONDS - start)) s"
 start=$SECONDS

@@ -32,6 +32,7 @@ struct cli_options {
     unsigned operation = 0; // the batch command, for COMMAND_OPERATION
     bool dry_run = false;
     bool force = false;
+    bool strict = false; // leave a file that no lease can keep other programs from
     bool table = false;
     bool quiet = false;
     bool recursive = false;

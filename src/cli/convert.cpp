@@ -42,8 +42,11 @@ std::string stem_of(const std::string& name)
 // Writes bytes to a new file through a temporary name beside it, then
 // gives it its name: no file of that name is replaced unless forced, and a
 // failure (a full disk) leaves neither a part of it nor the temporary file.
-// False with errno set.
-bool write_new_file(const std::string& name, const std::vector<unsigned char>& bytes, bool replace)
+// held: the leased stream of the file replaced, or null; when another
+// program has asked for that file meanwhile, it is not replaced. False with
+// errno set.
+bool write_new_file(const std::string& name, const std::vector<unsigned char>& bytes, bool replace,
+                    FILE* held)
 {
     if (!replace && length_of_file(name.c_str()) >= 0) {
         errno = EEXIST;
@@ -65,8 +68,12 @@ bool write_new_file(const std::string& name, const std::vector<unsigned char>& b
     const bool closed = close_stream(file) == 0;
     if (written && !closed)
         error = errno;
-    if (!written || !closed || put_in_place(temporary.c_str(), name.c_str(), replace) != 0) {
-        if (written && closed)
+    const bool wanted = written && closed && held && lease_wanted();
+    if (wanted)
+        error = ERROR_FILE_IN_USE;
+    if (!written || !closed || wanted ||
+        put_in_place(temporary.c_str(), name.c_str(), replace) != 0) {
+        if (written && closed && !wanted)
             error = errno;
         remove_file(temporary.c_str());
         errno = error;
@@ -95,7 +102,32 @@ bool put_file(const std::string& name, const std::vector<unsigned char>& bytes)
         ++g_conversion_totals.written;
         return true;
     }
-    if (!write_new_file(name, bytes, g_options.force)) {
+    // A file replaced is leased from before its replacement is written until
+    // the replacement has its name, so that no other program writes to it
+    // unseen meanwhile. Windows has no lease, and a file open there could
+    // not be replaced.
+    FILE* held = nullptr;
+#ifndef _WIN32
+    if (g_options.force && length_of_file(name.c_str()) >= 0) {
+        held = open_stream(name.c_str(), "rb");
+        if (!held) {
+            status_print(
+                formatted(tr("Not written, %s: %s"), error_message(errno).c_str(), name.c_str())
+                    .c_str());
+            return false;
+        }
+        if (!lease_for_change(held)) {
+            close_stream(held);
+            return false;
+        }
+    }
+#endif
+    const bool made = write_new_file(name, bytes, g_options.force, held);
+    const int error = errno;
+    if (held)
+        close_stream(held);
+    errno = error;
+    if (!made) {
         if (errno == EEXIST)
             status_print(
                 formatted(tr("Exists, not written (--force replaces it): %s"), name.c_str())

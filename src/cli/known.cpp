@@ -538,7 +538,7 @@ bool conform_image(const std::string& name)
     }
     std::string why;
     const bool made = conform_length(name.c_str(), identity.length, target, entry, &why);
-    if (!made)
+    if (!made && !why.empty())
         status_print(why.c_str());
     return finish(made, length_of_file(name.c_str()));
 }

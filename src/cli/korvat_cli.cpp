@@ -34,15 +34,15 @@ namespace
 
 const char* const usage_text = text_to_translate(
     "usage: korvat-cli cut-zeros|cut-free|restore [-r] [-q] [--dry-run] [--force]\n"
-    "                  [--] FILE|FOLDER...\n"
+    "                  [--strict] [--] FILE|FOLDER...\n"
     "       korvat-cli info|list|verify [-r] [-q] [--table] [--] FILE|FOLDER...\n"
     "       korvat-cli identify [-r] [-q] [--table] [--dat LIST]...\n"
     "                  [--] FILE|FOLDER...\n"
     "       korvat-cli conform --dat LIST... [--prefer LIST]... [-r] [-q] [--dry-run]\n"
-    "                  [--] FILE|FOLDER...\n"
+    "                  [--strict] [--] FILE|FOLDER...\n"
     "       korvat-cli dupes [-r] [-q] [--table] [--] FILE|FOLDER...\n"
     "       korvat-cli to-trd|to-scl|to-hobeta [-o OUT] [--label TEXT] [-r] [-q]\n"
-    "                  [--dry-run] [--force] [--] FILE|FOLDER...\n"
+    "                  [--dry-run] [--force] [--strict] [--] FILE|FOLDER...\n"
     "       korvat-cli --help | --version\n");
 
 const char* const help_text = text_to_translate(
@@ -82,6 +82,9 @@ const char* const help_text = text_to_translate(
     "  --force          cut-free: cut even where non-zero bytes would be lost;\n"
     "                   conversions: write over an existing file, convert an\n"
     "                   archive whose sum is wrong, or leave bytes behind\n"
+    "  --strict         leave a file that this system cannot keep other programs\n"
+    "                   out of while it changes (Linux: a file system without\n"
+    "                   leases, or another owner's file)\n"
     "  -o OUT           to-trd, to-scl: the file to write; to-hobeta: the folder\n"
     "  --label TEXT     to-trd: the disk's label (the source's name otherwise)\n"
     "  --prefer LIST    conform: where a disk's entries give it two lengths, the list\n"
@@ -238,6 +241,8 @@ int read_arguments(int argc, char** argv, const std::string& command,
         } else if (argument == "--force" &&
                    (g_options.operation == IDC_CUT_FREE_SECTORS || conversion)) {
             g_options.force = true;
+        } else if (argument == "--strict" && operation) {
+            g_options.strict = true;
         } else if ((argument == "-o" || argument == "--output") && conversion) {
             if (i + 1 >= argc)
                 return usage_error(tr("-o needs a name"));
@@ -422,6 +427,7 @@ int run_program(int argc, char** argv)
 
     g_status_echo = echo_status;
     g_batch_read_first = true;
+    g_lease_required = g_options.strict;
     if (g_options.operation == IDC_CUT_FREE_SECTORS)
         g_batch_guard = guard_cut_free;
     start_output(list.files.size());

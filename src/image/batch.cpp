@@ -5,8 +5,10 @@
 #include "messages.h"
 #include "status_log.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <string>
 
 // The stream's buffer takes the check's read of track 0 and nothing more:
@@ -25,6 +27,7 @@ guard_verdict (*g_batch_guard)(const batch_command* command, const char* name, F
 void (*g_batch_file_done)(const char* name, batch_outcome outcome);
 volatile bool g_batch_stop;
 bool g_batch_read_first;
+bool g_lease_required;
 
 // The buffer of the one image stream open at a time.
 alignas(4096) static char g_stream_buffer[BATCH_STREAM_BUFFER_SIZE];
@@ -36,6 +39,31 @@ FILE* open_image(const char* name, const char* mode, size_t buffer_size)
     if (image && buffer_size > 0 && buffer_size <= sizeof g_stream_buffer)
         set_stream_buffer(image, g_stream_buffer, buffer_size);
     return image;
+}
+
+bool lease_for_change(FILE* image)
+{
+    if (lease_stream(image) == 0)
+        return true;
+    if (errno == ERROR_FILE_IN_USE) {
+        status_print(tr(FILE_IN_USE_TEXT));
+        return false;
+    }
+    if (g_lease_required) {
+        status_print(
+            tr("Left as it is: no lease can be had here to keep other programs out (--strict)"));
+        return false;
+    }
+    status_print(tr("Not kept from other programs while it changes: no lease can be had here"));
+    return true;
+}
+
+bool still_leased()
+{
+    if (!lease_wanted())
+        return true;
+    status_print(tr(FILE_IN_USE_TEXT));
+    return false;
 }
 
 const batch_command* find_batch_command(unsigned command)
@@ -60,7 +88,8 @@ static batch_outcome refused(guard_verdict verdict)
 // Checks a stream open for update, plans the operation on it, asks the
 // guard and makes the change: every decision is taken on the bytes this
 // stream reads, so a write made to the file before it was opened is seen,
-// and on Windows no other program can write to it until it is closed.
+// and no other program can write to it until it is closed (on Windows by
+// the stream's share mode, on Linux by the lease taken before the check).
 // *before and *after: the lengths the plan found and gave, -1 when unknown.
 static batch_outcome check_and_operate(const char* name, const batch_command* entry, FILE* image,
                                        int64_t* before, int64_t* after)
@@ -76,6 +105,8 @@ static batch_outcome check_and_operate(const char* name, const batch_command* en
         const guard_verdict verdict = ask_guard(entry, name, image);
         if (verdict != GUARD_GO)
             return refused(verdict);
+        if (!still_leased())
+            return FILE_FAILED;
         if (entry->apply(image, &plan) < 0)
             return FILE_FAILED;
     }
@@ -93,7 +124,9 @@ static batch_outcome process_image_file(const char* name, const batch_command* e
         status_print_errno();
         return FILE_FAILED;
     }
-    const batch_outcome outcome = check_and_operate(name, entry, image, before, after);
+    const batch_outcome outcome = lease_for_change(image)
+                                      ? check_and_operate(name, entry, image, before, after)
+                                      : FILE_FAILED;
     close_stream(image);
     return outcome;
 }
@@ -145,17 +178,41 @@ void count_left_file(batch_totals* totals, int64_t length)
     totals->after += length > 0 ? length : 0;
 }
 
-void format_batch_summary(const batch_totals* totals, bool would_change, char* text, size_t size)
+// A text made with plain numbers, the counts in it (in their order) given
+// way to grouped ones, so that the translations keep their one form.
+static std::string grouped_counts(std::string text, std::initializer_list<long long> counts)
 {
+    size_t at = 0;
+    for (long long count : counts) {
+        const std::string plain = std::to_string(count), shown = grouped(count);
+        at = text.find(plain, at);
+        if (at == std::string::npos)
+            break;
+        text.replace(at, plain.size(), shown);
+        at += shown.size();
+    }
+    return text;
+}
+
+void format_batch_summary(const batch_totals* totals, bool would_change, char* text, size_t size,
+                          bool group_digits)
+{
+    auto count = [group_digits](const char* format, long long value) {
+        const std::string made = formatted(format, value);
+        return group_digits ? grouped_counts(made, {value}) : made;
+    };
     std::string summary =
-        formatted(trn("%lld file", "%lld files", totals->files), totals->files) + ", " +
-        formatted(would_change ? tr("%lld would change") : tr("%lld changed"), totals->changed) +
-        ", " + formatted(tr("%lld unchanged"), totals->unchanged) + ", " +
-        formatted(tr("%lld failed"), totals->failed);
+        count(trn("%lld file", "%lld files", totals->files), totals->files) + ", " +
+        count(would_change ? tr("%lld would change") : tr("%lld changed"), totals->changed) + ", " +
+        count(tr("%lld unchanged"), totals->unchanged) + ", " +
+        count(tr("%lld failed"), totals->failed);
     if (totals->left != 0)
-        summary += ", " + formatted(tr("%lld left"), totals->left);
-    summary += "; " + formatted(trn("%lld -> %lld byte", "%lld -> %lld bytes", totals->after),
-                                totals->before, totals->after);
+        summary += ", " + count(tr("%lld left"), totals->left);
+    const std::string bytes =
+        formatted(trn("%lld -> %lld byte", "%lld -> %lld bytes", totals->after), totals->before,
+                  totals->after);
+    summary +=
+        "; " + (group_digits ? grouped_counts(bytes, {totals->before, totals->after}) : bytes);
     std::snprintf(text, size, "%s", summary.c_str());
 }
 

@@ -25,6 +25,23 @@ struct batch_command {
     size_t stream_buffer_size;
 };
 
+// When true, a file that cannot be leased because the system gives no
+// lease there is left as it is and fails (korvat-cli's --strict); when
+// false, it is changed unprotected, with a line that says so.
+extern bool g_lease_required;
+
+// Takes the write lease (lease_stream) on a stream just opened for a change,
+// before anything it decides on is read: true when the change may go on,
+// with a line when it goes on unprotected; false, with the line that says
+// why, when the file must be left (another program has it open, or no lease
+// can be had and one is required).
+bool lease_for_change(FILE* image);
+
+// After the change is decided and before it is begun: false, with the line
+// that says so, when another program has asked for the file since the
+// lease was taken, so that the change is given up and the file let go.
+bool still_leased();
+
 // The largest stream buffer open_image gives: a block of the zero-tail scan.
 constexpr size_t BATCH_STREAM_BUFFER_SIZE = TRD_SCAN_BLOCK_SIZE;
 
@@ -80,8 +97,10 @@ void count_left_file(batch_totals* totals, int64_t length);
 // The summary both programs end a batch with: "3 files, 2 changed, 0
 // unchanged, 1 failed; 1966080 -> 1314816 bytes", with ", 2 left" after the
 // failed ones only when files were left; with would_change, as a dry run
-// says it.
-void format_batch_summary(const batch_totals* totals, bool would_change, char* text, size_t size);
+// says it; with group_digits, every number's thousands grouped as the
+// language groups them ("1,966,080"), as the window's other lines have them.
+void format_batch_summary(const batch_totals* totals, bool would_change, char* text, size_t size,
+                          bool group_digits = false);
 
 // Runs the command over names, a heap array of heap strings ended by a null
 // pointer (or null: nothing to do), which it takes over and frees. For each

@@ -203,10 +203,16 @@ bool conform_length(const char* name, int64_t length, int64_t target, const know
     }
     bool done = false;
     file_identity now;
-    if (stream_identity(image, &now) != 0) {
+    // The lease is taken before the file is looked at again; its own line
+    // says why a file it keeps is left.
+    if (!lease_for_change(image)) {
+        why->clear();
+    } else if (stream_identity(image, &now) != 0) {
         *why = error_message(errno);
     } else if (now.size != length || (target < length && !zeros_to_end(image, target))) {
         *why = "Changed since it was read, left as it is";
+    } else if (!still_leased()) {
+        why->clear();
     } else if (target > length && !append_zeros(image, length, target - length)) {
         const int error = errno;
         reset_stream_length(image, length);

@@ -157,10 +157,11 @@ std::vector<known_match> find_matches(const known_lists& lists, const image_iden
 
 // Makes an image of `length` bytes, identified as the entry at `target`
 // bytes, exactly the entry: by appending zeros or by cutting a tail that is
-// all zeros, on a stream that keeps other programs from writing meanwhile;
+// all zeros, on a stream that keeps other programs out meanwhile (a lease);
 // then reads it again and checks the entry's hash. A file no longer as it
 // was read, a failed write, or a hash that does not match leaves the file
 // with the length it had; false then, with why in the system's words or
-// the program's own.
+// the program's own (empty where the lease's own line said why: another
+// program had the file open or asked for it).
 bool conform_length(const char* name, int64_t length, int64_t target, const known_entry& entry,
                     std::string* why);

@@ -85,3 +85,28 @@ int64_t length_of_file(const char* name);
 // it names, as stat gives them; paths past 260 characters are taken where
 // the system allows them. 0, or -1 when the name cannot be read.
 int file_status(const char* name, int64_t* size, int64_t* modified);
+
+// ---- Keeping other programs out while a file changes ----
+// On Windows a stream opened for a change already denies other writers. On
+// Linux a write lease does it: the system grants one only while no other
+// program has the file open, and while it is held another program's open
+// waits until it is let go (at the longest, the kernel's lease-break time),
+// while the holder is told at once that someone is waiting. Closing the
+// stream lets it go.
+
+// The error number lease_stream sets when another program has the file
+// open: told as "In use by another program, left as it is".
+constexpr int ERROR_FILE_IN_USE = 0x4B53;
+
+// Takes a write lease on the file under a stream (opened for reading or for
+// update; nothing else of this program may have the file open). 0 when it
+// is held (always on Windows, and for files kept in memory); -1 with errno
+// ERROR_FILE_IN_USE when another program has the file open, or any other
+// number when leases cannot be had here (a file system without them, a
+// file of another owner without the capability to lease it).
+int lease_stream(FILE* stream);
+
+// True once another program has asked to open the file whose lease is held
+// (since lease_stream took it): a change not yet begun is given up, one
+// begun is finished, and the stream closed at once.
+bool lease_wanted();

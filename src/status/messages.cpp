@@ -158,6 +158,8 @@ std::string error_message(int error, bool* in_language)
     bool translated = true;
     if (error == ERROR_NOT_REGULAR_FILE)
         text = tr(NOT_REGULAR_FILE_TEXT);
+    else if (error == ERROR_FILE_IN_USE)
+        text = tr(FILE_IN_USE_TEXT);
     else
         translated = system_error_text(error, g_english_only ? "en" : g_language, &text);
     if (in_language)

@@ -53,11 +53,15 @@ class english_texts
 // What is said of a name that is not a regular file, in English; tr() gives
 // it in the user's language.
 constexpr const char* NOT_REGULAR_FILE_TEXT = text_to_translate("Not a regular file");
+// What is said of a file another program has open when it is to change.
+constexpr const char* FILE_IN_USE_TEXT =
+    text_to_translate("In use by another program, left as it is");
 
 // The system's own text for an error number (errno), in the language in
 // force where the system has it, English otherwise; in_language (when
 // given) says which, so that a line never mixes two languages. A name that
-// is not a regular file (ERROR_NOT_REGULAR_FILE) is the program's own text.
+// is not a regular file (ERROR_NOT_REGULAR_FILE) or a file in use by
+// another program (ERROR_FILE_IN_USE) is the program's own text.
 std::string error_message(int error, bool* in_language = nullptr);
 
 // printf into a string.

@@ -45,6 +45,11 @@ void status_print(const char* message)
         std::memcpy(g_status_lines[STATUS_LINE_COUNT - 1], copy, STATUS_LINE_SIZE);
     }
 
+    // With an echo, the pane is the echo's to show: its text is set once.
+    if (g_status_echo) {
+        g_status_echo(message ? message : "");
+        return;
+    }
     // Every line ends in a lone line feed; nine full slots need 2,305 bytes.
     char text[STATUS_TEXT_SIZE];
     size_t used = 0;
@@ -57,11 +62,6 @@ void status_print(const char* message)
     text[used] = '\0';
     if (g_status_pane)
         show_pane_text(g_status_pane, text);
-
-    // Then the echo, with the whole message: a terminal has no slot to
-    // fit, and the window may show the pane anew from what it is told.
-    if (g_status_echo)
-        g_status_echo(message ? message : "");
 }
 
 void status_print_errno()

@@ -15,13 +15,15 @@ extern unsigned g_status_count;
 // The status pane; stored by the main window when it creates the pane.
 extern HWND g_status_pane;
 
-// When set, receives each new message whole once it is stored and shown,
-// for a program that reports to a terminal, or a window that shows the
-// pane in its own way.
+// When set, receives each new message whole once it is stored, for a
+// program that reports to a terminal, or a window that shows the pane in
+// its own way (the log then leaves the pane to it).
 extern void (*g_status_echo)(const char* message);
 
 // Appends message (its first 255 characters; null counts as empty) to the
-// history and shows the whole history in the status pane.
+// history and shows the whole history in the status pane, unless an echo
+// is set: then the echo is given the message whole, and nothing else sets
+// the pane's text.
 void status_print(const char* message);
 
 // Appends the C library's text for the current errno.

@@ -32,14 +32,19 @@ struct image_column {
     int alignment;
 };
 
+// The columns by their number (the sub-item a cell has); the Folder column
+// came last and is shown after the name.
 static const image_column image_columns[] = {
     {text_to_translate("Select"), 50, LVCFMT_CENTER},
-    {text_to_translate("Image name"), 260, LVCFMT_LEFT},
-    {text_to_translate("Last modified"), 180, LVCFMT_CENTER},
-    {text_to_translate("Size [bytes]"), 100, LVCFMT_RIGHT},
+    {text_to_translate("Image name"), 150, LVCFMT_LEFT},
+    {text_to_translate("Last modified"), 160, LVCFMT_CENTER},
+    {text_to_translate("Size [bytes]"), 90, LVCFMT_RIGHT},
+    {text_to_translate("Folder"), 140, LVCFMT_LEFT},
 };
+static int column_order[] = {0, NAME_COLUMN, FOLDER_COLUMN, TIME_COLUMN, SIZE_COLUMN};
 
 static void add_row_tooltip(HWND parent, HWND list);
+static void sort_rows(HWND list, int column, bool descending);
 
 HWND create_image_list(HWND parent)
 {
@@ -59,6 +64,8 @@ HWND create_image_list(HWND parent)
         column.iSubItem = index;
         SendMessageA(list, LVM_INSERTCOLUMNA, index, reinterpret_cast<LPARAM>(&column));
     }
+    SendMessageA(list, LVM_SETCOLUMNORDERARRAY, std::size(column_order),
+                 reinterpret_cast<LPARAM>(column_order));
     return list;
 }
 
@@ -130,7 +137,7 @@ static UINT g_list_dpi = 96;
 // Each column's width for a DPI: as the figures say, scaled; never
 // narrower than its title or, for the time, a whole time text, in the
 // list's own font. floors: how far each may give way, which for the name
-// column is no narrower than the time column (nor its title). The total.
+// and folder columns is their titles. The total.
 static int column_widths(HWND list, UINT dpi, int* widths, int* floors)
 {
     const int margin = scaled_for_dpi(16, dpi);
@@ -140,13 +147,22 @@ static int column_widths(HWND list, UINT dpi, int* widths, int* floors)
             SendMessageA(list, LVM_GETSTRINGWIDTHA, 0,
                          reinterpret_cast<LPARAM>(tr(image_columns[index].title))));
         widths[index] = std::max(scaled_for_dpi(image_columns[index].width, dpi), title + margin);
-        if (index == 2)
+        if (index == TIME_COLUMN)
             widths[index] = std::max(widths[index], widest_time_width(list) + margin);
-        floors[index] = index == 1 ? title + margin : widths[index];
+        floors[index] =
+            index == NAME_COLUMN || index == FOLDER_COLUMN ? title + margin : widths[index];
         total += widths[index];
     }
-    floors[1] = std::max(floors[1], widths[2]);
     return total;
+}
+
+// The list's frame: its outer width less its client area's.
+static int list_frame_width(HWND list)
+{
+    RECT frame, client;
+    GetWindowRect(list, &frame);
+    GetClientRect(list, &client);
+    return (frame.right - frame.left) - (client.right - client.left);
 }
 
 int image_list_wanted_width(HWND list, UINT dpi)
@@ -156,11 +172,7 @@ int image_list_wanted_width(HWND list, UINT dpi)
     int total = 0;
     for (int floor : floors)
         total += floor;
-    RECT frame, client;
-    GetWindowRect(list, &frame);
-    GetClientRect(list, &client);
-    return total + GetSystemMetrics(SM_CXVSCROLL) + (frame.right - frame.left) -
-           (client.right - client.left);
+    return total + GetSystemMetrics(SM_CXVSCROLL) + list_frame_width(list);
 }
 
 void layout_image_list(HWND list, UINT dpi, int list_width)
@@ -169,22 +181,32 @@ void layout_image_list(HWND list, UINT dpi, int list_width)
     SetWindowPos(list, nullptr, scaled_for_dpi(10, dpi), scaled_for_dpi(10, dpi),
                  list_width > 0 ? list_width : scaled_for_dpi(610, dpi), scaled_for_dpi(230, dpi),
                  SWP_NOZORDER | SWP_NOACTIVATE);
-    // Where longer titles and names (another language's) would make the
-    // columns wider than the list, the name column gives up the difference,
-    // down to its floor.
+    // The columns share the list's client width, less a vertical scroll
+    // bar's, so that no horizontal one is ever needed: the name and folder
+    // columns take what the others leave, or give way down to their floors
+    // (the folder first) where longer titles (another language's) need it.
     int widths[std::size(image_columns)], floors[std::size(image_columns)];
     const int total = column_widths(list, dpi, widths, floors);
     RECT client;
     GetClientRect(list, &client);
     const int room = client.right - client.left - GetSystemMetrics(SM_CXVSCROLL);
-    if (total > room && total > scaled_for_dpi(610, dpi) - GetSystemMetrics(SM_CXVSCROLL))
-        widths[1] = std::max(floors[1], widths[1] - (total - room));
+    if (total < room) {
+        const int extra = room - total;
+        widths[NAME_COLUMN] += extra - extra / 2;
+        widths[FOLDER_COLUMN] += extra / 2;
+    } else {
+        int over = total - room;
+        for (int index : {FOLDER_COLUMN, NAME_COLUMN}) {
+            const int given = std::min(over, widths[index] - floors[index]);
+            widths[index] -= given;
+            over -= given;
+        }
+    }
     for (size_t index = 0; index < std::size(image_columns); ++index)
         SendMessageA(list, LVM_SETCOLUMNWIDTH, index, widths[index]);
 }
 
-// Sets the state of one row (or of all rows for row -1) under the check-box mask.
-static void set_row_state(HWND list, int row, UINT state)
+void set_row_state(HWND list, int row, UINT state)
 {
     LVITEMA item = {};
     item.stateMask = ROW_STATE_MASK;
@@ -205,6 +227,8 @@ static void set_cell_text(HWND list, int row, int column, const char* text)
 struct row_record {
     std::string name;
     std::wstring wide_name; // the name as the system's comparison takes it
+    std::wstring own_name;  // the file's own name, without its folder
+    std::wstring folder;    // its folder, whole
     int64_t time;
     uint32_t size;
     bool ticked; // taken from the list just before a sort by ticks
@@ -215,6 +239,36 @@ static std::vector<row_record> g_rows;
 static int g_sort_column = -1;
 static bool g_sort_descending;
 
+// The full path of a row's file: its name, in the folder the list's names
+// are relative to.
+static std::wstring full_path(const std::wstring& name)
+{
+    const DWORD length = GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
+    if (length == 0)
+        return name;
+    std::wstring full(length, L'\0');
+    const DWORD written = GetFullPathNameW(name.c_str(), length, &full[0], nullptr);
+    full.resize(written < length ? written : 0);
+    return full.empty() ? name : full;
+}
+
+// Splits a row's full path into its folder ("C:\\" for a drive's root) and
+// its own name.
+static void split_path(row_record* record)
+{
+    const std::wstring full = full_path(record->wide_name);
+    const size_t backslash = full.find_last_of(L'\\');
+    if (backslash == std::wstring::npos) {
+        record->own_name = full;
+        record->folder.clear();
+        return;
+    }
+    record->own_name = full.substr(backslash + 1);
+    record->folder = full.substr(0, backslash);
+    if (!record->folder.empty() && record->folder.back() == L':')
+        record->folder += L'\\';
+}
+
 void add_image_row(HWND list, int row, const char* name, const char* time_text, uint32_t size)
 {
     // The row's record keeps the whole name, however long, for the batch.
@@ -223,6 +277,7 @@ void add_image_row(HWND list, int row, const char* name, const char* time_text, 
             g_rows.resize(size_t(row) + 1);
         g_rows[size_t(row)].name = name;
         g_rows[size_t(row)].wide_name = wide_text(name);
+        split_path(&g_rows[size_t(row)]);
         g_rows[size_t(row)].size = size;
     }
     LVITEMA item = {};
@@ -231,14 +286,16 @@ void add_image_row(HWND list, int row, const char* name, const char* time_text, 
     item.lParam = row;
     SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
     set_row_state(list, row, ROW_UNTICKED);
-    // The name cell is made when it is shown, to fit its column's width.
-    set_cell_text(list, row, 1, row >= 0 ? LPSTR_TEXTCALLBACKA : name);
+    // The name and folder cells are made when they are shown, to fit their
+    // columns' widths.
+    set_cell_text(list, row, NAME_COLUMN, row >= 0 ? LPSTR_TEXTCALLBACKA : name);
+    set_cell_text(list, row, FOLDER_COLUMN, row >= 0 ? LPSTR_TEXTCALLBACKA : "");
 
     char text[CELL_TEXT_SIZE];
     format_bounded(text, sizeof text, "%s", time_text);
-    set_cell_text(list, row, 2, text);
+    set_cell_text(list, row, TIME_COLUMN, text);
     format_bounded(text, sizeof text, "%lu  ", static_cast<unsigned long>(size));
-    set_cell_text(list, row, 3, text);
+    set_cell_text(list, row, SIZE_COLUMN, text);
 }
 
 static bool row_is_ticked(HWND list, int row)
@@ -325,69 +382,6 @@ HRESULT format_bounded(char* buffer, size_t capacity, const char* format, ...)
     return STRSAFE_E_INSUFFICIENT_BUFFER;
 }
 
-// Makes folder the current directory, drive included. A bare drive such
-// as "C:" means its root: "C:" alone would be whatever folder that drive
-// was last left in.
-static void change_to_folder(const char* folder)
-{
-    char path[MAX_PATH + 2];
-    if (std::strlen(folder) == 2 && folder[1] == ':') {
-        std::snprintf(path, sizeof path, "%s\\", folder);
-        folder = path;
-    }
-    _chdir(folder);
-}
-
-// Runs the file-open dialog owned by owner; on success the result replaces
-// the selection. Returns the dialog's result; without memory for the
-// dialog's buffer, 1 and no dialog.
-static int run_open_dialog(HWND owner)
-{
-    // Cleared, so that a one-file result is always followed by an empty string.
-    char* buffer = static_cast<char*>(std::calloc(SELECTION_SIZE, 1));
-    if (!buffer)
-        return 1;
-    // The folder last used, with a backslash after it, so that the dialog
-    // opens in that folder with an empty name; a bare name stays as it is.
-    // Files from several folders (dropped, or given on the command line):
-    // the folder of the first of them.
-    const char* first = g_selection;
-    const char* second = first + strnlen(first, SELECTION_SIZE - 1) + 1;
-    std::string from_paths;
-    if (*first == '\0' && *second != '\0') {
-        from_paths = second;
-        from_paths.erase(
-            from_paths.find_last_of('\\') == std::string::npos ? 0 : from_paths.find_last_of('\\'));
-        first = from_paths.c_str();
-    }
-    const size_t length = std::strlen(first);
-    const bool folder = *second != '\0' && length > 0 && first[length - 1] != '\\';
-    std::snprintf(buffer, DIALOG_MAX_FILE, "%s%s", first, folder ? "\\" : "");
-
-    OPENFILENAMEA dialog = {};
-    dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = owner;
-    // The filter's names in the user's language, each with its pattern.
-    const std::string filter = std::string(tr("TRD Files (*.trd)")) + '\0' + "*.trd" + '\0' +
-                               tr("All Files (*.*)") + '\0' + "*.*" + '\0';
-    dialog.lpstrFilter = filter.c_str();
-    dialog.lpstrFile = buffer;
-    dialog.nMaxFile = DIALOG_MAX_FILE;
-    dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_ALLOWMULTISELECT |
-                   OFN_HIDEREADONLY;
-    dialog.lpstrDefExt = "trd";
-    const int result = GetOpenFileNameA(&dialog);
-    if (result) {
-        std::memcpy(g_selection, buffer, SELECTION_SIZE);
-    } else {
-        format_bounded(buffer, SELECTION_SIZE, tr("Error %0lXh"),
-                       static_cast<unsigned long>(CommDlgExtendedError()));
-        status_print(buffer);
-    }
-    std::free(buffer);
-    return result;
-}
-
 // Folders and files not listed since the last listing that said how many.
 static int g_not_listed;
 
@@ -453,29 +447,9 @@ int fill_image_list(HWND owner, HWND list, bool announce)
         announce = announce || result != 0;
     }
 
-    // Folder form: a folder, then names (an empty folder before full paths,
-    // for files dropped from several folders). Single form: one path, then an
-    // empty string; its last backslash becomes the end of the folder, so
-    // that the selection reads as a folder with one name from now on.
-    const char* const end = g_selection + SELECTION_SIZE;
-    char* first = g_selection;
-    char* name = first + strnlen(first, SELECTION_SIZE - 1) + 1;
-    if (*name != '\0') {
-        // An empty folder: names from several folders, each a full path.
-        if (*first != '\0')
-            change_to_folder(first);
-    } else {
-        char* backslash = std::strrchr(first, '\\');
-        if (backslash) {
-            *backslash = '\0';
-            change_to_folder(first);
-            name = backslash + 1;
-        } else {
-            name = first;
-        }
-        if (*name == '\0')
-            result = 0;
-    }
+    const std::vector<const char*> names = selection_names();
+    if (names.empty())
+        result = 0;
 
     // The list is not redrawn while it is rebuilt: a visible list redrawn
     // and rescrolled after every row takes time that grows with the rows.
@@ -486,8 +460,7 @@ int fill_image_list(HWND owner, HWND list, bool announce)
     // is listed once, by the first.
     std::set<std::pair<uint64_t, uint64_t>> seen;
     int row = 0;
-    while (name < end && *name != '\0') {
-        const size_t length = strnlen(name, static_cast<size_t>(end - name));
+    for (const char* name : names) {
         listed_file file;
         std::string why;
         bool why_in_language;
@@ -503,7 +476,6 @@ int fill_image_list(HWND owner, HWND list, bool announce)
             g_rows[size_t(row)].ticked = false;
             ++row;
         }
-        name += length + 1;
     }
     if (announce && g_not_listed > 0) {
         status_print(formatted(trn("%d folder or file was not listed",
@@ -512,9 +484,12 @@ int fill_image_list(HWND owner, HWND list, bool announce)
                          .c_str());
     }
     g_not_listed = 0;
-    // The order chosen holds across every rebuild.
+    // The order chosen holds across every rebuild; until one is chosen, rows
+    // are in their folders' order, and by name within a folder.
     if (g_sort_column >= 0)
         sort_image_list(list, g_sort_column, g_sort_descending);
+    else
+        sort_rows(list, FOLDER_COLUMN, false);
     SendMessageA(list, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(list, nullptr, TRUE);
     return result;
@@ -522,35 +497,45 @@ int fill_image_list(HWND owner, HWND list, bool announce)
 
 // ---- What a name cell shows ----
 
-// A row's name as its cell shows it in a column of this width: whole where
-// it fits; otherwise its folder shortened in the middle with "...", so that
-// the file's own name stays whole, as Explorer shortens a path.
-static std::string shown_name(HWND list, const std::wstring& name, int column_width)
+// A text as a cell of this width shows it, in the list's font: whole where
+// it fits; otherwise, for a name, its end given way to "…"; for a folder,
+// its middle given way to "...", as Explorer shortens a path.
+static std::string shown_in_cell(HWND list, const std::wstring& whole, int column_width,
+                                 bool folder)
 {
-    std::vector<wchar_t> text(name.begin(), name.end());
-    text.resize(name.size() + 5, L'\0'); // the system's room to shorten in
+    std::vector<wchar_t> text(whole.begin(), whole.end());
+    text.resize(whole.size() + 5, L'\0'); // the system's room to shorten in
     HDC dc = GetDC(list);
     HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(list, WM_GETFONT, 0, 0)));
     // The cell's text starts and ends a few pixels inside the column.
-    RECT area = {0, 0, std::max(column_width - scaled_for_dpi(16, g_list_dpi), 1), 0};
-    DrawTextW(dc, text.data(), -1, &area,
-              DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX | DT_PATH_ELLIPSIS | DT_MODIFYSTRING);
+    const int width = std::max(column_width - scaled_for_dpi(16, g_list_dpi), 1);
+    if (folder) {
+        RECT area = {0, 0, width, 0};
+        DrawTextW(dc, text.data(), -1, &area,
+                  DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX | DT_PATH_ELLIPSIS | DT_MODIFYSTRING);
+    } else {
+        // As many characters as fit before the ellipsis, a surrogate pair
+        // kept whole.
+        SIZE size;
+        int fit = 0;
+        const int length = static_cast<int>(whole.size());
+        GetTextExtentPoint32W(dc, whole.c_str(), length, &size);
+        if (size.cx > width) {
+            SIZE ellipsis;
+            GetTextExtentPoint32W(dc, L"\x2026", 1, &ellipsis);
+            GetTextExtentExPointW(dc, whole.c_str(), length, std::max<int>(width - ellipsis.cx, 0),
+                                  &fit, nullptr, &size);
+            if (fit > 0 && fit < length && whole[size_t(fit)] >= 0xDC00 &&
+                whole[size_t(fit)] <= 0xDFFF)
+                --fit;
+            text.assign(whole.begin(), whole.begin() + fit);
+            text.push_back(L'\x2026');
+            text.push_back(L'\0');
+        }
+    }
     SelectObject(dc, old);
     ReleaseDC(list, dc);
     return narrow_text(text.data());
-}
-
-// The full path of a row's file: its name, in the folder the list's names
-// are relative to.
-static std::string full_path(const std::wstring& name)
-{
-    const DWORD length = GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
-    if (length == 0)
-        return narrow_text(name);
-    std::wstring full(length, L'\0');
-    const DWORD written = GetFullPathNameW(name.c_str(), length, &full[0], nullptr);
-    full.resize(written < length ? written : 0);
-    return narrow_text(full.empty() ? name : full);
 }
 
 static void copy_text(char* buffer, int capacity, const std::string& text)
@@ -618,16 +603,20 @@ void relay_to_row_tip(const MSG& message)
 bool answer_image_list(const NMHDR* header, LRESULT* result)
 {
     if (header->code == LVN_GETDISPINFOA && header->idFrom == IDC_IMAGE_LIST) {
-        // A name cell: the row's name, fitted to its column as it is now.
+        // A name or folder cell: the row's, fitted to its column as it is now.
         NMLVDISPINFOA* info = reinterpret_cast<NMLVDISPINFOA*>(const_cast<NMHDR*>(header));
-        const row_record* record = info->item.iSubItem == 1 && (info->item.mask & LVIF_TEXT)
-                                       ? row_record_at(header->hwndFrom, info->item.iItem)
-                                       : nullptr;
+        const int column = info->item.iSubItem;
+        const row_record* record =
+            (column == NAME_COLUMN || column == FOLDER_COLUMN) && (info->item.mask & LVIF_TEXT)
+                ? row_record_at(header->hwndFrom, info->item.iItem)
+                : nullptr;
         if (record) {
             const int width =
-                static_cast<int>(SendMessageA(header->hwndFrom, LVM_GETCOLUMNWIDTH, 1, 0));
+                static_cast<int>(SendMessageA(header->hwndFrom, LVM_GETCOLUMNWIDTH, column, 0));
+            const bool folder = column == FOLDER_COLUMN;
             copy_text(info->item.pszText, info->item.cchTextMax,
-                      shown_name(header->hwndFrom, record->wide_name, width));
+                      shown_in_cell(header->hwndFrom, folder ? record->folder : record->own_name,
+                                    width, folder));
         }
         *result = 0;
         return true;
@@ -642,7 +631,7 @@ bool answer_image_list(const NMHDR* header, LRESULT* result)
         ScreenToClient(list, &point);
         g_tip_row = row_at(list, point);
         const row_record* record = row_record_at(list, g_tip_row);
-        g_tip_text = record ? full_path(record->wide_name) : std::string();
+        g_tip_text = record ? narrow_text(full_path(record->wide_name)) : std::string();
         info->lpszText = const_cast<char*>(g_tip_text.c_str());
         info->szText[0] = '\0';
         *result = 0;
@@ -653,8 +642,13 @@ bool answer_image_list(const NMHDR* header, LRESULT* result)
 
 // ---- Sorting ----
 
-// Compares two rows by the sort column: ticked rows first, names without
-// regard to case, times and sizes as numbers; ties keep the selection's order.
+// The column and direction compare_rows sorts by.
+static int g_compare_column = FOLDER_COLUMN;
+static bool g_compare_descending;
+
+// Compares two rows by a column: ticked rows first, names and folders as
+// Explorer orders them (a name's ties by folder, a folder's by name), times
+// and sizes as numbers; ties keep the selection's order.
 static int CALLBACK compare_rows(LPARAM first, LPARAM second, LPARAM)
 {
     const size_t count = g_rows.size();
@@ -662,26 +656,41 @@ static int CALLBACK compare_rows(LPARAM first, LPARAM second, LPARAM)
         return first < second ? -1 : first > second;
     const row_record& a = g_rows[size_t(first)];
     const row_record& b = g_rows[size_t(second)];
+    // As Explorer sorts names: case ignored, digits as numbers, letters in
+    // the order of the user's language.
+    auto names = [&] { return StrCmpLogicalW(a.own_name.c_str(), b.own_name.c_str()); };
+    auto folders = [&] { return StrCmpLogicalW(a.folder.c_str(), b.folder.c_str()); };
     int order = 0;
-    switch (g_sort_column) {
+    switch (g_compare_column) {
     case 0:
         order = a.ticked == b.ticked ? 0 : a.ticked ? -1 : 1;
         break;
-    case 1:
-        // As Explorer sorts names: case ignored, digits as numbers, letters
-        // in the order of the user's language.
-        order = StrCmpLogicalW(a.wide_name.c_str(), b.wide_name.c_str());
+    case NAME_COLUMN:
+        order = names();
+        order = order != 0 ? order : folders();
         break;
-    case 2:
+    case FOLDER_COLUMN:
+        order = folders();
+        order = order != 0 ? order : names();
+        break;
+    case TIME_COLUMN:
         order = a.time < b.time ? -1 : a.time > b.time;
         break;
     default:
         order = a.size < b.size ? -1 : a.size > b.size;
         break;
     }
-    if (g_sort_descending)
+    if (g_compare_descending)
         order = -order;
     return order != 0 ? order : (first < second ? -1 : 1);
+}
+
+// Puts the rows in a column's order.
+static void sort_rows(HWND list, int column, bool descending)
+{
+    g_compare_column = column;
+    g_compare_descending = descending;
+    SendMessageA(list, LVM_SORTITEMS, 0, reinterpret_cast<LPARAM>(compare_rows));
 }
 
 // The header's arrow on the sort column, and on no other.
@@ -721,7 +730,7 @@ void sort_image_list(HWND list, int column, bool descending)
                 g_rows[size_t(item.lParam)].ticked = row_is_ticked(list, row);
         }
     }
-    SendMessageA(list, LVM_SORTITEMS, 0, reinterpret_cast<LPARAM>(compare_rows));
+    sort_rows(list, column, descending);
     show_sort_arrow(list);
 }
 

@@ -1,5 +1,5 @@
-// The image list (a check-box list view), the file-open dialog and the
-// selection it leaves behind.
+// The image list (a check-box list view) and how its files are chosen: the
+// file-open dialog, drops, and the selection they leave behind.
 #pragma once
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -23,6 +23,13 @@ constexpr DWORD DIALOG_MAX_FILE = 0x820000;
 constexpr int CELL_TEXT_SIZE = 1024;
 constexpr int NAME_TEXT_CAPACITY = 1022;
 
+// The list's columns by their number; the folder column is shown after the
+// name.
+constexpr int NAME_COLUMN = 1;
+constexpr int TIME_COLUMN = 2;
+constexpr int SIZE_COLUMN = 3;
+constexpr int FOLDER_COLUMN = 4;
+
 // Check-box state of a row: state image 1 unticked, 2 ticked.
 constexpr UINT ROW_UNTICKED = 0x1000;
 constexpr UINT ROW_TICKED = 0x2000;
@@ -37,7 +44,8 @@ extern HWND g_image_list;
 // The module instance, stored by WinMain; every control is created with it.
 extern HINSTANCE g_instance;
 
-// Creates the report-mode list view with check boxes and its four columns.
+// Creates the report-mode list view with check boxes and its five columns:
+// the tick, the file's own name, its folder, its time and its size.
 HWND create_image_list(HWND parent);
 
 // A figure given for 96 DPI, at another DPI, rounded as Windows rounds.
@@ -49,8 +57,9 @@ int scaled_for_dpi(int value, UINT dpi);
 // text, in the list's own font.
 void layout_image_list(HWND list, UINT dpi, int list_width = 0);
 
-// The width the list needs at a DPI so that no column is cut short and the
-// name column is at least as wide as the time column, frame included.
+// The width the list needs at a DPI so that no column title is cut short,
+// nor a whole time text, with room for a vertical scroll bar, frame
+// included.
 int image_list_wanted_width(HWND list, UINT dpi);
 
 // Answers what the list asks its parent: the text of a name cell, the
@@ -65,6 +74,10 @@ void relay_to_row_tip(const MSG& message);
 
 // Inserts one unticked row: empty check-box cell, name, time text, size.
 void add_image_row(HWND list, int row, const char* name, const char* time_text, uint32_t size);
+
+// Sets the check-box state (ROW_TICKED, ROW_UNTICKED) of one row, or of
+// every row for row -1.
+void set_row_state(HWND list, int row, UINT state);
 
 // The ticked rows' names in row order, whole.
 std::vector<std::string> ticked_names(HWND list);
@@ -106,10 +119,11 @@ void format_modification_time(char* buffer, int64_t time);
 
 // ---- Sorting (image_list.cpp) ----
 
-// Sorts the rows by a column (0 the ticks, ticked rows first; 1 the name;
-// 2 the time; 3 the size), ascending or descending, and shows the arrow in
-// its header. The order holds across every rebuild of the list; column -1
-// goes back to the selection's order at the next rebuild.
+// Sorts the rows by a column (0 the ticks, ticked rows first; 1 the name,
+// then the folder; 2 the time; 3 the size; 4 the folder, then the name),
+// ascending or descending, and shows the arrow in its header. The order
+// holds across every rebuild of the list; column -1 goes back to the order
+// rows are first listed in (by folder, then name) at the next rebuild.
 void sort_image_list(HWND list, int column, bool descending);
 // A click on a column's title: sorts by it, or reverses the order when the
 // list is sorted by it already.
@@ -146,7 +160,19 @@ struct checked_images_hooks {
 bool process_checked_images(unsigned command, HWND list, batch_totals* totals = nullptr,
                             const checked_images_hooks* hooks = nullptr);
 
-// ---- Files dropped on the window (dropped_files.cpp) ----
+// ---- How files are chosen (file_selection.cpp) ----
+
+// Runs the file-open dialog owned by owner; on success the result replaces
+// the selection, on a cancel or failure a status line says "Error %0Xh".
+// Returns the dialog's result; without memory for the dialog's buffer, 1
+// and no dialog.
+int run_open_dialog(HWND owner);
+
+// The names the selection holds, in its order, each pointing into it;
+// its folder is made the current directory first, so that bare names are
+// reached from there. A selection of one path is made a folder and its
+// name. Empty when it names nothing.
+std::vector<const char*> selection_names();
 
 // Replaces the selection with dropped paths, as the dialog would leave it:
 // a folder dropped stands for the .trd files in it and in every folder

@@ -1,6 +1,7 @@
-// The main window's procedure and the program's entry: the window's
-// contents made at its creation, the paths on the command line, the
-// commands the buttons and keys send, and the quit question.
+// The main window's procedure and the program's entry: the window and its
+// title, its contents made at its creation, the paths on the command line,
+// the commands the buttons and keys send, the quit question, and the
+// message loop.
 #include "main_window.h"
 
 #include "batch.h"
@@ -28,6 +29,13 @@ constexpr int MAIN_WIDTH = 640;
 constexpr int MAIN_HEIGHT = 480;
 constexpr DWORD MAIN_STYLE = WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 static const char main_class_name[] = "MainWClass";
+
+HWND g_main_window;
+
+const char* main_title()
+{
+    return tr("KORVAT for Windows");
+}
 
 // The paths the program was started with, read by WinMain before the
 // window is made; none when it was started without any.
@@ -107,23 +115,14 @@ static void create_main_window_contents(HWND window)
     SendMessageA(window, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
 }
 
-static void set_all_rows(UINT state)
-{
-    LVITEMA item = {};
-    item.stateMask = ROW_STATE_MASK;
-    item.state = state;
-    SendMessageA(g_image_list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1),
-                 reinterpret_cast<LPARAM>(&item));
-}
-
 static void run_command(HWND window, unsigned command)
 {
     switch (command) {
     case IDC_SELECT_ALL:
-        set_all_rows(ROW_TICKED);
+        set_row_state(g_image_list, -1, ROW_TICKED);
         break;
     case IDC_UNSELECT_ALL:
-        set_all_rows(ROW_UNTICKED);
+        set_row_state(g_image_list, -1, ROW_UNTICKED);
         break;
     case IDC_CUT_ZEROS:
     case IDC_CUT_FREE_SECTORS:
@@ -242,6 +241,36 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     // Every message, handled or not, also gets the default handling; so
     // WM_CLOSE, from any source, destroys the window without a question.
     return DefWindowProcA(window, message, wparam, lparam);
+}
+
+// The message loop, for the whole run.
+int run_message_loop(HWND main_window)
+{
+    MSG message = {};
+    for (;;) {
+        const BOOL got = GetMessageA(&message, nullptr, 0, 0);
+        if (got == 0 || got == -1)
+            break;
+        relay_to_row_tip(message);
+        if (message.message == WM_KEYDOWN && handle_focus_key(main_window, message))
+            continue;
+        if (message.message == WM_KEYDOWN) {
+            if (message.wParam == VK_ESCAPE) {
+                if (message.hwnd != main_window)
+                    SendMessageA(main_window, WM_KEYDOWN, VK_ESCAPE, 0);
+            } else if (const unsigned command = command_for_key(message.wParam)) {
+                SendMessageA(main_window, WM_COMMAND, command, 0);
+            } else if (message.wParam >= '1' && message.wParam <= '5' &&
+                       (message.hwnd == main_window || IsChild(main_window, message.hwnd))) {
+                // 1 to 4 sort by a column, as a click on its title does (the
+                // tick, the name, the time, the size); 5 by the folder.
+                sort_by_column_click(g_image_list, static_cast<int>(message.wParam - '1'));
+            }
+        }
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return static_cast<int>(message.wParam);
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)

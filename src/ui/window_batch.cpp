@@ -17,7 +17,6 @@
 
 bool g_batch_running;
 bool g_close_deferred;
-HWND g_main_window;
 
 static DWORD g_last_pump;
 // Files the batch has and has reached, for the title and the stop line;
@@ -30,11 +29,6 @@ static std::set<std::string> g_finished_names;
 // later); null otherwise. Made once with the window: the first call loads
 // the shell's components, which a batch should not wait for.
 static ITaskbarList3* g_taskbar;
-
-const char* main_title()
-{
-    return tr("KORVAT for Windows");
-}
 
 // ---- Progress ----
 
@@ -145,7 +139,7 @@ static int ask_before_losing_data(const char* question)
 
 // One of the three operations over the ticked rows, then its summary and
 // the list rebuilt, every row not done still ticked; a close that came
-// meanwhile is carried out now. With no row ticked nothing is written, and
+// meanwhile is carried out instead of the rebuild. With no row ticked nothing is written, and
 // a question answered Cancel leaves the list and its ticks as they were.
 void run_batch_command(HWND window, unsigned command)
 {
@@ -173,7 +167,7 @@ void run_batch_command(HWND window, unsigned command)
         }
         if (ran) {
             char summary[STATUS_LINE_SIZE];
-            format_batch_summary(&totals, false, summary, sizeof summary);
+            format_batch_summary(&totals, false, summary, sizeof summary, true);
             status_print(summary);
         }
         end_progress();
@@ -182,7 +176,9 @@ void run_batch_command(HWND window, unsigned command)
         g_batch_stop = false;
         g_batch_running = false;
     }
-    if (ran) {
+    // A close that came meanwhile closes at once: the list is not built
+    // again only to be destroyed.
+    if (ran && !g_close_deferred) {
         fill_image_list(nullptr, g_image_list);
         std::vector<std::string> kept;
         for (const std::string& name : ticked)

@@ -1,6 +1,6 @@
 // The main window's keyboard and what screen readers are told: the single
-// keys of the message loop, Tab, Enter and Space as in a dialog, the focus
-// kept on its control, and the names and announcements of the controls.
+// keys the message loop sends as commands, Tab, Enter and Space as in a
+// dialog, the focus kept on its control, and the controls' names.
 #include "main_window.h"
 
 #include "control_ids.h"
@@ -139,32 +139,4 @@ bool handle_focus_key(HWND main_window, const MSG& message)
     default:
         return false;
     }
-}
-
-int run_message_loop(HWND main_window)
-{
-    MSG message = {};
-    for (;;) {
-        const BOOL got = GetMessageA(&message, nullptr, 0, 0);
-        if (got == 0 || got == -1)
-            break;
-        relay_to_row_tip(message);
-        if (message.message == WM_KEYDOWN && handle_focus_key(main_window, message))
-            continue;
-        if (message.message == WM_KEYDOWN) {
-            if (message.wParam == VK_ESCAPE) {
-                if (message.hwnd != main_window)
-                    SendMessageA(main_window, WM_KEYDOWN, VK_ESCAPE, 0);
-            } else if (const unsigned command = command_for_key(message.wParam)) {
-                SendMessageA(main_window, WM_COMMAND, command, 0);
-            } else if (message.wParam >= '1' && message.wParam <= '4' &&
-                       (message.hwnd == main_window || IsChild(main_window, message.hwnd))) {
-                // 1 to 4 sort by a column, as a click on its title does.
-                sort_by_column_click(g_image_list, static_cast<int>(message.wParam - '1'));
-            }
-        }
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
-    }
-    return static_cast<int>(message.wParam);
 }

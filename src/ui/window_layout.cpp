@@ -145,6 +145,19 @@ static int text_width(HFONT font, const char* text)
     return area.right - area.left;
 }
 
+// The height of a line of text in a font, as a static control draws it.
+static int line_height(HFONT font)
+{
+    HDC context = GetDC(nullptr);
+    HGDIOBJ old =
+        SelectObject(context, font ? static_cast<HGDIOBJ>(font) : GetStockObject(DEFAULT_GUI_FONT));
+    TEXTMETRICW metrics = {};
+    GetTextMetricsW(context, &metrics);
+    SelectObject(context, old);
+    ReleaseDC(nullptr, context);
+    return metrics.tmHeight;
+}
+
 void layout_main_window(HWND window, UINT dpi)
 {
     if (!g_font || g_font_dpi != dpi) {
@@ -173,6 +186,15 @@ void layout_main_window(HWND window, UINT dpi)
             std::max(figure, text_width(g_font, tr(buttons[k].text)) + scaled_for_dpi(16, dpi));
         grown = grown || widths[k] != figure;
     }
+    // The buttons are as tall as their text needs, and the pane holds nine
+    // lines of its font and its margins, however large the system's text.
+    const int line = line_height(g_font);
+    const int button_height = std::max(scaled_for_dpi(buttons[0].height, dpi), line + gap);
+    const int pane_y = scaled_for_dpi(buttons[0].y, dpi) + button_height + scaled_for_dpi(16, dpi);
+    const int pane_height =
+        std::max(scaled_for_dpi(status_pane.height, dpi),
+                 static_cast<int>(STATUS_LINE_COUNT) * line + 2 * GetSystemMetrics(SM_CYBORDER) +
+                     scaled_for_dpi(4, dpi));
     int row_end = scaled_for_dpi(status_pane.x + status_pane.width, dpi);
     // The right edge the buttons' row and the list's columns need.
     int wanted = scaled_for_dpi(image_list_x, dpi) + image_list_wanted_width(g_image_list, dpi);
@@ -183,31 +205,34 @@ void layout_main_window(HWND window, UINT dpi)
         wanted = std::max(wanted, x);
     }
     bool wider = false; // than the figures: the list and the pane follow
+    // The window's inside takes the row and the pane, and the margins after them.
+    RECT frame, inside;
+    GetWindowRect(window, &frame);
+    GetClientRect(window, &inside);
+    int missing_width = 0;
     if (wanted > row_end) {
-        // The window's inside takes the row and the margin after it.
-        RECT frame, inside;
-        GetWindowRect(window, &frame);
-        GetClientRect(window, &inside);
-        const int missing = wanted + scaled_for_dpi(10, dpi) - (inside.right - inside.left);
-        if (missing > 0)
-            SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left + missing,
-                         frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
+        missing_width = std::max<int>(0, wanted + gap - (inside.right - inside.left));
         row_end = wanted;
         wider = true;
     }
+    const int missing_height =
+        std::max<int>(0, pane_y + pane_height + gap - (inside.bottom - inside.top));
+    if (missing_width > 0 || missing_height > 0)
+        SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left + missing_width,
+                     frame.bottom - frame.top + missing_height,
+                     SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
     layout_image_list(g_image_list, dpi, wider ? row_end - scaled_for_dpi(10, dpi) : 0);
     int x = scaled_for_dpi(buttons[0].x, dpi);
     for (size_t k = 0; k < std::size(buttons); ++k) {
         const control_spec& button = buttons[k];
         SetWindowPos(GetDlgItem(window, static_cast<int>(button.id)), nullptr,
                      grown ? x : scaled_for_dpi(button.x, dpi), scaled_for_dpi(button.y, dpi),
-                     widths[k], scaled_for_dpi(button.height, dpi), SWP_NOZORDER | SWP_NOACTIVATE);
+                     widths[k], button_height, SWP_NOZORDER | SWP_NOACTIVATE);
         x += widths[k] + gap;
     }
-    SetWindowPos(g_status_pane, nullptr, scaled_for_dpi(status_pane.x, dpi),
-                 scaled_for_dpi(status_pane.y, dpi),
+    SetWindowPos(g_status_pane, nullptr, scaled_for_dpi(status_pane.x, dpi), pane_y,
                  wider ? row_end - scaled_for_dpi(status_pane.x, dpi)
                        : scaled_for_dpi(status_pane.width, dpi),
-                 scaled_for_dpi(status_pane.height, dpi), SWP_NOZORDER | SWP_NOACTIVATE);
+                 pane_height, SWP_NOZORDER | SWP_NOACTIVATE);
     show_status_lines();
 }

@@ -243,6 +243,17 @@ int file_status(const char* name, int64_t* size, int64_t* modified)
     return *size < 0 ? -1 : 0;
 }
 
+// No other program reaches a file kept in memory.
+int lease_stream(FILE*)
+{
+    return 0;
+}
+
+bool lease_wanted()
+{
+    return false;
+}
+
 #ifdef KORVAT_MEMORY_FILE_NAMESPACE
 } // namespace memory_io
 #endif

@@ -240,3 +240,15 @@ int remove_file(const char* name)
     }
     return 0;
 }
+
+// A stream opened for a change denies other writers already (open_stream's
+// share mode), and Windows has no lease to take.
+int lease_stream(FILE*)
+{
+    return 0;
+}
+
+bool lease_wanted()
+{
+    return false;
+}

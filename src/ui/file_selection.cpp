@@ -1,14 +1,22 @@
-// Files dropped on the main window, made into a selection as the file-open
-// dialog would leave it.
+// How files are chosen: the file-open dialog, files and folders dropped on
+// the main window or given on its command line, each made into the one
+// selection the dialog leaves behind; and that selection read back as the
+// names to list, its folder made the current directory.
 #include "image_list.h"
+
+#include "messages.h"
 
 #include "status_log.h"
 #include "system_path.h"
 #include "trd_image.h"
 
+#include <commdlg.h>
+#include <direct.h>
 #include <shellapi.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -124,4 +132,104 @@ size_t select_dropped_files(HDROP drop)
         }
     }
     return select_paths(dropped);
+}
+
+// ---- The file-open dialog ----
+
+// Makes folder the current directory, drive included. A bare drive such
+// as "C:" means its root: "C:" alone would be whatever folder that drive
+// was last left in.
+static void change_to_folder(const char* folder)
+{
+    char path[MAX_PATH + 2];
+    if (std::strlen(folder) == 2 && folder[1] == ':') {
+        std::snprintf(path, sizeof path, "%s\\", folder);
+        folder = path;
+    }
+    _chdir(folder);
+}
+
+// Runs the file-open dialog owned by owner; on success the result replaces
+// the selection. Returns the dialog's result; without memory for the
+// dialog's buffer, 1 and no dialog.
+int run_open_dialog(HWND owner)
+{
+    // Cleared, so that a one-file result is always followed by an empty string.
+    char* buffer = static_cast<char*>(std::calloc(SELECTION_SIZE, 1));
+    if (!buffer)
+        return 1;
+    // The folder last used, with a backslash after it, so that the dialog
+    // opens in that folder with an empty name; a bare name stays as it is.
+    // Files from several folders (dropped, or given on the command line):
+    // the folder of the first of them.
+    const char* first = g_selection;
+    const char* second = first + strnlen(first, SELECTION_SIZE - 1) + 1;
+    std::string from_paths;
+    if (*first == '\0' && *second != '\0') {
+        from_paths = second;
+        from_paths.erase(
+            from_paths.find_last_of('\\') == std::string::npos ? 0 : from_paths.find_last_of('\\'));
+        first = from_paths.c_str();
+    }
+    const size_t length = std::strlen(first);
+    const bool folder = *second != '\0' && length > 0 && first[length - 1] != '\\';
+    std::snprintf(buffer, DIALOG_MAX_FILE, "%s%s", first, folder ? "\\" : "");
+
+    OPENFILENAMEA dialog = {};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = owner;
+    // The filter's names in the user's language, each with its pattern.
+    const std::string filter = std::string(tr("TRD Files (*.trd)")) + '\0' + "*.trd" + '\0' +
+                               tr("All Files (*.*)") + '\0' + "*.*" + '\0';
+    dialog.lpstrFilter = filter.c_str();
+    dialog.lpstrFile = buffer;
+    dialog.nMaxFile = DIALOG_MAX_FILE;
+    dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_ALLOWMULTISELECT |
+                   OFN_HIDEREADONLY;
+    dialog.lpstrDefExt = "trd";
+    const int result = GetOpenFileNameA(&dialog);
+    if (result) {
+        std::memcpy(g_selection, buffer, SELECTION_SIZE);
+    } else {
+        format_bounded(buffer, SELECTION_SIZE, tr("Error %0lXh"),
+                       static_cast<unsigned long>(CommDlgExtendedError()));
+        status_print(buffer);
+    }
+    std::free(buffer);
+    return result;
+}
+
+// ---- The selection read back ----
+
+std::vector<const char*> selection_names()
+{
+    // Folder form: a folder, then names (an empty folder before full paths,
+    // for files dropped from several folders). Single form: one path, then an
+    // empty string; its last backslash becomes the end of the folder, so
+    // that the selection reads as a folder with one name from now on.
+    const char* const end = g_selection + SELECTION_SIZE;
+    char* first = g_selection;
+    char* name = first + strnlen(first, SELECTION_SIZE - 1) + 1;
+    std::vector<const char*> names;
+    if (*name != '\0') {
+        // An empty folder: names from several folders, each a full path.
+        if (*first != '\0')
+            change_to_folder(first);
+    } else {
+        char* backslash = std::strrchr(first, '\\');
+        if (backslash) {
+            *backslash = '\0';
+            change_to_folder(first);
+            name = backslash + 1;
+        } else {
+            name = first;
+        }
+        if (*name == '\0')
+            return names;
+    }
+    while (name < end && *name != '\0') {
+        names.push_back(name);
+        name += strnlen(name, static_cast<size_t>(end - name)) + 1;
+    }
+    return names;
 }
