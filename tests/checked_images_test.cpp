@@ -73,17 +73,19 @@ TEST_F(CheckedImages, FailuresAreReportedAndLeaveTheFilesAlone)
 
     process_checked_images(IDC_CUT_ZEROS, list);
     CloseHandle(locked);
-    EXPECT_EQ(status_history(), (std::vector<std::string>{
-                                    "Cutting zeros from not.trd", "File is not TRD image !", "Done",
-                                    "Cutting zeros from gone.trd", error_text(ENOENT), "Done",
-                                    "Cutting zeros from locked.trd", sharing_violation(), "Done"}));
+    // The rows are in the order of their names.
+    EXPECT_EQ(status_history(),
+              (std::vector<std::string>{"Cutting zeros from gone.trd", error_text(ENOENT), "Done",
+                                        "Cutting zeros from locked.trd", sharing_violation(),
+                                        "Done", "Cutting zeros from not.trd",
+                                        "File is not TRD image !", "Done"}));
     EXPECT_TRUE(same_bytes(read_file(path("not.trd")), not_image));
     EXPECT_EQ(file_length(path("locked.trd")), 655360);
 
     fill_image_list(nullptr, list);
     ASSERT_EQ(row_count(list), 2) << "the deleted file's row is gone";
-    EXPECT_EQ(cell_text(list, 0, 1), "not.trd");
-    EXPECT_EQ(cell_text(list, 1, 1), "locked.trd");
+    EXPECT_EQ(cell_text(list, 0, 1), "locked.trd");
+    EXPECT_EQ(cell_text(list, 1, 1), "not.trd");
 }
 
 TEST_F(CheckedImages, FiveImagesLeaveTheLastNineLinesInThePane)

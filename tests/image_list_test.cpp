@@ -1,6 +1,7 @@
 #include "ui_support.h"
 
 #include "status_log.h"
+#include "system_path.h"
 
 #include <direct.h>
 #include <sys/utime.h>
@@ -37,10 +38,10 @@ class ImageList : public ImageListTest
 
 TEST_F(ImageList, ColumnsAndListStyles)
 {
-    const char* titles[] = {"Select", "Image name", "Last modified", "Size [bytes]"};
-    const int widths[] = {50, 260, 180, 100};
-    const int formats[] = {LVCFMT_CENTER, LVCFMT_LEFT, LVCFMT_CENTER, LVCFMT_RIGHT};
-    for (int index = 0; index < 4; ++index) {
+    const char* titles[] = {"Select", "Image name", "Last modified", "Size [bytes]", "Folder"};
+    const int widths[] = {50, 150, 160, 90, 140};
+    const int formats[] = {LVCFMT_CENTER, LVCFMT_LEFT, LVCFMT_CENTER, LVCFMT_RIGHT, LVCFMT_LEFT};
+    for (int index = 0; index < 5; ++index) {
         char title[64] = "";
         LVCOLUMNA column = {};
         column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
@@ -52,6 +53,10 @@ TEST_F(ImageList, ColumnsAndListStyles)
         EXPECT_EQ(column.fmt & LVCFMT_JUSTIFYMASK, formats[index]);
         EXPECT_EQ(column.iSubItem, index);
     }
+    // The folder column is shown after the name.
+    int order[5] = {};
+    ASSERT_TRUE(SendMessageA(list, LVM_GETCOLUMNORDERARRAY, 5, reinterpret_cast<LPARAM>(order)));
+    EXPECT_EQ(std::vector<int>(order, order + 5), (std::vector<int>{0, 1, 4, 2, 3}));
     EXPECT_EQ(SendMessageA(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0), 0x00100014);
     EXPECT_EQ(GetWindowLongA(list, GWL_STYLE) & 0xFFFF00FF,
               WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | LVS_REPORT);
@@ -73,19 +78,22 @@ TEST_F(ImageList, FolderFormListsExistingFilesWithTimeAndSize)
     EXPECT_NE(fill_image_list(nullptr, list), 0);
     EXPECT_EQ(current_folder(), folder);
     ASSERT_EQ(row_count(list), 2) << "the missing file is left out, rows without gaps";
+    // In the order of their names, each with its folder.
     EXPECT_EQ(cell_text(list, 0, 0), "");
-    EXPECT_EQ(cell_text(list, 0, 1), "b.trd");
-    EXPECT_EQ(cell_text(list, 0, 2), "Thu Dec 17 23:05:09 2026\n");
-    EXPECT_EQ(cell_text(list, 0, 3), "4096  ");
-    EXPECT_EQ(cell_text(list, 1, 1), "a.trd");
-    EXPECT_EQ(cell_text(list, 1, 2), "Sun Sep  9 01:46:40 2001\n");
-    EXPECT_EQ(cell_text(list, 1, 3), "655360  ");
+    EXPECT_EQ(cell_text(list, 0, 1), "a.trd");
+    EXPECT_EQ(cell_text(list, 0, 2), "Sun Sep  9 01:46:40 2001\n");
+    EXPECT_EQ(cell_text(list, 0, 3), "655360  ");
+    SendMessageA(list, LVM_SETCOLUMNWIDTH, FOLDER_COLUMN, 2000); // room for it whole
+    EXPECT_EQ(cell_text(list, 0, 4), folder);
+    EXPECT_EQ(cell_text(list, 1, 1), "b.trd");
+    EXPECT_EQ(cell_text(list, 1, 2), "Thu Dec 17 23:05:09 2026\n");
+    EXPECT_EQ(cell_text(list, 1, 3), "4096  ");
     EXPECT_EQ(row_state(list, 0), ROW_UNTICKED);
     EXPECT_EQ(row_state(list, 1), ROW_UNTICKED);
     EXPECT_TRUE(status_history().empty());
 
     // A refresh unticks every row and shows the files as they are now.
-    tick_row(list, 0);
+    tick_row(list, 1);
     write_file(path("b.trd"), make_image(8192));
     std::remove(path("a.trd").c_str());
     EXPECT_NE(fill_image_list(nullptr, list), 0);
@@ -206,7 +214,7 @@ TEST_F(ImageList, SortsByEachColumnBothWaysAndKeepsTheOrderAcrossRebuilds)
     set_modification_time(path("c.trd"), local_time(2010, 1, 1, 12, 0, 0));
     set_selection({folder, "c.trd", "a.trd", "B.trd"});
     ASSERT_NE(fill_image_list(nullptr, list), 0);
-    tick_row(list, 2); // B.trd
+    tick_row(list, 1); // B.trd, listed by name
 
     const struct {
         int column;
@@ -217,13 +225,15 @@ TEST_F(ImageList, SortsByEachColumnBothWaysAndKeepsTheOrderAcrossRebuilds)
         {2, false, {"a.trd", "c.trd", "B.trd"}}, {2, true, {"B.trd", "c.trd", "a.trd"}},
         {3, false, {"B.trd", "a.trd", "c.trd"}}, {3, true, {"c.trd", "a.trd", "B.trd"}},
         {0, false, {"B.trd", "c.trd", "a.trd"}}, // ticked first, then in the selection's order
+        {4, false, {"a.trd", "B.trd", "c.trd"}}, // one folder: by name
+        {4, true, {"c.trd", "B.trd", "a.trd"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message()
                      << "column " << c.column << (c.descending ? " down" : " up"));
         sort_image_list(list, c.column, c.descending);
         EXPECT_EQ(listed_names(list), c.names);
-        for (int column = 0; column < 4; ++column)
+        for (int column = 0; column < 5; ++column)
             EXPECT_EQ(header_arrow(list, column), column != c.column ? 0
                                                   : c.descending     ? HDF_SORTDOWN
                                                                      : HDF_SORTUP);
@@ -240,6 +250,33 @@ TEST_F(ImageList, SortsByEachColumnBothWaysAndKeepsTheOrderAcrossRebuilds)
     ASSERT_NE(fill_image_list(nullptr, list), 0);
     EXPECT_EQ(listed_names(list), (std::vector<std::string>{"a.trd", "B.trd"}));
     EXPECT_EQ(header_arrow(list, 3), HDF_SORTDOWN);
+}
+
+TEST_F(ImageList, RowsFromSeveralFoldersAreListedByFolderThenNameAndToldApart)
+{
+    CreateDirectoryA(path("a").c_str(), nullptr);
+    CreateDirectoryA(path("b").c_str(), nullptr);
+    for (const char* name : {"b\\10.trd", "a\\9.trd", "b\\9.trd", "a\\10.trd"})
+        write_file(path(name), make_image(4096));
+    // Files from several folders: an empty folder, then the full paths.
+    set_selection({"", path("b\\10.trd"), path("a\\9.trd"), path("b\\9.trd"), path("a\\10.trd")});
+    ASSERT_NE(fill_image_list(nullptr, list), 0);
+    SendMessageA(list, LVM_SETCOLUMNWIDTH, FOLDER_COLUMN, 2000); // room for whole folders
+    std::vector<std::string> rows;
+    for (int row = 0; row < row_count(list); ++row)
+        rows.push_back(cell_text(list, row, FOLDER_COLUMN) + "|" + cell_text(list, row, 1));
+    EXPECT_EQ(rows, (std::vector<std::string>{path("a") + "|9.trd", path("a") + "|10.trd",
+                                              path("b") + "|9.trd", path("b") + "|10.trd"}));
+    // By name, ties by folder; a name too wide for its column ends in "…".
+    sort_image_list(list, NAME_COLUMN, false);
+    EXPECT_EQ(listed_names(list), (std::vector<std::string>{"9.trd", "9.trd", "10.trd", "10.trd"}));
+    EXPECT_EQ(cell_text(list, 0, FOLDER_COLUMN), path("a"));
+    SendMessageA(list, LVM_SETCOLUMNWIDTH, NAME_COLUMN, 46);
+    const std::string shortened = cell_text(list, 2, 1), ellipsis = narrow_text(L"\u2026");
+    ASSERT_GT(shortened.size(), ellipsis.size());
+    EXPECT_EQ(shortened.substr(shortened.size() - ellipsis.size()), ellipsis) << shortened;
+    EXPECT_EQ(shortened.find("..."), std::string::npos) << shortened;
+    sort_image_list(list, -1, false);
 }
 
 TEST_F(ImageList, RowsTickedByNameAreScrolledIntoView)

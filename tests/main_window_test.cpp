@@ -132,18 +132,18 @@ TEST_F(MainWindow, DroppedFilesReplaceTheListAsIfPickedInTheDialog)
 {
     ASSERT_EQ(row_count(g_image_list), 1);
 
-    // Files from one folder: bare names, that folder current.
+    // Files from one folder: bare names, that folder current, listed by name.
     EXPECT_EQ(dropped({path("one\\b.trd"), path("one\\a.trd")}),
-              (std::vector<std::string>{"b.trd", "a.trd"}));
+              (std::vector<std::string>{"a.trd", "b.trd"}));
     EXPECT_EQ(current_folder(), path("one"));
 
-    // A folder: the .trd files in it and below it, in path order, by their
-    // paths; a link to a folder is not entered.
+    // A folder: the .trd files in it and below it, by their paths, listed
+    // by folder and then by name; a link to a folder is not entered.
     CreateSymbolicLinkA(path("dropped\\link").c_str(), path("one").c_str(),
                         SYMBOLIC_LINK_FLAG_DIRECTORY);
     EXPECT_EQ(dropped({path("dropped")}),
-              (std::vector<std::string>{path("dropped\\D2.TRD"), path("dropped\\below\\deep.trd"),
-                                        path("dropped\\d1.trd")}));
+              (std::vector<std::string>{path("dropped\\d1.trd"), path("dropped\\D2.TRD"),
+                                        path("dropped\\below\\deep.trd")}));
     // Images directly in it alone: bare names, that folder current.
     EXPECT_EQ(dropped({path("dropped\\below")}), (std::vector<std::string>{"deep.trd"}));
     EXPECT_EQ(current_folder(), path("dropped\\below"));
@@ -203,7 +203,7 @@ TEST_F(MainWindow, DropsReachImagesAtAnyDepthOnceAndTheirNamesShowWhole)
     SendMessageA(window, WM_COMMAND, IDC_SELECT_ALL, 0);
     SendMessageA(window, WM_COMMAND, IDC_CUT_ZEROS, 0);
     EXPECT_EQ(status_history().back(),
-              "2 files, 2 changed, 0 unchanged, 0 failed; 1310720 -> 8192 bytes");
+              "2 files, 2 changed, 0 unchanged, 0 failed; 1,310,720 -> 8,192 bytes");
     EXPECT_EQ(status_history().front(), "Cutting zeros from " + path("tree\\R&D disk.trd"));
     EXPECT_EQ(GetWindowLongA(GetDlgItem(window, IDC_STATUS), GWL_STYLE) &
                   (SS_TYPEMASK | SS_NOPREFIX),
@@ -281,10 +281,11 @@ TEST_F(MainWindow, CutFreeAsksBeforeLosingDataAndEachAnswerDoesWhatItSays)
         SCOPED_TRACE(c.what);
         write_file(path("one\\lossy.trd"), lossy);
         write_file(path("one\\clean.trd"), clean);
+        // Listed by name: clean.trd first.
         ASSERT_EQ(dropped({path("one\\lossy.trd"), path("one\\clean.trd")}).size(), 2u);
         if (c.lossy_ticked)
-            tick_row(g_image_list, 0);
-        tick_row(g_image_list, 1);
+            tick_row(g_image_list, 1);
+        tick_row(g_image_list, 0);
         reset_status_log();
         question_seen seen;
         std::thread answer(answer_question, c.answer, &seen);
@@ -305,13 +306,14 @@ TEST_F(MainWindow, CutFreeAsksBeforeLosingDataAndEachAnswerDoesWhatItSays)
         if (*c.left_line) {
             EXPECT_NE(std::find(history.begin(), history.end(), c.left_line), history.end());
             ASSERT_FALSE(history.empty());
-            EXPECT_EQ(history.back(),
-                      "2 files, 1 changed, 0 unchanged, 0 failed, 1 left; 1310720 -> 659456 bytes");
+            EXPECT_EQ(
+                history.back(),
+                "2 files, 1 changed, 0 unchanged, 0 failed, 1 left; 1,310,720 -> 659,456 bytes");
         }
-        EXPECT_EQ(row_state(g_image_list, 0), c.lossy_row_after);
+        EXPECT_EQ(row_state(g_image_list, 1), c.lossy_row_after);
         if (c.answer == IDCANCEL && c.lossy_ticked) {
             EXPECT_TRUE(history.empty()) << "Cancel wrote " << history.size() << " lines";
-            EXPECT_EQ(row_state(g_image_list, 1), ROW_TICKED);
+            EXPECT_EQ(row_state(g_image_list, 0), ROW_TICKED);
         }
     }
 }
@@ -430,6 +432,25 @@ TEST_F(MainWindow, TheKeyboardAloneReachesEveryControlAndTicksOneRow)
     }
 }
 
+// Each text fits its column (the titles, a whole time text), and all five
+// columns the list's client width with room for a vertical scroll bar, so
+// that no horizontal one is needed.
+void expect_columns_fit(const char* const (&texts)[5])
+{
+    LRESULT total = 0;
+    for (int column = 0; column < 5; ++column) {
+        const LRESULT width = SendMessageA(g_image_list, LVM_GETCOLUMNWIDTH, column, 0);
+        total += width;
+        EXPECT_GT(width, SendMessageA(g_image_list, LVM_GETSTRINGWIDTHA, 0,
+                                      reinterpret_cast<LPARAM>(texts[column])))
+            << texts[column];
+    }
+    RECT list;
+    GetClientRect(g_image_list, &list);
+    EXPECT_LE(total, list.right - list.left - GetSystemMetrics(SM_CXVSCROLL))
+        << "the columns need a horizontal scroll bar";
+}
+
 TEST_F(MainWindow, EachScaleShowsNineStatusLinesAndWholeTitles)
 {
     HWND pane = GetDlgItem(window, IDC_STATUS);
@@ -465,17 +486,51 @@ TEST_F(MainWindow, EachScaleShowsNineStatusLinesAndWholeTitles)
         EXPECT_GE(inside.bottom - inside.top, 9 * metrics.tmHeight);
 
         // Every title, and a whole time text, fits its column.
-        const char* texts[] = {"Select", "Image name", "Wed Sep 28 22:48:48 2222\n",
-                               "Size [bytes]"};
-        for (int column = 0; column < 4; ++column) {
-            const LRESULT needed = SendMessageA(g_image_list, LVM_GETSTRINGWIDTHA, 0,
-                                                reinterpret_cast<LPARAM>(texts[column]));
-            EXPECT_GT(SendMessageA(g_image_list, LVM_GETCOLUMNWIDTH, column, 0), needed)
-                << texts[column];
-        }
-        EXPECT_GE(SendMessageA(g_image_list, LVM_GETCOLUMNWIDTH, 1, 0),
-                  SendMessageA(g_image_list, LVM_GETCOLUMNWIDTH, 2, 0));
+        const char* texts[] = {"Select", "Image name", "Wed Sep 28 22:48:48 2222\n", "Size [bytes]",
+                               "Folder"};
+        expect_columns_fit(texts);
     }
+}
+
+TEST_F(MainWindow, WithLargerSystemTextThePaneStillHoldsNineLinesInSight)
+{
+    // The message font set from -11 to -18, as a user's larger text does.
+    NONCLIENTMETRICSW metrics = {}, before = {};
+    metrics.cbSize = before.cbSize = sizeof metrics;
+    ASSERT_TRUE(SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof before, &before, 0));
+    metrics = before;
+    metrics.lfMessageFont.lfHeight = -18;
+    ASSERT_TRUE(SystemParametersInfoW(SPI_SETNONCLIENTMETRICS, sizeof metrics, &metrics, 0));
+    HWND pane = GetDlgItem(window, IDC_STATUS);
+    for (const char* language : {"en", "ru"}) {
+        set_language(language);
+        for (UINT dpi : {96u, 144u, 192u}) {
+            SCOPED_TRACE(testing::Message() << language << ", " << dpi << " DPI");
+            release_window_font();
+            layout_main_window(window, dpi);
+            HFONT font = reinterpret_cast<HFONT>(SendMessageA(pane, WM_GETFONT, 0, 0));
+            LOGFONTW made = {};
+            GetObjectW(font, sizeof made, &made);
+            EXPECT_EQ(made.lfHeight, MulDiv(-18, dpi, 96));
+            RECT inside, frame, client;
+            GetClientRect(pane, &inside);
+            HDC dc = GetDC(pane);
+            HGDIOBJ old = SelectObject(dc, font);
+            TEXTMETRICA text;
+            GetTextMetricsA(dc, &text);
+            SelectObject(dc, old);
+            ReleaseDC(pane, dc);
+            EXPECT_GE(inside.bottom - inside.top, 9 * text.tmHeight);
+            // The whole pane lies inside the window, which grew for it.
+            GetWindowRect(pane, &frame);
+            MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&frame), 2);
+            GetClientRect(window, &client);
+            EXPECT_LE(frame.bottom, client.bottom);
+        }
+    }
+    set_language("en");
+    SystemParametersInfoW(SPI_SETNONCLIENTMETRICS, sizeof before, &before, 0);
+    release_window_font();
 }
 
 TEST_F(MainWindow, InRussianNothingIsCutShortAtEachScale)
@@ -529,21 +584,9 @@ TEST_F(MainWindow, InRussianNothingIsCutShortAtEachScale)
         // Every column title and a whole time text fit, and the columns the list.
         char time_text[TIME_TEXT_SIZE];
         format_modification_time(time_text, 1733702400); // a Monday in December
-        const char* texts[] = {tr("Select"), tr("Image name"), time_text, tr("Size [bytes]")};
-        LRESULT total = 0;
-        for (int column = 0; column < 4; ++column) {
-            const LRESULT width = SendMessageA(g_image_list, LVM_GETCOLUMNWIDTH, column, 0);
-            total += width;
-            EXPECT_GT(width, SendMessageA(g_image_list, LVM_GETSTRINGWIDTHA, 0,
-                                          reinterpret_cast<LPARAM>(texts[column])))
-                << texts[column];
-        }
-        RECT list;
-        GetClientRect(g_image_list, &list);
-        EXPECT_LE(total, list.right - list.left) << "a column is hidden past the list's edge";
-        EXPECT_GE(SendMessageA(g_image_list, LVM_GETCOLUMNWIDTH, 1, 0),
-                  SendMessageA(g_image_list, LVM_GETCOLUMNWIDTH, 2, 0))
-            << "the name column is narrower than the time column";
+        const char* texts[] = {tr("Select"), tr("Image name"), time_text, tr("Size [bytes]"),
+                               tr("Folder")};
+        expect_columns_fit(texts);
     }
     set_language("en");
 }

@@ -7,7 +7,8 @@ KORVAT_BUILD=${KORVAT_BUILD:-$KORVAT_ROOT/build}
 KORVAT_PACKAGES="cmake make g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev clang-format g++-mingw-w64-x86-64-posix
     binutils-mingw-w64-x86-64 mingw-w64-tools wine wine64 xvfb x11-utils xdotool imagemagick
     locales libc-l10n fonts-wine zip unzip groff-base dpkg-dev devscripts nettle-dev libexpat1-dev
-    time gettext lintian appstream python3-jsonschema python3-yaml man-db"
+    time gettext lintian appstream python3-jsonschema python3-yaml man-db tesseract-ocr
+    mame-tools"
 # Debian's source of expat, which the Windows build compiles: it lives here.
 KORVAT_EXPAT_SOURCE=$KORVAT_BUILD/third_party/expat
 

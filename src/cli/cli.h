@@ -7,6 +7,7 @@
 #include "messages.h"
 #include "trd_image.h"
 
+#include <array>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -22,6 +23,8 @@ enum cli_command {
     COMMAND_CONFORM,
     COMMAND_DUPES,
     COMMAND_CONVERT,
+    COMMAND_TARGETS,
+    COMMAND_REPAIR,
 };
 
 // What a conversion makes of each file.
@@ -42,6 +45,7 @@ struct cli_options {
     std::string output; // -o: the file, or for to-hobeta the folder, written
     std::string label;  // --label, for to-trd
     bool label_given = false;
+    std::vector<std::string> targets; // --for: the targets asked for, in order
 };
 
 extern cli_options g_options;
@@ -158,6 +162,29 @@ bool finish_output();
 // Reads a file whole, up to the largest length a hash is made at (2 MiB);
 // false with errno set.
 bool read_whole(const std::string& name, std::vector<unsigned char>* bytes);
+
+// ---- Targets and repair (targets_cli.cpp) ----
+
+// What targets found: per target asked, the files of each verdict.
+struct targets_totals {
+    long long files, not_everywhere, unreadable;
+    std::vector<std::array<long long, 4>> counts;
+};
+extern targets_totals g_targets_totals;
+
+// What repair did.
+struct repair_totals {
+    long long files, repaired, unchanged, failed;
+};
+extern repair_totals g_repair_totals;
+
+// Each target's verdict on a file; false when it does not load on every
+// target asked for, or cannot be read.
+bool show_targets(const std::string& name);
+std::string targets_summary();
+// The disk-info sector of a disk image put in order from its catalogue.
+bool repair_image(const std::string& name);
+std::string repair_summary();
 
 // ---- Conversions (convert.cpp) ----
 

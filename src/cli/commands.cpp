@@ -219,6 +219,8 @@ const char* table_header(cli_command command)
         return "path\tentry\tname\ttype\tstart\tlength\tsectors\ttrack\tsector\tdeleted";
     case COMMAND_VERIFY:
         return "path\tlength\tverdict\tproblems\tloses_outside\tloses_in_deleted\tdetails";
+    case COMMAND_TARGETS:
+        return "path\ttarget\tverdict\treason\tcommand";
     default:
         return nullptr;
     }

@@ -9,7 +9,9 @@
 #include "korvat_version.h"
 #include "operands.h"
 #include "status_log.h"
+#include "targets.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -43,6 +45,9 @@ const char* const usage_text = text_to_translate(
     "       korvat-cli dupes [-r] [-q] [--table] [--] FILE|FOLDER...\n"
     "       korvat-cli to-trd|to-scl|to-hobeta [-o OUT] [--label TEXT] [-r] [-q]\n"
     "                  [--dry-run] [--force] [--strict] [--] FILE|FOLDER...\n"
+    "       korvat-cli targets [--for NAME[,NAME...]] [-r] [-q] [--table]\n"
+    "                  [--] FILE|FOLDER...\n"
+    "       korvat-cli repair [-r] [-q] [--dry-run] [--strict] [--] FILE|FOLDER...\n"
     "       korvat-cli --help | --version\n");
 
 const char* const help_text = text_to_translate(
@@ -72,6 +77,10 @@ const char* const help_text = text_to_translate(
     "  to-scl      a disk's files as an SCL archive; refused when non-zero bytes lie\n"
     "              outside every file, unless --force\n"
     "  to-hobeta   each file of a disk or an archive as a Hobeta file NAME.$T\n"
+    "  targets     whether each file loads on each emulator and machine, and if not,\n"
+    "              why and the command that makes it load\n"
+    "  repair      put the disk-info sector in order from the catalogue: identifier,\n"
+    "              type, first free sector, free count, file and deleted counts\n"
     "\n"
     "Options:\n"
     "  -r, --recursive  walk folders to any depth, taking the files named *.trd (and\n"
@@ -87,13 +96,16 @@ const char* const help_text = text_to_translate(
     "                   leases, or another owner's file)\n"
     "  -o OUT           to-trd, to-scl: the file to write; to-hobeta: the folder\n"
     "  --label TEXT     to-trd: the disk's label (the source's name otherwise)\n"
+    "  --for NAMES      targets: only these, by comma: mame, fuse, zesarux, usp,\n"
+    "                   unreal, xpeccy, flashfloppy, hxc, mister, zxevo,\n"
+    "                   espectrum, speccy2010\n"
     "  --prefer LIST    conform: where a disk's entries give it two lengths, the list\n"
     "                   (its file, or its name) whose length wins; may be repeated\n"
     "  --dat LIST       identify, conform: a list of known disks (a Logiqx datafile\n"
     "                   as TOSEC publishes, or a MAME software list), or a folder of\n"
     "                   them (.dat, .xml); may be given many times\n"
-    "  --table          info, list, verify, identify, dupes: tab-separated lines\n"
-    "                   under a header line;\n"
+    "  --table          info, list, verify, identify, dupes, targets: tab-separated\n"
+    "                   lines under a header line;\n"
     "                   tab, line feed, return and backslash as \\t \\n \\r \\\\\n"
     "  --               end of options: every later argument is a file\n"
     "  -h, --help       show this text\n"
@@ -105,6 +117,8 @@ const char* const help_text = text_to_translate(
     "text for an error, label, live files, deleted files, problems and their\n"
     "texts, and which test of the check a file that is no image fails; '-' where\n"
     "none applies.\n"
+    "targets --table columns: path, target, verdict (loads, loses-on-save,\n"
+    "read-only or refused), reason, the command that makes it load ('-' for none).\n"
     "Under --table the summary goes to standard error.\n"
     "\n"
     "Every run ends with a summary:\n"
@@ -195,6 +209,8 @@ const command_name command_names[] = {
     {"to-trd", COMMAND_CONVERT, 0, CONVERT_TO_TRD},
     {"to-scl", COMMAND_CONVERT, 0, CONVERT_TO_SCL},
     {"to-hobeta", COMMAND_CONVERT, 0, CONVERT_TO_HOBETA},
+    {"targets", COMMAND_TARGETS, 0, CONVERT_NONE},
+    {"repair", COMMAND_REPAIR, 0, CONVERT_NONE},
 };
 
 // Whether a command's walk takes SCL archives and Hobeta files as well as
@@ -202,7 +218,7 @@ const command_name command_names[] = {
 // and conform change disks only.
 bool forms_walked(cli_command command)
 {
-    return command != COMMAND_OPERATION && command != COMMAND_CONFORM;
+    return command != COMMAND_OPERATION && command != COMMAND_CONFORM && command != COMMAND_REPAIR;
 }
 
 // Reads the options and operands after the command; 0 when they stand, 2
@@ -212,10 +228,10 @@ int read_arguments(int argc, char** argv, const std::string& command,
 {
     const cli_command command_kind = g_options.command;
     const bool conversion = command_kind == COMMAND_CONVERT;
-    const bool operation =
-        command_kind == COMMAND_OPERATION || command_kind == COMMAND_CONFORM || conversion;
-    const bool with_table =
-        command_kind != COMMAND_OPERATION && command_kind != COMMAND_CONFORM && !conversion;
+    const bool operation = command_kind == COMMAND_OPERATION || command_kind == COMMAND_CONFORM ||
+                           command_kind == COMMAND_REPAIR || conversion;
+    const bool with_table = command_kind != COMMAND_OPERATION && command_kind != COMMAND_CONFORM &&
+                            command_kind != COMMAND_REPAIR && !conversion;
     const bool with_lists = command_kind == COMMAND_IDENTIFY || command_kind == COMMAND_CONFORM;
     bool options_ended = false;
     for (int i = 2; i < argc; ++i) {
@@ -241,6 +257,23 @@ int read_arguments(int argc, char** argv, const std::string& command,
         } else if (argument == "--force" &&
                    (g_options.operation == IDC_CUT_FREE_SECTORS || conversion)) {
             g_options.force = true;
+        } else if ((argument == "--for" || argument.rfind("--for=", 0) == 0) &&
+                   command_kind == COMMAND_TARGETS) {
+            std::string names = argument == "--for" ? "" : argument.substr(6);
+            if (argument == "--for") {
+                if (i + 1 >= argc)
+                    return usage_error(tr("--for needs a target"));
+                names = argv[++i];
+            }
+            for (size_t at = 0; at <= names.size();) {
+                const size_t comma = std::min(names.find(',', at), names.size());
+                const std::string name = names.substr(at, comma - at);
+                if (!find_target(name))
+                    return usage_error(formatted(tr("unknown target %s (the targets: %s)"),
+                                                 name.c_str(), target_names().c_str()));
+                g_options.targets.push_back(name);
+                at = comma + 1;
+            }
         } else if (argument == "--strict" && operation) {
             g_options.strict = true;
         } else if ((argument == "-o" || argument == "--output") && conversion) {
@@ -317,11 +350,17 @@ void run_files(const operand_list& list)
         case COMMAND_CONVERT:
             ok = convert_file(file.name);
             break;
+        case COMMAND_TARGETS:
+            ok = show_targets(file.name);
+            break;
+        case COMMAND_REPAIR:
+            ok = repair_image(file.name);
+            break;
         }
         // identify and dupes report what they found themselves.
-        const bool reported = g_options.command == COMMAND_VERIFY ||
-                              g_options.command == COMMAND_IDENTIFY ||
-                              g_options.command == COMMAND_DUPES;
+        const bool reported =
+            g_options.command == COMMAND_VERIFY || g_options.command == COMMAND_IDENTIFY ||
+            g_options.command == COMMAND_DUPES || g_options.command == COMMAND_TARGETS;
         if (!ok && !reported)
             report_failure(file.name);
     }
@@ -337,6 +376,10 @@ std::string summary_line()
         return dupes_summary();
     if (g_options.command == COMMAND_CONVERT)
         return conversion_summary() + (g_options.dry_run ? tr(" (dry run)") : "");
+    if (g_options.command == COMMAND_TARGETS)
+        return targets_summary();
+    if (g_options.command == COMMAND_REPAIR)
+        return repair_summary() + (g_options.dry_run ? tr(" (dry run)") : "");
     if (g_options.command == COMMAND_VERIFY) {
         const verify_totals& t = g_verify_totals;
         return counted(t.files, "%lld file", "%lld files") + ", " +
@@ -362,6 +405,10 @@ bool run_failed(const operand_list& list)
         return g_identify_totals.unreadable > 0 || g_identify_totals.not_disks > 0;
     if (g_options.command == COMMAND_CONVERT)
         return g_conversion_totals.failed > 0;
+    if (g_options.command == COMMAND_TARGETS)
+        return g_targets_totals.not_everywhere > 0;
+    if (g_options.command == COMMAND_REPAIR)
+        return g_repair_totals.failed > 0;
     return g_totals.failed > 0 || g_totals.left > 0;
 }
 

@@ -26,9 +26,14 @@ static uint16_t little_endian(const unsigned char* at)
 
 void read_catalogue(trd_catalogue* catalogue)
 {
+    read_catalogue_from(g_io_buffer, catalogue);
+}
+
+void read_catalogue_from(const unsigned char* track0, trd_catalogue* catalogue)
+{
     std::memset(catalogue, 0, sizeof *catalogue);
     for (int i = 0; i < TRD_MAX_ENTRIES; ++i) {
-        const unsigned char* raw = g_io_buffer + i * TRD_ENTRY_SIZE;
+        const unsigned char* raw = track0 + i * TRD_ENTRY_SIZE;
         if (raw[0] == 0)
             break;
         trd_entry& entry = catalogue->entries[i];
@@ -43,13 +48,13 @@ void read_catalogue(trd_catalogue* catalogue)
         catalogue->deleted_entries += entry.deleted;
         ++catalogue->entry_count;
     }
-    catalogue->disk_type = g_io_buffer[TRD_DISK_TYPE];
-    catalogue->file_count = g_io_buffer[TRD_FILE_COUNT];
-    catalogue->deleted_count = g_io_buffer[TRD_DELETED_COUNT];
-    catalogue->free_sectors = little_endian(g_io_buffer + TRD_FREE_SECTORS);
-    catalogue->first_free_sector = g_io_buffer[TRD_FIRST_FREE_SECTOR];
-    catalogue->first_free_track = g_io_buffer[TRD_FIRST_FREE_TRACK];
-    std::memcpy(catalogue->label, g_io_buffer + TRD_LABEL, TRD_LABEL_SIZE);
+    catalogue->disk_type = track0[TRD_DISK_TYPE];
+    catalogue->file_count = track0[TRD_FILE_COUNT];
+    catalogue->deleted_count = track0[TRD_DELETED_COUNT];
+    catalogue->free_sectors = little_endian(track0 + TRD_FREE_SECTORS);
+    catalogue->first_free_sector = track0[TRD_FIRST_FREE_SECTOR];
+    catalogue->first_free_track = track0[TRD_FIRST_FREE_TRACK];
+    std::memcpy(catalogue->label, track0 + TRD_LABEL, TRD_LABEL_SIZE);
     switch (catalogue->disk_type) {
     case 0x16:
         catalogue->disk_sectors = 160 * TRD_SECTORS_PER_TRACK;

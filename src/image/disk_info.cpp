@@ -25,28 +25,34 @@ bool has_trd_extension(const char* name)
     return true;
 }
 
-int parse_disk_info()
+int tracks_of_disk_info(const unsigned char* track0)
 {
-    if (g_io_buffer[TRD_INFO_START] != 0x00)
+    if (track0[TRD_INFO_START] != 0x00)
         return 0;
-    if (g_io_buffer[TRD_FILE_COUNT] >= 0x80)
+    if (track0[TRD_FILE_COUNT] >= 0x80)
         return 0;
-    if (g_io_buffer[TRD_ID] != TRD_ID_VALUE)
+    if (track0[TRD_ID] != TRD_ID_VALUE)
         return 0;
-    switch (g_io_buffer[TRD_DISK_TYPE]) {
+    switch (track0[TRD_DISK_TYPE]) {
     case 0x16: // 80 cylinders, two sides
-        g_track_count = 160;
-        return 1;
+        return 160;
     case 0x17: // 40 cylinders, two sides
     case 0x18: // 80 cylinders, one side
-        g_track_count = 80;
-        return 1;
+        return 80;
     case 0x19: // 40 cylinders, one side
-        g_track_count = 40;
-        return 1;
+        return 40;
     default:
         return 0;
     }
+}
+
+int parse_disk_info()
+{
+    const int tracks = tracks_of_disk_info(g_io_buffer);
+    if (tracks == 0)
+        return 0;
+    g_track_count = static_cast<int16_t>(tracks);
+    return 1;
 }
 
 int64_t read_track0(FILE* image)

@@ -64,6 +64,9 @@ int check_trd_image(FILE* image);
 // Tests the disk-info fields in g_io_buffer: 1 when they pass (and
 // g_track_count is set), 0 otherwise. Writes no status line.
 int parse_disk_info();
+// The same test on any track 0 (TRD_TRACK_SIZE bytes): the logical track
+// count its type gives (160, 80 or 40) when it passes, 0 otherwise.
+int tracks_of_disk_info(const unsigned char* track0);
 
 // The check's read alone: track 0 into g_io_buffer, cleared first, so that
 // a short file is judged on its own bytes only. The number of bytes read,
@@ -126,6 +129,8 @@ struct trd_catalogue {
 // The catalogue as track 0 in g_io_buffer holds it: read once, after the
 // check, and never from the file again.
 void read_catalogue(trd_catalogue* catalogue);
+// The same from any track 0 (TRD_TRACK_SIZE bytes).
+void read_catalogue_from(const unsigned char* track0, trd_catalogue* catalogue);
 
 // Bytes from the disk (a name, a label) as text any output can carry:
 // printable ASCII as it is, a backslash as "\\", any other byte as "\xNN".

@@ -3,7 +3,7 @@
 # with xdotool into the focused window; the dialog, the quit question, the
 # status pane and the list are driven and read with probe.exe. Every wait is
 # bounded, so a hang fails the test instead of blocking the run.
-# Usage: e2e.sh SCENARIO   (cancel, batch, window, cyrillic, ..., question, longnames)
+# Usage: e2e.sh SCENARIO   (cancel, batch, window, cyrillic, ..., question, longnames, folders)
 # Environment: WINE_RUN, KORVAT_EXE, PROBE_EXE, E2E_DIR (a folder of the build tree).
 set -u -o pipefail
 scenario=$1
@@ -73,6 +73,9 @@ key() {
     focus_main >/dev/null || return 1
     xdotool key "$@"
 }
+
+# A number with its thousands grouped, as the window's lines give it.
+grouped() { printf '%s' "$1" | sed -e ':a' -e 's/\([0-9]\)\([0-9]\{3\}\)\($\|,\)/\1,\2\3/' -e 'ta'; }
 
 # The lines written to the status log so far; the pane shows the last nine.
 logged=()
@@ -167,49 +170,50 @@ batch)
     touch -d '2001-09-09 01:46:40' "$images/blank.trd"
     start_korvat
     probe pick "$folder" zero_tail.trd blank.trd notes.trd || fail "could not pick three files"
+    # Listed by name, whatever the dialog's order.
     listed() {
-        printf '1|zero_tail.trd|%s|%s  \n' "$(time_text "$images/zero_tail.trd")" "$1"
         printf '1|blank.trd|%s|%s  \n' "$(time_text "$images/blank.trd")" "$2"
-        printf '1|notes.trd|%s|38  ' "$(time_text "$images/notes.trd")"
+        printf '1|notes.trd|%s|38  \n' "$(time_text "$images/notes.trd")"
+        printf '1|zero_tail.trd|%s|%s  ' "$(time_text "$images/zero_tail.trd")" "$1"
     }
     rows=$(listed 655360 655360)
     expect "blank.trd's time text" "$(time_text "$images/blank.trd")" 'Sun Sep  9 01:46:40 2001\n'
-    expect_rows "three rows in the dialog's order, with times and sizes" "$rows"
+    expect_rows "three rows in the order of their names, with times and sizes" "$rows"
 
     # E ticks every row, Z cuts zeros; the list is rebuilt, unticked but for
     # the file that failed.
     key e
     expect_rows "E ticks every row" "$(with_state 2 "$rows")"
     key z
-    log "Cutting zeros from zero_tail.trd" Done "Cutting zeros from blank.trd" Done \
-        "Cutting zeros from notes.trd" "File is not TRD image !" Done \
-        "3 files, 2 changed, 0 unchanged, 1 failed; 1310758 -> 25638 bytes"
+    log "Cutting zeros from blank.trd" Done "Cutting zeros from notes.trd" "File is not TRD image !" \
+        Done "Cutting zeros from zero_tail.trd" Done \
+        "3 files, 2 changed, 0 unchanged, 1 failed; 1,310,758 -> 25,638 bytes"
     expect_status "status after Z" "$(pane)"
     expect "Z cut zero_tail.trd" "$(length "$images/zero_tail.trd")" 21504
     expect "Z cut blank.trd" "$(length "$images/blank.trd")" 4096
     expect "Z left notes.trd alone" "$(length "$images/notes.trd")" 38
     rows=$(listed 21504 4096)
-    expect_rows "rows refreshed after Z, the failed one ticked" "$(printf '%s' "$rows" | sed '3s/^1|/2|/')"
+    expect_rows "rows refreshed after Z, the failed one ticked" "$(printf '%s' "$rows" | sed '2s/^1|/2|/')"
 
     # F3 restores the size of the ticked files, F4 cuts them at their first free sector.
     key e
     key F3
-    log "Restoring size for zero_tail.trd" Done "Restoring size for blank.trd" Done \
-        "Restoring size for notes.trd" "File is not TRD image !" Done \
-        "3 files, 2 changed, 0 unchanged, 1 failed; 25638 -> 1310758 bytes"
+    log "Restoring size for blank.trd" Done "Restoring size for notes.trd" \
+        "File is not TRD image !" Done "Restoring size for zero_tail.trd" Done \
+        "3 files, 2 changed, 0 unchanged, 1 failed; 25,638 -> 1,310,758 bytes"
     expect_status "status after F3" "$(pane)"
     expect "F3 restored zero_tail.trd" "$(length "$images/zero_tail.trd")" 655360
     expect "F3 restored blank.trd" "$(length "$images/blank.trd")" 655360
     key e
     key F4
-    log "Cutting free sectors from zero_tail.trd" Done "Cutting free sectors from blank.trd" Done \
-        "Cutting free sectors from notes.trd" "File is not TRD image !" Done \
-        "3 files, 2 changed, 0 unchanged, 1 failed; 1310758 -> 25638 bytes"
+    log "Cutting free sectors from blank.trd" Done "Cutting free sectors from notes.trd" "File is not TRD image !" \
+        Done "Cutting free sectors from zero_tail.trd" Done \
+        "3 files, 2 changed, 0 unchanged, 1 failed; 1,310,758 -> 25,638 bytes"
     expect_status "status after F4" "$(pane)"
     expect "F4 cut zero_tail.trd" "$(length "$images/zero_tail.trd")" 21504
     expect "F4 cut blank.trd" "$(length "$images/blank.trd")" 4096
     rows=$(listed 21504 4096)
-    expect_rows "rows refreshed after F4" "$(printf '%s' "$rows" | sed '3s/^1|/2|/')"
+    expect_rows "rows refreshed after F4" "$(printf '%s' "$rows" | sed '2s/^1|/2|/')"
 
     # Keypad 5 ticks all, keypad decimal point unticks, Ctrl+E ticks all.
     xdotool key Num_Lock
@@ -225,22 +229,22 @@ batch)
     expect_rows "N unticks every row" "$rows"
     key e
     key F11
-    log "Cutting zeros from zero_tail.trd" Done "Cutting zeros from blank.trd" Done \
-        "Cutting zeros from notes.trd" "File is not TRD image !" Done \
-        "3 files, 0 changed, 2 unchanged, 1 failed; 25638 -> 25638 bytes"
+    log "Cutting zeros from blank.trd" Done "Cutting zeros from notes.trd" "File is not TRD image !" \
+        Done "Cutting zeros from zero_tail.trd" Done \
+        "3 files, 0 changed, 2 unchanged, 1 failed; 25,638 -> 25,638 bytes"
     expect_status "status after F11" "$(pane)"
     key e
     key r
-    log "Restoring size for zero_tail.trd" Done "Restoring size for blank.trd" Done \
-        "Restoring size for notes.trd" "File is not TRD image !" Done \
-        "3 files, 2 changed, 0 unchanged, 1 failed; 25638 -> 1310758 bytes"
+    log "Restoring size for blank.trd" Done "Restoring size for notes.trd" \
+        "File is not TRD image !" Done "Restoring size for zero_tail.trd" Done \
+        "3 files, 2 changed, 0 unchanged, 1 failed; 25,638 -> 1,310,758 bytes"
     expect_status "status after R" "$(pane)"
     expect "R restored blank.trd" "$(length "$images/blank.trd")" 655360
     key e
     key s
-    log "Cutting free sectors from zero_tail.trd" Done "Cutting free sectors from blank.trd" \
-        Done "Cutting free sectors from notes.trd" "File is not TRD image !" Done \
-        "3 files, 2 changed, 0 unchanged, 1 failed; 1310758 -> 25638 bytes"
+    log "Cutting free sectors from blank.trd" Done "Cutting free sectors from notes.trd" "File is not TRD image !" \
+        Done "Cutting free sectors from zero_tail.trd" Done \
+        "3 files, 2 changed, 0 unchanged, 1 failed; 1,310,758 -> 25,638 bytes"
     expect_status "status after S" "$(pane)"
     expect "S cut blank.trd" "$(length "$images/blank.trd")" 4096
     # Z with no ticked row writes nothing and refills the list.
@@ -326,7 +330,7 @@ cyrillic)
     key e
     key z
     expect_status "Cyrillic status" \
-        "Cutting zeros from диск.trd\\nDone\\n1 file, 1 changed, 0 unchanged, 0 failed; 655360 -> 4096 bytes\\n"
+        "Cutting zeros from диск.trd\\nDone\\n1 file, 1 changed, 0 unchanged, 0 failed; 655,360 -> 4,096 bytes\\n"
     expect "Cyrillic file cut" "$(length "$images/диск.trd")" 4096
     probe close
     expect_exit "Cyrillic run"
@@ -394,6 +398,7 @@ dpi)
 7 510 250 110 24
 8 210 250 70 24"
     names=(blank.trd shortened.trd zero_tail.trd a.trd b.trd)
+    listed=(a.trd b.trd blank.trd shortened.trd zero_tail.trd) # by name
     for dpi in 96 144 192; do
         set_dpi "$dpi"
         for name in a.trd b.trd; do cp "$images/zero_tail.trd" "$images/$name"; done
@@ -409,12 +414,12 @@ dpi)
         key e
         key z
         logged=()
-        for name in "${names[@]}"; do log "Cutting zeros from $name" Done; done
+        for name in "${listed[@]}"; do log "Cutting zeros from $name" Done; done
         # The first round finds shortened.trd at its cut length already.
         if [ "$dpi" = 96 ]; then
-            log "5 files, 4 changed, 1 unchanged, 0 failed; 2633728 -> 80896 bytes"
+            log "5 files, 4 changed, 1 unchanged, 0 failed; 2,633,728 -> 80,896 bytes"
         else
-            log "5 files, 5 changed, 0 unchanged, 0 failed; 3276800 -> 80896 bytes"
+            log "5 files, 5 changed, 0 unchanged, 0 failed; 3,276,800 -> 80,896 bytes"
         fi
         expect_status "the last nine status lines at $dpi DPI" "$(pane)"
         [ "$dpi" = 144 ] && screenshot korvat-main-window-144dpi
@@ -434,15 +439,21 @@ names)
     for name in "${names[@]}"; do cp "$images/zero_tail.trd" "$images/$name"; done
     start_korvat
     probe pick "$folder" "${names[@]}" || fail "could not pick the six names"
+    for _ in $(seq 60); do [ "$(probe rows | wc -l)" = 6 ] && break; sleep 0.5; done
+    # Listed in the order of their names, as the system orders them: the
+    # batch and its lines follow that order.
+    mapfile -t listed < <(probe rows | cut -d'|' -f2)
+    expect "every name listed whole" "$(printf '%s\n' "${listed[@]}" | sort)" \
+        "$(printf '%s\n' "${names[@]}" | sort)"
     rows=""
-    for name in "${names[@]}"; do
+    for name in "${listed[@]}"; do
         rows+=$(printf '1|%s|%s|655360  \n' "$name" "$(time_text "$images/$name")")$'\n'
     done
     expect_rows "six rows, every name whole" "${rows%$'\n'}"
     key e
     key z
-    for name in "${names[@]}"; do log "Cutting zeros from $name" Done; done
-    log "6 files, 6 changed, 0 unchanged, 0 failed; 3932160 -> 129024 bytes"
+    for name in "${listed[@]}"; do log "Cutting zeros from $name" Done; done
+    log "6 files, 6 changed, 0 unchanged, 0 failed; 3,932,160 -> 129,024 bytes"
     expect_status "the names in the status pane (its last nine lines)" "$(pane)"
     cut=0
     for name in "${names[@]}"; do [ "$(length "$images/$name")" = 21504 ] && cut=$((cut + 1)); done
@@ -451,10 +462,12 @@ names)
     # by restoring their files, picked anew.
     key f
     probe pick "$folder" "${names[@]:0:3}" || fail "could not pick the first three names"
+    for _ in $(seq 60); do [ "$(probe rows | wc -l)" = 3 ] && break; sleep 0.5; done
+    mapfile -t listed < <(probe rows | cut -d'|' -f2)
     key e
     key r
-    for name in "${names[@]:0:3}"; do log "Restoring size for $name" Done; done
-    log "3 files, 3 changed, 0 unchanged, 0 failed; 64512 -> 1966080 bytes"
+    for name in "${listed[@]}"; do log "Restoring size for $name" Done; done
+    log "3 files, 3 changed, 0 unchanged, 0 failed; 64,512 -> 1,966,080 bytes"
     expect_status "the first names in the status pane" "$(pane)"
     for name in "${names[@]:0:3}"; do
         expect "$name restored" "$(length "$images/$name")" 655360
@@ -476,8 +489,8 @@ locked)
     expect "the other program holds the file" "$(printf '%s' "$held" | tr -d '\r')" held
     key e
     key z
-    expect_status "the system's own words for the held file (as Wine gives them), then the next file" \
-        "Cutting zeros from held.trd\\nSharing violation\\nDone\\nCutting zeros from free.trd\\nDone\\n2 files, 1 changed, 0 unchanged, 1 failed; 1310720 -> 676864 bytes\\n"
+    expect_status "the first file, then the system's own words for the held one (as Wine gives them)" \
+        "Cutting zeros from free.trd\\nDone\\nCutting zeros from held.trd\\nSharing violation\\nDone\\n2 files, 1 changed, 0 unchanged, 1 failed; 1,310,720 -> 676,864 bytes\\n"
     expect "the held file is byte-identical" "$(cmp -s "$work/held.orig" "$images/held.trd"; echo $?)" 0
     expect "the other file is cut" "$(length "$images/free.trd")" 21504
     kill "$holder_PID" 2>/dev/null
@@ -537,7 +550,7 @@ collection)
     title=$(probe title-during-batch 60000)
     expect "the title shows the batch's progress" \
         "$(printf '%s' "$title" | grep -cE '^KORVAT for Windows - [0-9,]+ of 1,202$')" 1
-    summary="1202 files, 1200 changed, 0 unchanged, 2 failed; 19660876 -> 14745676 bytes"
+    summary="1,202 files, 1,200 changed, 0 unchanged, 2 failed; 19,660,876 -> 14,745,676 bytes"
     for _ in $(seq 120); do status_lines | grep -qF "$summary" && break; sleep 1; done
     expect "the batch ends with the summary" "$(status_lines | tail -n 3)" \
         "$(printf 'Cutting zeros from c%s.trd\nDone\n%s' "$count" "$summary")"
@@ -620,7 +633,7 @@ question)
         expect "$name untouched after No" "$(cmp -s "$work/$name.orig" "$images/$name"; echo $?)" 0
     done
     expect "the summary after No" "$(status_lines | tail -n 1)" \
-        "$ticked files, 1 changed, 0 unchanged, 0 failed, ${#lossy[@]} left; $((655360 * ticked)) -> $((655360 * ${#lossy[@]} + 21504)) bytes"
+        "$ticked files, 1 changed, 0 unchanged, 0 failed, ${#lossy[@]} left; $(grouped $((655360 * ticked))) -> $(grouped $((655360 * ${#lossy[@]} + 21504))) bytes"
     expect "the images left stay ticked" "$(probe rows | grep -c '^2|')" "${#lossy[@]}"
 
     # Cancel: nothing at all, and the ticks as they were.
@@ -653,12 +666,13 @@ promises)
     # into an image that lost nothing when surveyed; then a restore stopped
     # with Escape, and a cut closed mid-batch.
     count=600
+    # Listed by name: the c files first, then hidden.trd and safe.trd.
     cp "$images/zero_tail.trd" "$work/template.trd"
     truncate -s 32768 "$work/template.trd" # cut-free gives 21,504 bytes
     : >"$work/names.txt"
     for i in $(seq -w 1 "$count"); do
-        cp "$work/template.trd" "$images/p$i.trd"
-        echo "p$i.trd" >>"$work/names.txt"
+        cp "$work/template.trd" "$images/c$i.trd"
+        echo "c$i.trd" >>"$work/names.txt"
     done
     cp "$images/zero_tail.trd" "$images/hidden.trd"
     printf 'loader data' | dd of="$images/hidden.trd" bs=1 seek=300000 conv=notrunc status=none
@@ -678,7 +692,7 @@ promises)
     cp "$images/safe.trd" "$work/safe.orig"
     cp "$images/hidden.trd" "$work/hidden.orig"
     probe answer no 'Cut free sectors' || fail "could not answer No"
-    summary="602 files, 600 changed, 0 unchanged, 0 failed, 2 left; $((count * 32768 + 2 * 655360)) -> $((count * 21504 + 2 * 655360)) bytes"
+    summary="602 files, 600 changed, 0 unchanged, 0 failed, 2 left; $(grouped $((count * 32768 + 2 * 655360))) -> $(grouped $((count * 21504 + 2 * 655360))) bytes"
     for _ in $(seq 120); do status_lines | grep -qF "$summary" && break; sleep 1; done
     expect "the images left are named, and the summary counts them apart" "$(status_lines | tail -n 7)" \
         "$(printf '%s\n' "Cutting free sectors from hidden.trd" \
@@ -691,7 +705,7 @@ promises)
     expect "the two left stay ticked, and only they" "$(probe rows | grep '^2|' | cut -d'|' -f2)" \
         "$(printf 'hidden.trd\nsafe.trd')"
     cut=0
-    for i in $(seq -w 1 "$count"); do [ "$(length "$images/p$i.trd")" = 21504 ] && cut=$((cut + 1)); done
+    for i in $(seq -w 1 "$count"); do [ "$(length "$images/c$i.trd")" = 21504 ] && cut=$((cut + 1)); done
     expect "every other image cut" "$cut" "$count"
 
     # A restore stopped with Escape: the stop counts the files handled, and
@@ -704,19 +718,19 @@ promises)
     for _ in $(seq 60); do status_lines | grep -q '^Stopped: ' && break; sleep 1; done
     stopped=$(status_lines | sed -n 's/^Stopped: \([0-9,]*\) of 602 files done$/\1/p' | tr -d ,)
     restored=0
-    for i in $(seq -w 1 "$count"); do [ "$(length "$images/p$i.trd")" = 655360 ] && restored=$((restored + 1)); done
+    for i in $(seq -w 1 "$count"); do [ "$(length "$images/c$i.trd")" = 655360 ] && restored=$((restored + 1)); done
     expect "the stop counts the files handled" "$restored" "${stopped:-none}"
     expect "every row not reached stays ticked" "$(probe rows | grep -c '^2|')" "$((total - ${stopped:-0}))"
     expect "the stopped restore sums up what it did" "$(status_lines | tail -n 1)" \
-        "$stopped file$([ "$stopped" = 1 ] || echo s), $stopped changed, 0 unchanged, 0 failed; $((stopped * 21504)) -> $((stopped * 655360)) bytes"
+        "$(grouped "$stopped") file$([ "$stopped" = 1 ] || echo s), $(grouped "$stopped") changed, 0 unchanged, 0 failed; $(grouped $((stopped * 21504))) -> $(grouped $((stopped * 655360))) bytes"
 
     # Cut zeros, closed mid-batch: the program ends after the file in hand;
     # the images before it are cut, the ones after it untouched.
-    truncate -s 32768 "$images"/p*.trd
+    truncate -s 32768 "$images"/c*.trd
     key e
     probe close-during-batch 5a 60000 >/dev/null || fail "the cut did not start, or could not be closed"
     expect_exit "closed mid-batch"
-    expect_stopped_prefix p "$count" 32768 21504
+    expect_stopped_prefix c "$count" 32768 21504
     ;;
 
 longnames)
@@ -737,29 +751,76 @@ longnames)
     mkdir "$second/became a folder.trd"
     key e
     key z
-    summary="7 files, 6 changed, 0 unchanged, 1 failed; 3932160 -> 129024 bytes"
+    summary="7 files, 6 changed, 0 unchanged, 1 failed; 3,932,160 -> 129,024 bytes"
     for _ in $(seq 60); do status_lines | grep -qF "$summary" && break; sleep 0.5; done
     expect "the summary is the pane's last line" "$(status_lines | tail -n 1)" "$summary"
     expect "nine lines" "$(status_lines | wc -l)" 9
     expect "long lines shortened in the middle, the file's own name whole" \
-        "$(status_lines | grep '^Cutting zeros from ' | grep -c '…\\[^\\]*\.trd$')" 3
+        "$(status_lines | grep '^Cutting zeros from ' | grep -c '…\\[^\\]*\.trd$')" 4
+    # Listed by folder, then by name: the batch goes in that order.
+    listed=("$second/apple.trd" "$second/became a folder.trd" "$second/Disk2.trd"
+        "$second/disk10.trd" "$first/Еда.trd" "$first/ёж.trd" "$first/жук.trd")
     whole=""
-    for name in "${given[@]}"; do
+    for name in "${listed[@]}"; do
         whole+="Cutting zeros from $(windows_path "$name")"$'\n'
-        [ "$name" = "${given[6]}" ] && whole+="Not a regular file"$'\n'
+        [ "$name" = "${listed[1]}" ] && whole+="Not a regular file"$'\n'
         whole+="Done"$'\n'
     done
     key ctrl+c
     expect "Ctrl+C copies the batch's lines whole" "$(probe clipboard | tr -d '\r')" "$whole$summary"
 
-    shown=$(probe rows | cut -d'|' -f2)
-    expect "each row shows its file's own name, its folder shortened" \
-        "$(printf '%s\n' "$shown" | grep -c '^.*\.\.\.\\[^\\]*\.trd$')" 6
+    expect "each Name cell is the file's own name" "$(probe rows | cut -d'|' -f2 | grep -c '\\')" 0
+    expect "each Folder cell its folder, shortened in the middle" \
+        "$(probe folders | cut -d'|' -f2 | grep -c '\.\.\.')" 6
     key 2
     expect "names sorted as Explorer sorts them" "$(probe rows | cut -d'|' -f2 | sed 's/.*\\//')" \
         "$(printf '%s\n' apple.trd Disk2.trd disk10.trd Еда.trd ёж.trd жук.trd)"
     probe close
     expect_exit "long names"
+    ;;
+
+folders)
+    # The same file name in three folders: three different Folder cells, and
+    # the Name cells the name alone. With the system's message font set
+    # larger (-18 against -11), the status pane is as tall as nine lines of
+    # it: after a batch the summary is the last line on the screen, read
+    # back from a picture of the pane.
+    trap 'probe message-font -11; finish' EXIT
+    probe message-font -18 || fail "could not set the message font"
+    given=()
+    for place in "Игры" "Demos/Collection one" "Demos/Collection two"; do
+        mkdir -p "$images/$place"
+        cp "$images/zero_tail.trd" "$images/$place/Диск 1.trd"
+        given+=("$images/$place/Диск 1.trd")
+    done
+    cp "$images/zero_tail.trd" "$images/Demos/Collection one/Диск 2.trd"
+    given+=("$images/Demos/Collection one/Диск 2.trd")
+    start_korvat "${given[@]}"
+    for _ in $(seq 60); do [ "$(probe rows | wc -l)" = 4 ] && break; sleep 0.5; done
+    cells=$(paste -d'|' <(probe rows | cut -d'|' -f2) <(probe folders | cut -d'|' -f2))
+    expect "each Name cell is the file's own name" "$(printf '%s\n' "$cells" | cut -d'|' -f1)" \
+        "$(printf '%s\n' "Диск 1.trd" "Диск 2.trd" "Диск 1.trd" "Диск 1.trd")"
+    expect "three different Folder cells for the one name" \
+        "$(printf '%s\n' "$cells" | grep '^Диск 1.trd|' | cut -d'|' -f2 | sort -u | wc -l)" 3
+    expect "listed by folder, then by name" "$(printf '%s\n' "$cells" | sed 's/|.*\\/|/')" \
+        "$(printf '%s\n' "Диск 1.trd|Collection one" "Диск 2.trd|Collection one" \
+            "Диск 1.trd|Collection two" "Диск 1.trd|Игры")"
+    key e
+    key z
+    summary="4 files, 4 changed, 0 unchanged, 0 failed; 2,621,440 -> 86,016 bytes"
+    for _ in $(seq 60); do status_lines | grep -qF "$summary" && break; sleep 0.5; done
+    expect "nine lines, the summary the pane's last" "$(status_lines | wc -l) $(status_lines | tail -n 1)" \
+        "9 $summary"
+    sleep 0.5
+    import -window root -crop "$(probe pane-rect)" -resize 200% "$work/pane.png" 2>/dev/null ||
+        fail "no picture of the pane"
+    seen=$(tesseract "$work/pane.png" - 2>/dev/null | sed '/^[[:space:]]*$/d')
+    expect "the summary is the last line seen in the pane" \
+        "$(printf '%s\n' "$seen" | tail -n 1 | grep -c 'files, 4 changed, 0 unchanged, 0 failed; 2,621,440')" 1
+    expect "the line of the last file is seen above it" \
+        "$(printf '%s\n' "$seen" | tail -n 2 | head -n 1 | grep -c '^Cutting zeros from .*trd$')" 1
+    probe close
+    expect_exit "folders"
     ;;
 
 russian)
@@ -778,11 +839,11 @@ russian)
     listed=""
     for _ in $(seq 60); do
         listed=$(probe rows | cut -d'|' -f2 | sed 's/.*\\//')
-        [ "$listed" = "$(printf 'zero_tail.trd\nвнутри.trd\nhidden.trd')" ] && break
+        [ "$listed" = "$(printf 'hidden.trd\nzero_tail.trd\nвнутри.trd')" ] && break
         sleep 0.5
     done
-    expect "the files and the folder given are listed, with no dialog" "$listed" \
-        "$(printf 'zero_tail.trd\nвнутри.trd\nhidden.trd')"
+    expect "the files and the folder given are listed by folder and name, with no dialog" \
+        "$listed" "$(printf 'hidden.trd\nzero_tail.trd\nвнутри.trd')"
     expect "the buttons in Russian, each with its key" "$(probe buttons)" \
         "$(printf '%s\n' 'Отметить все (&E)' 'Снять все (&N)' 'Обрезать нули (&Z)' \
             'Обрезать свободные (&S)' 'Восстановить (&R)' 'Файлы (&F)')"
@@ -794,13 +855,13 @@ russian)
     for _ in $(seq 60); do status_lines | grep -q '^3 файла, ' && break; sleep 0.5; done
     expect "a batch's status lines and its summary in Russian" \
         "$(status_lines | sed 's/: .*\\/: /' | tail -n 7)" \
-        "$(printf '%s\n' 'Обрезка нулей: zero_tail.trd' 'Готово' 'Обрезка нулей: внутри.trd' \
-            'Готово' 'Обрезка нулей: hidden.trd' 'Готово' \
-            '3 файла, изменено: 3, без изменений: 0, с ошибкой: 0; 1966080 -> 343040 байтов')"
+        "$(printf '%s\n' 'Обрезка нулей: hidden.trd' 'Готово' 'Обрезка нулей: zero_tail.trd' \
+            'Готово' 'Обрезка нулей: внутри.trd' 'Готово' \
+            '3 файла, изменено: 3, без изменений: 0, с ошибкой: 0; 1 966 080 -> 343 040 байтов')"
     # The question, in Russian, answered No after a restore.
     key e
     key r
-    for _ in $(seq 60); do status_lines | grep -q 'изменено: 3.*-> 1966080' && break; sleep 0.5; done
+    for _ in $(seq 60); do status_lines | grep -q 'изменено: 3.*-> 1 966 080' && break; sleep 0.5; done
     key e
     key s
     expect "the question in Russian" "$(probe question 'Обрезка свободных секторов' | head -n 1)" \
@@ -809,7 +870,7 @@ russian)
     for _ in $(seq 60); do status_lines | grep -q 'оставлено: 1' && break; sleep 0.5; done
     screenshot korvat-main-window-ru-144dpi
     expect "the summary counts the image left" "$(status_lines | tail -n 1)" \
-        "3 файла, изменено: 2, без изменений: 0, с ошибкой: 0, оставлено: 1; 1966080 -> 698368 байтов"
+        "3 файла, изменено: 2, без изменений: 0, с ошибкой: 0, оставлено: 1; 1 966 080 -> 698 368 байтов"
     probe close
     expect_exit "russian"
     ;;

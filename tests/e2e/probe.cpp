@@ -48,6 +48,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -307,8 +308,9 @@ int timed_batch(const wchar_t* key, const std::wstring& text)
     return 1;
 }
 
-// Reads the list of another process through memory allocated in it.
-int rows()
+// Reads the list of another process through memory allocated in it: each
+// row's tick state and the texts of the columns given.
+int rows(std::initializer_list<int> columns)
 {
     HWND list = GetDlgItem(main_window(), 1);
     if (!list)
@@ -328,7 +330,7 @@ int rows()
     for (int row = 0; row < count; ++row) {
         UINT state = static_cast<UINT>(SendMessageW(list, LVM_GETITEMSTATE, row, 0xF000));
         std::wstring line = std::to_wstring(state >> 12);
-        for (int column = 1; column <= 3; ++column) {
+        for (int column : columns) {
             LVITEMW item = {};
             item.iSubItem = column;
             item.pszText = reinterpret_cast<wchar_t*>(remote + sizeof(LVITEMW));
@@ -581,7 +583,31 @@ int wmain(int argc, wchar_t** argv)
         return 0;
     }
     if (command == L"rows")
-        return rows();
+        return rows({1, 2, 3});
+    if (command == L"folders")
+        return rows({4});
+    if (command == L"pane-rect") {
+        // The status pane's place on the screen: WIDTHxHEIGHT+LEFT+TOP.
+        RECT area;
+        if (!GetWindowRect(GetDlgItem(main_window(), 2), &area)) // IDC_STATUS
+            return 1;
+        std::printf("%ldx%ld+%ld+%ld\n", area.right - area.left, area.bottom - area.top, area.left,
+                    area.top);
+        return 0;
+    }
+    if (command == L"message-font" && argc == 3) {
+        // The system's message font at another height, kept for the
+        // programs started after it.
+        NONCLIENTMETRICSW metrics = {};
+        metrics.cbSize = sizeof metrics;
+        if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0))
+            return 1;
+        metrics.lfMessageFont.lfHeight = std::wcstol(argv[2], nullptr, 10);
+        return SystemParametersInfoW(SPI_SETNONCLIENTMETRICS, sizeof metrics, &metrics,
+                                     SPIF_UPDATEINIFILE | SPIF_SENDCHANGE)
+                   ? 0
+                   : 1;
+    }
     if (command == L"title-during-batch" && argc == 3)
         return title_during_batch(std::wcstoul(argv[2], nullptr, 10));
     if (command == L"close-during-batch" && argc == 4) {
