@@ -8,6 +8,7 @@
 #include "main_window.h"
 #include "messages.h"
 #include "status_log.h"
+#include "targets.h"
 
 #include <cerrno>
 #include <commdlg.h>
@@ -531,6 +532,34 @@ TEST_F(MainWindow, WithLargerSystemTextThePaneStillHoldsNineLinesInSight)
     set_language("en");
     SystemParametersInfoW(SPI_SETNONCLIENTMETRICS, sizeof before, &before, 0);
     release_window_font();
+}
+
+TEST_F(MainWindow, AChosenTargetsVerdictColumnFitsInEitherLanguageAtEachScale)
+{
+    for (const char* language : {"en", "ru"}) {
+        set_language(language);
+        show_target_column(g_image_list, find_target("mame"));
+        for (UINT dpi : {96u, 144u, 192u}) {
+            SCOPED_TRACE(testing::Message() << language << ", " << dpi << " DPI");
+            layout_main_window(window, dpi);
+            LRESULT total = 0;
+            for (int column = 0; column <= VERDICT_COLUMN; ++column)
+                total += SendMessageA(g_image_list, LVM_GETCOLUMNWIDTH, column, 0);
+            RECT list;
+            GetClientRect(g_image_list, &list);
+            EXPECT_LE(total, list.right - list.left - GetSystemMetrics(SM_CXVSCROLL));
+            for (const char* word : {tr("Verdict"), tr("loses data"), tr("read-only")})
+                EXPECT_GT(SendMessageA(g_image_list, LVM_GETCOLUMNWIDTH, VERDICT_COLUMN, 0),
+                          SendMessageA(g_image_list, LVM_GETSTRINGWIDTHA, 0,
+                                       reinterpret_cast<LPARAM>(word)))
+                    << word;
+        }
+        show_target_column(g_image_list, nullptr);
+        EXPECT_EQ(SendMessageA(g_image_list, LVM_GETCOLUMNWIDTH, VERDICT_COLUMN, 0), 0)
+            << "None leaves no verdict column";
+    }
+    set_language("en");
+    layout_main_window(window, 96);
 }
 
 TEST_F(MainWindow, InRussianNothingIsCutShortAtEachScale)

@@ -17,57 +17,6 @@ repair_totals g_repair_totals;
 namespace
 {
 
-// The largest file judged: every target's longest image is far shorter.
-constexpr int64_t TARGETS_MAX_READ = 16 * 1024 * 1024;
-
-// A file's bytes, whole, up to the limit; false with errno set.
-bool read_for_targets(const std::string& name, std::vector<unsigned char>* bytes, int64_t* length)
-{
-    FILE* file = open_stream(name.c_str(), "rb");
-    if (!file)
-        return false;
-    *length = stream_length(file);
-    if (*length < 0 || seek_stream(file, 0, SEEK_SET) != 0) {
-        const int error = errno;
-        close_stream(file);
-        errno = error;
-        return false;
-    }
-    if (*length > TARGETS_MAX_READ) {
-        close_stream(file);
-        errno = EFBIG;
-        return false;
-    }
-    bytes->resize(static_cast<size_t>(*length));
-    const size_t got = read_stream(bytes->data(), 1, bytes->size(), file);
-    const bool failed = stream_failed(file) || got != bytes->size();
-    const int error = errno;
-    close_stream(file);
-    if (failed) {
-        errno = error ? error : EIO;
-        return false;
-    }
-    return true;
-}
-
-std::string fix_command(target_fix fix, const std::string& name)
-{
-    switch (fix) {
-    case FIX_RESTORE:
-        return "korvat-cli restore " + name;
-    case FIX_CUT_ZEROS:
-        return "korvat-cli cut-zeros " + name;
-    case FIX_CUT_THEN_RESTORE:
-        return "korvat-cli cut-zeros " + name + " && korvat-cli restore " + name;
-    case FIX_REPAIR:
-        return "korvat-cli repair " + name;
-    case FIX_TO_TRD:
-        return "korvat-cli to-trd " + name;
-    default:
-        return std::string();
-    }
-}
-
 const char* shown_verdict(target_verdict verdict)
 {
     switch (verdict) {
@@ -108,7 +57,7 @@ bool show_targets(const std::string& name)
     ++g_targets_totals.files;
     std::vector<unsigned char> bytes;
     int64_t length = 0;
-    if (!read_for_targets(name, &bytes, &length)) {
+    if (!read_target_file(name.c_str(), &bytes, &length)) {
         ++g_targets_totals.unreadable;
         report(name, error_message(errno));
         return false;
@@ -122,7 +71,7 @@ bool show_targets(const std::string& name)
         const target_finding finding = judge_for_target(*targets[i], disk);
         ++g_targets_totals.counts[i][finding.verdict];
         everywhere = everywhere && finding.verdict == VERDICT_LOADS;
-        const std::string command = fix_command(finding.fix, name);
+        const std::string command = fix_command_text(finding.fix, name);
         if (g_options.table) {
             print_row({name, targets[i]->name, verdict_word(finding.verdict),
                        finding.reason.empty() ? "-" : finding.reason,

@@ -10,3 +10,6 @@ constexpr unsigned IDC_CUT_ZEROS = 5;
 constexpr unsigned IDC_CUT_FREE_SECTORS = 6;
 constexpr unsigned IDC_RESTORE_SIZE = 7;
 constexpr unsigned IDC_FILES = 8;
+// Not a control: the key that ticks the rows whose files the chosen target
+// refuses, or whose first save there loses data.
+constexpr unsigned IDC_TICK_NOT_LOADING = 9;

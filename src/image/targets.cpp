@@ -1,9 +1,11 @@
 // The targets' rules as one table, and the verdicts drawn from it.
 #include "targets.h"
 
+#include "file_io.h"
 #include "messages.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace
@@ -640,5 +642,47 @@ void apply_info_changes(unsigned char* track0, const std::vector<info_change>& c
         track0[change.offset] = static_cast<unsigned char>(change.new_value & 0xFF);
         if (change.width == 2)
             track0[change.offset + 1] = static_cast<unsigned char>(change.new_value >> 8);
+    }
+}
+
+// ---- A file's bytes for the verdicts ----
+
+bool read_target_file(const char* name, std::vector<unsigned char>* bytes, int64_t* length)
+{
+    FILE* file = open_stream(name, "rb");
+    if (!file)
+        return false;
+    *length = stream_length(file);
+    int error = 0;
+    if (*length < 0 || seek_stream(file, 0, SEEK_SET) != 0)
+        error = errno;
+    else if (*length > TARGETS_MAX_READ)
+        error = EFBIG;
+    if (!error) {
+        bytes->resize(static_cast<size_t>(*length));
+        const size_t got = read_stream(bytes->data(), 1, bytes->size(), file);
+        if (stream_failed(file) || got != bytes->size())
+            error = errno ? errno : EIO;
+    }
+    close_stream(file);
+    errno = error;
+    return error == 0;
+}
+
+std::string fix_command_text(target_fix fix, const std::string& name)
+{
+    switch (fix) {
+    case FIX_RESTORE:
+        return "korvat-cli restore " + name;
+    case FIX_CUT_ZEROS:
+        return "korvat-cli cut-zeros " + name;
+    case FIX_CUT_THEN_RESTORE:
+        return "korvat-cli cut-zeros " + name + " && korvat-cli restore " + name;
+    case FIX_REPAIR:
+        return "korvat-cli repair " + name;
+    case FIX_TO_TRD:
+        return "korvat-cli to-trd " + name;
+    default:
+        return std::string();
     }
 }

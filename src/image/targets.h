@@ -134,3 +134,15 @@ bool plan_info_repair(const unsigned char* track0, int64_t length,
 
 // Writes the changes into a copy of the disk-info sector's bytes (track 0).
 void apply_info_changes(unsigned char* track0, const std::vector<info_change>& changes);
+
+// ---- A file's bytes for the verdicts ----
+
+// The longest file judged: every target's longest image is far shorter.
+constexpr int64_t TARGETS_MAX_READ = 16 * 1024 * 1024;
+
+// Reads a file whole (up to TARGETS_MAX_READ, EFBIG past it); false with
+// errno set.
+bool read_target_file(const char* name, std::vector<unsigned char>* bytes, int64_t* length);
+
+// The command a fix names, for a file; empty for none.
+std::string fix_command_text(target_fix fix, const std::string& name);

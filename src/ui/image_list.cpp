@@ -5,6 +5,7 @@
 #include "messages.h"
 #include "status_log.h"
 #include "system_path.h"
+#include "targets.h"
 
 #include <commctrl.h>
 #include <commdlg.h>
@@ -41,7 +42,12 @@ static const image_column image_columns[] = {
     {text_to_translate("Size [bytes]"), 90, LVCFMT_RIGHT},
     {text_to_translate("Folder"), 140, LVCFMT_LEFT},
 };
-static int column_order[] = {0, NAME_COLUMN, FOLDER_COLUMN, TIME_COLUMN, SIZE_COLUMN};
+static int column_order[] = {0,           NAME_COLUMN, FOLDER_COLUMN,
+                             TIME_COLUMN, SIZE_COLUMN, VERDICT_COLUMN};
+// The verdict column, shown only while a target is chosen: its title and
+// its width at 96 DPI.
+static const image_column verdict_column = {text_to_translate("Verdict"), 80, LVCFMT_LEFT};
+static const target_rule* g_target;
 
 static void add_row_tooltip(HWND parent, HWND list);
 static void sort_rows(HWND list, int column, bool descending);
@@ -64,7 +70,7 @@ HWND create_image_list(HWND parent)
         column.iSubItem = index;
         SendMessageA(list, LVM_INSERTCOLUMNA, index, reinterpret_cast<LPARAM>(&column));
     }
-    SendMessageA(list, LVM_SETCOLUMNORDERARRAY, std::size(column_order),
+    SendMessageA(list, LVM_SETCOLUMNORDERARRAY, std::size(image_columns),
                  reinterpret_cast<LPARAM>(column_order));
     return list;
 }
@@ -156,6 +162,35 @@ static int column_widths(HWND list, UINT dpi, int* widths, int* floors)
     return total;
 }
 
+// The words a verdict cell shows.
+static const char* verdict_cell_text(int verdict)
+{
+    switch (verdict) {
+    case VERDICT_LOADS:
+        return tr("loads");
+    case VERDICT_LOSES_ON_SAVE:
+        return tr("loses data");
+    case VERDICT_READ_ONLY:
+        return tr("read-only");
+    default:
+        return tr("refused");
+    }
+}
+
+// The verdict column's width: its figure, or its title or its widest word
+// where they need more.
+static int verdict_column_width(HWND list, UINT dpi)
+{
+    auto width_of = [list](const char* text) {
+        return static_cast<int>(
+            SendMessageA(list, LVM_GETSTRINGWIDTHA, 0, reinterpret_cast<LPARAM>(text)));
+    };
+    int widest = width_of(tr(verdict_column.title));
+    for (int verdict = VERDICT_LOADS; verdict <= VERDICT_REFUSED; ++verdict)
+        widest = std::max(widest, width_of(verdict_cell_text(verdict)));
+    return std::max(scaled_for_dpi(verdict_column.width, dpi), widest + scaled_for_dpi(16, dpi));
+}
+
 // The list's frame: its outer width less its client area's.
 static int list_frame_width(HWND list)
 {
@@ -172,7 +207,8 @@ int image_list_wanted_width(HWND list, UINT dpi)
     int total = 0;
     for (int floor : floors)
         total += floor;
-    return total + GetSystemMetrics(SM_CXVSCROLL) + list_frame_width(list);
+    return total + GetSystemMetrics(SM_CXVSCROLL) + list_frame_width(list) +
+           (g_target ? verdict_column_width(list, dpi) : 0);
 }
 
 void layout_image_list(HWND list, UINT dpi, int list_width)
@@ -189,7 +225,10 @@ void layout_image_list(HWND list, UINT dpi, int list_width)
     const int total = column_widths(list, dpi, widths, floors);
     RECT client;
     GetClientRect(list, &client);
-    const int room = client.right - client.left - GetSystemMetrics(SM_CXVSCROLL);
+    const int room = client.right - client.left - GetSystemMetrics(SM_CXVSCROLL) -
+                     (g_target ? verdict_column_width(list, dpi) : 0);
+    if (g_target)
+        SendMessageA(list, LVM_SETCOLUMNWIDTH, VERDICT_COLUMN, verdict_column_width(list, dpi));
     if (total < room) {
         const int extra = room - total;
         widths[NAME_COLUMN] += extra - extra / 2;
@@ -232,6 +271,10 @@ struct row_record {
     int64_t time;
     uint32_t size;
     bool ticked; // taken from the list just before a sort by ticks
+    // The chosen target's verdict on the file, worked out when first shown:
+    // -1 until then.
+    int verdict = -1;
+    std::string verdict_reason, verdict_command;
 };
 static std::vector<row_record> g_rows;
 
@@ -290,6 +333,8 @@ void add_image_row(HWND list, int row, const char* name, const char* time_text, 
     // columns' widths.
     set_cell_text(list, row, NAME_COLUMN, row >= 0 ? LPSTR_TEXTCALLBACKA : name);
     set_cell_text(list, row, FOLDER_COLUMN, row >= 0 ? LPSTR_TEXTCALLBACKA : "");
+    if (g_target)
+        set_cell_text(list, row, VERDICT_COLUMN, LPSTR_TEXTCALLBACKA);
 
     char text[CELL_TEXT_SIZE];
     format_bounded(text, sizeof text, "%s", time_text);
@@ -314,6 +359,32 @@ static const row_record* row_record_at(HWND list, int row)
         size_t(item.lParam) >= g_rows.size())
         return nullptr;
     return &g_rows[size_t(item.lParam)];
+}
+
+// A row's record with the chosen target's verdict worked out: from the
+// file's bytes, read once, when the row is first shown or asked about.
+static row_record* judged_row(HWND list, int row)
+{
+    row_record* record = const_cast<row_record*>(row_record_at(list, row));
+    if (!record || !g_target || record->verdict >= 0)
+        return record;
+    std::vector<unsigned char> bytes;
+    int64_t length = 0;
+    if (!read_target_file(record->name.c_str(), &bytes, &length)) {
+        record->verdict = VERDICT_REFUSED;
+        record->verdict_reason = error_message(errno);
+        return record;
+    }
+    target_disk disk;
+    read_target_disk(bytes.data(), bytes.size(), length, &disk);
+    const target_finding finding = judge_for_target(*g_target, disk);
+    record->verdict = finding.verdict;
+    record->verdict_reason = finding.reason;
+    record->verdict_command =
+        fix_command_text(finding.fix, narrow_text(full_path(record->wide_name)));
+    if (finding.fix == FIX_IMPOSSIBLE)
+        record->verdict_command = tr("No command changes this.");
+    return record;
 }
 
 // The whole name of a row, from its record; null for a row that has none.
@@ -610,6 +681,11 @@ bool answer_image_list(const NMHDR* header, LRESULT* result)
             (column == NAME_COLUMN || column == FOLDER_COLUMN) && (info->item.mask & LVIF_TEXT)
                 ? row_record_at(header->hwndFrom, info->item.iItem)
                 : nullptr;
+        if (column == VERDICT_COLUMN && g_target && (info->item.mask & LVIF_TEXT)) {
+            if (row_record* judged = judged_row(header->hwndFrom, info->item.iItem))
+                copy_text(info->item.pszText, info->item.cchTextMax,
+                          verdict_cell_text(judged->verdict));
+        }
         if (record) {
             const int width =
                 static_cast<int>(SendMessageA(header->hwndFrom, LVM_GETCOLUMNWIDTH, column, 0));
@@ -632,6 +708,15 @@ bool answer_image_list(const NMHDR* header, LRESULT* result)
         g_tip_row = row_at(list, point);
         const row_record* record = row_record_at(list, g_tip_row);
         g_tip_text = record ? narrow_text(full_path(record->wide_name)) : std::string();
+        // With a target chosen, its verdict, why, and the command that mends it.
+        if (const row_record* judged = g_target ? judged_row(list, g_tip_row) : nullptr) {
+            g_tip_text +=
+                std::string("\n") + g_target->full_name + ": " + verdict_cell_text(judged->verdict);
+            if (!judged->verdict_reason.empty())
+                g_tip_text += ": " + judged->verdict_reason;
+            if (!judged->verdict_command.empty())
+                g_tip_text += "\n" + judged->verdict_command;
+        }
         info->lpszText = const_cast<char*>(g_tip_text.c_str());
         info->szText[0] = '\0';
         *result = 0;
@@ -764,4 +849,56 @@ int tick_rows_named(HWND list, const std::vector<std::string>& names)
     if (first >= 0)
         SendMessageA(list, LVM_ENSUREVISIBLE, first, FALSE);
     return first;
+}
+
+// ---- A target's verdicts ----
+
+const target_rule* shown_target()
+{
+    return g_target;
+}
+
+void show_target_column(HWND list, const target_rule* target)
+{
+    const bool shown = g_target != nullptr;
+    g_target = target;
+    for (row_record& record : g_rows)
+        record.verdict = -1;
+    const int rows = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    if (target && !shown) {
+        LVCOLUMNA column = {};
+        column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+        column.fmt = verdict_column.alignment;
+        column.cx = verdict_column_width(list, g_list_dpi);
+        column.pszText = const_cast<char*>(tr(verdict_column.title));
+        column.iSubItem = VERDICT_COLUMN;
+        SendMessageA(list, LVM_INSERTCOLUMNA, VERDICT_COLUMN, reinterpret_cast<LPARAM>(&column));
+        SendMessageA(list, LVM_SETCOLUMNORDERARRAY, std::size(column_order),
+                     reinterpret_cast<LPARAM>(column_order));
+        for (int row = 0; row < rows; ++row)
+            set_cell_text(list, row, VERDICT_COLUMN, LPSTR_TEXTCALLBACKA);
+    } else if (!target && shown) {
+        SendMessageA(list, LVM_DELETECOLUMN, VERDICT_COLUMN, 0);
+    }
+    InvalidateRect(list, nullptr, TRUE);
+}
+
+int tick_rows_not_loading(HWND list)
+{
+    if (!g_target)
+        return 0;
+    const int rows = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    int ticked = 0, first = -1;
+    for (int row = 0; row < rows; ++row) {
+        const row_record* record = judged_row(list, row);
+        if (!record ||
+            (record->verdict != VERDICT_REFUSED && record->verdict != VERDICT_LOSES_ON_SAVE))
+            continue;
+        set_row_state(list, row, ROW_TICKED);
+        first = first < 0 ? row : first;
+        ++ticked;
+    }
+    if (first >= 0)
+        SendMessageA(list, LVM_ENSUREVISIBLE, first, FALSE);
+    return ticked;
 }

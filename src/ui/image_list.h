@@ -29,6 +29,7 @@ constexpr int NAME_COLUMN = 1;
 constexpr int TIME_COLUMN = 2;
 constexpr int SIZE_COLUMN = 3;
 constexpr int FOLDER_COLUMN = 4;
+constexpr int VERDICT_COLUMN = 5; // while a target is chosen
 
 // Check-box state of a row: state image 1 unticked, 2 ticked.
 constexpr UINT ROW_UNTICKED = 0x1000;
@@ -134,6 +135,22 @@ int count_ticked_rows(HWND list);
 // Ticks the rows whose names are given and scrolls to the first of them;
 // its row, or -1 when none is listed.
 int tick_rows_named(HWND list, const std::vector<std::string>& names);
+
+// ---- A target's verdicts (image_list.cpp) ----
+
+struct target_rule;
+
+// Shows the verdict column for a target as the list's last, each row's
+// verdict worked out from its file's bytes when the row is first shown, and
+// the verdict, why and the command that mends it in the row's tooltip; with
+// null, no such column: the list is as it is without one.
+void show_target_column(HWND list, const target_rule* target);
+// The target shown, or null.
+const target_rule* shown_target();
+// Ticks every row whose file the target refuses, or whose first save
+// there loses data, and scrolls to the first; how many. None without a
+// target.
+int tick_rows_not_loading(HWND list);
 
 // ---- The list's ticked rows to the batch (checked_images.cpp) ----
 

@@ -88,6 +88,7 @@ static void create_main_window_contents(HWND window)
     name_for_screen_readers(g_status_pane, wide_text(tr("Status")).c_str());
     g_status_echo = note_status_line;
     add_about_item(window);
+    add_target_items(window);
     connect_taskbar();
     // The window was made for the system DPI; on a display of another it
     // takes that one's size, then everything is laid out for it.
@@ -132,6 +133,9 @@ static void run_command(HWND window, unsigned command)
     case IDC_FILES:
         fill_image_list(window, g_image_list);
         focus_first_row_if_none();
+        break;
+    case IDC_TICK_NOT_LOADING:
+        tick_rows_not_loading(g_image_list);
         break;
     default:
         break;
@@ -203,7 +207,7 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         break;
     }
     case WM_SYSCOMMAND:
-        if (show_about(window, wparam))
+        if (show_about(window, wparam) || choose_target(window, wparam))
             return 0;
         break;
     case WM_ACTIVATE:

@@ -84,6 +84,15 @@ void begin_batch_lines();
 // as Unicode text, one line each; false when the clipboard cannot be had.
 bool copy_status_lines(HWND window);
 
+// ---- The target (window_target.cpp) ----
+
+// Adds "Target" to the window's system menu ("None" and every target by its
+// full name) and shows the target remembered from the last run.
+void add_target_items(HWND window);
+// Shows the target a system command chooses, and remembers it; false for
+// any other command.
+bool choose_target(HWND window, WPARAM command);
+
 // ---- About (about.cpp) ----
 
 // Adds "About KORVAT..." to the window's system menu.

@@ -24,6 +24,7 @@ static const key_command key_commands[] = {
     {VK_NUMPAD5, IDC_SELECT_ALL},   {VK_NUMPAD6, IDC_FILES},
     {VK_DECIMAL, IDC_UNSELECT_ALL}, {VK_F3, IDC_RESTORE_SIZE},
     {VK_F4, IDC_CUT_FREE_SECTORS},  {VK_F11, IDC_CUT_ZEROS},
+    {'T', IDC_TICK_NOT_LOADING},
 };
 
 unsigned command_for_key(WPARAM virtual_key)

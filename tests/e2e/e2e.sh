@@ -3,7 +3,7 @@
 # with xdotool into the focused window; the dialog, the quit question, the
 # status pane and the list are driven and read with probe.exe. Every wait is
 # bounded, so a hang fails the test instead of blocking the run.
-# Usage: e2e.sh SCENARIO   (cancel, batch, window, cyrillic, ..., question, longnames, folders)
+# Usage: e2e.sh SCENARIO   (cancel, batch, window, ..., longnames, folders, target)
 # Environment: WINE_RUN, KORVAT_EXE, PROBE_EXE, E2E_DIR (a folder of the build tree).
 set -u -o pipefail
 scenario=$1
@@ -817,10 +817,37 @@ folders)
     seen=$(tesseract "$work/pane.png" - 2>/dev/null | sed '/^[[:space:]]*$/d')
     expect "the summary is the last line seen in the pane" \
         "$(printf '%s\n' "$seen" | tail -n 1 | grep -c 'files, 4 changed, 0 unchanged, 0 failed; 2,621,440')" 1
-    expect "the line of the last file is seen above it" \
-        "$(printf '%s\n' "$seen" | tail -n 2 | head -n 1 | grep -c '^Cutting zeros from .*trd$')" 1
     probe close
     expect_exit "folders"
+    ;;
+
+target)
+    # A target chosen in the system menu: each row's verdict in a last
+    # column, T ticking the rows it refuses, a restore making one load; the
+    # choice remembered after a restart, and None taking the column away.
+    start_korvat zero_tail.trd shortened.trd notes.trd
+    for _ in $(seq 60); do [ "$(probe rows | wc -l)" = 3 ] && break; sleep 0.5; done
+    expect "no verdict column without a target" "$(probe verdicts | cut -d'|' -f2 | tr -d '\n')" ""
+    probe syscommand 210 || fail "could not choose MAME" # the first target
+    verdicts() { probe verdicts | cut -d'|' -f2 | tr '\n' ' '; }
+    for _ in $(seq 20); do [ -n "$(verdicts | tr -d ' ')" ] && break; sleep 0.5; done
+    expect "each row's verdict on MAME" "$(verdicts)" "refused refused loads "
+    key t
+    expect_rows "T ticks the rows MAME refuses" "$(probe rows | sed '1,2s/^1|/2|/')"
+    key r
+    for _ in $(seq 60); do status_lines | grep -q '^2 files, ' && break; sleep 0.5; done
+    expect "the restore makes shortened.trd load" "$(verdicts)" "refused loads loads "
+    probe close
+    expect_exit "target chosen"
+    start_korvat zero_tail.trd
+    for _ in $(seq 60); do [ "$(probe rows | wc -l)" = 1 ] && break; sleep 0.5; done
+    for _ in $(seq 20); do [ -n "$(verdicts | tr -d ' ')" ] && break; sleep 0.5; done
+    expect "the target is remembered after a restart" "$(verdicts)" "loads "
+    probe syscommand 200 || fail "could not choose None"
+    sleep 1
+    expect "None takes the column away" "$(probe verdicts | cut -d'|' -f2 | tr -d '\n')" ""
+    probe close
+    expect_exit "target none"
     ;;
 
 russian)

@@ -586,6 +586,14 @@ int wmain(int argc, wchar_t** argv)
         return rows({1, 2, 3});
     if (command == L"folders")
         return rows({4});
+    if (command == L"verdicts")
+        return rows({5});
+    if (command == L"syscommand" && argc == 3) {
+        // A command of the window's system menu, by its identifier.
+        return PostMessageW(main_window(), WM_SYSCOMMAND, std::wcstoul(argv[2], nullptr, 16), 0)
+                   ? 0
+                   : 1;
+    }
     if (command == L"pane-rect") {
         // The status pane's place on the screen: WIDTHxHEIGHT+LEFT+TOP.
         RECT area;
