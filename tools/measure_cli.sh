@@ -180,6 +180,9 @@ identify_cut=$(seconds "$cli" identify -r -q --dat "$folder/lists" "$images")
 # disks' archives (to-scl), then the disks made again of them (to-trd).
 sed 's/\.trd$/.scl/' "$folder/list" >"$folder/scl-names"
 full_again
+# Every target's verdict on every image, full size, against cat of the same files.
+targets_floor=$(seconds sh -c "xargs cat <'$folder/list'")
+targets=$(seconds sh -c "'$cli' targets -r -q '$images' || true")
 to_scl=$(seconds xargs -a "$folder/list" "$cli" to-scl -q --force)
 mkdir -p "$folder/copies"
 copy_floor_scl=$(seconds sh -c "xargs -a '$folder/scl-names' cp -t '$folder/copies'")
@@ -215,6 +218,8 @@ printf '%-28s %9.2f %9.2f %6sx  (sha1sum)\n' "identify -r, 5,000 entries" "$iden
 printf '%-28s %9.2f %9.2f %6sx  (sha1sum)\n' "dupes -r" "$dupes" "$sha1_floor" "$(ratio "$dupes" "$sha1_floor")"
 printf '%-28s %9.2f %9.2f %6sx  (sha1sum of them full)\n' "identify -r, cut images" "$identify_cut" \
     "$sha1_floor" "$(ratio "$identify_cut" "$sha1_floor")"
+printf '%-28s %9.2f %9.2f %6sx  (cat of them full)\n' "targets -r, twelve targets" "$targets" \
+    "$targets_floor" "$(ratio "$targets" "$targets_floor")"
 printf 'loading the lists (5,000 entries): %s s, peak memory %s KiB (the whole program)\n' $load
 printf 'loading lists of 25,000 entries in the three forms: %s s, peak memory %s KiB\n' $load_forms
 printf '%-28s %9.2f %9.2f %6sx  (cp of the archives)\n' "to-scl, the disks" "$to_scl" \

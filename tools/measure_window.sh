@@ -43,7 +43,7 @@ for count in 1000 10000; do
         # summary, with the title showing progress on the way and plain
         # again at the end. The files stay as they are, so each batch does
         # the same work.
-        summary="$count files, 0 changed, $count unchanged, 0 failed; $((count * 8192)) -> $((count * 8192)) bytes\\n"
+        summary="1,000 files, 0 changed, 1,000 unchanged, 0 failed; 8,192,000 -> 8,192,000 bytes\\n"
         for round in 1 2 3 4 5; do
             probe timed-key 45 >/dev/null # E ticks every row
             echo "Z to the batch's summary, $count ticked images: $(probe timed-batch 5A "$summary")"
@@ -57,4 +57,26 @@ for count in 1000 10000; do
         (cd "$work/$count" && "$wine_run" "$build/tests/window_timing.exe" "$count" "${#count}" 2>/dev/null)
     done
 done
+# 10,000 rows listed with no target and with one chosen (its verdicts
+# worked out only for the rows shown), alternately, three times each.
+count=10000
+fill "$count"
+folder=$(printf 'Z:%s' "$work/$count" | tr / '\\')
+list=$(printf 'Z:%s' "$work/$count/names.txt" | tr / '\\')
+for round in 1 2 3 4 5 6; do
+    target=none
+    [ $((round % 2)) = 0 ] && target=mame
+    "$wine_run" --stop
+    if [ "$target" = none ]; then
+        "$wine_run" reg delete 'HKCU\Software\KORVAT' /v Target /f >/dev/null 2>&1
+    else
+        "$wine_run" reg add 'HKCU\Software\KORVAT' /v Target /t REG_SZ /d mame /f >/dev/null 2>&1
+    fi
+    (cd "$work/$count" && exec timeout 900 "$wine_run" "$build/korvat.exe" 2>/dev/null) &
+    pid=$!
+    echo "dialog OK to filled list, $count images, target $target: $(probe timed-pick "$folder" "$list")"
+    probe close
+    wait "$pid"
+done
+"$wine_run" reg delete 'HKCU\Software\KORVAT' /v Target /f >/dev/null 2>&1
 "$wine_run" --stop

@@ -132,12 +132,15 @@ const char* const help_text = text_to_translate(
     "  to-trd, to-scl, to-hobeta: N files, W written, F failed; B bytes written\n"
     "  dupes: N files, D disks held more than once, B bytes in copies beyond the\n"
     "         first, R unreadable\n"
+    "  targets: a line per target (L load, S lose data on save, R read-only,\n"
+    "           X refused), then N files, E loading everywhere asked, U unreadable\n"
+    "  repair: N files, R repaired, U unchanged, F failed\n"
     "\n"
     "Exit status: 0 when every file passed, 1 when any failed, is damaged, is not\n"
-    "known to identify, was left by conform, or a folder or an output could not be\n"
-    "written or read (the run still goes on to the end), or a list could not be\n"
-    "read (nothing is done), 2 for a usage error (nothing is done), 130 or 143 when\n"
-    "interrupted.\n");
+    "known to identify, was left by conform, does not load on every target asked\n"
+    "for, or a folder or an output could not be written or read (the run still goes\n"
+    "on to the end), or a list could not be read (nothing is done), 2 for a usage\n"
+    "error (nothing is done), 130 or 143 when interrupted.\n");
 
 // The signal that asked the run to stop, 0 while none has.
 volatile std::sig_atomic_t g_signal;

@@ -20,6 +20,7 @@
 #include <cstring>
 #include <ctime>
 #include <iterator>
+#include <map>
 #include <set>
 #include <utility>
 
@@ -51,6 +52,7 @@ static const target_rule* g_target;
 
 static void add_row_tooltip(HWND parent, HWND list);
 static void sort_rows(HWND list, int column, bool descending);
+static void rank_folders();
 
 HWND create_image_list(HWND parent)
 {
@@ -268,6 +270,7 @@ struct row_record {
     std::wstring wide_name; // the name as the system's comparison takes it
     std::wstring own_name;  // the file's own name, without its folder
     std::wstring folder;    // its folder, whole
+    int folder_rank;        // its folder's place among the list's folders, in their order
     int64_t time;
     uint32_t size;
     bool ticked; // taken from the list just before a sort by ticks
@@ -321,6 +324,7 @@ void add_image_row(HWND list, int row, const char* name, const char* time_text, 
         g_rows[size_t(row)].name = name;
         g_rows[size_t(row)].wide_name = wide_text(name);
         split_path(&g_rows[size_t(row)]);
+        g_rows[size_t(row)].folder_rank = 0;
         g_rows[size_t(row)].size = size;
     }
     LVITEMA item = {};
@@ -555,6 +559,7 @@ int fill_image_list(HWND owner, HWND list, bool announce)
                          .c_str());
     }
     g_not_listed = 0;
+    rank_folders();
     // The order chosen holds across every rebuild; until one is chosen, rows
     // are in their folders' order, and by name within a folder.
     if (g_sort_column >= 0)
@@ -744,7 +749,13 @@ static int CALLBACK compare_rows(LPARAM first, LPARAM second, LPARAM)
     // As Explorer sorts names: case ignored, digits as numbers, letters in
     // the order of the user's language.
     auto names = [&] { return StrCmpLogicalW(a.own_name.c_str(), b.own_name.c_str()); };
-    auto folders = [&] { return StrCmpLogicalW(a.folder.c_str(), b.folder.c_str()); };
+    // Folders by their ranks, worked out once a fill: most rows share one,
+    // and the system's comparison of two long paths is slow under Wine.
+    auto folders = [&] {
+        if (a.folder_rank != b.folder_rank)
+            return a.folder_rank < b.folder_rank ? -1 : 1;
+        return a.folder == b.folder ? 0 : StrCmpLogicalW(a.folder.c_str(), b.folder.c_str());
+    };
     int order = 0;
     switch (g_compare_column) {
     case 0:
@@ -901,4 +912,28 @@ int tick_rows_not_loading(HWND list)
     if (first >= 0)
         SendMessageA(list, LVM_ENSUREVISIBLE, first, FALSE);
     return ticked;
+}
+
+// Gives each row its folder's rank among the list's folders, as Explorer
+// orders them, so that a sort compares numbers.
+static void rank_folders()
+{
+    std::vector<const std::wstring*> folders;
+    for (const row_record& record : g_rows)
+        folders.push_back(&record.folder);
+    std::sort(folders.begin(), folders.end(),
+              [](const std::wstring* a, const std::wstring* b) { return *a < *b; });
+    folders.erase(
+        std::unique(folders.begin(), folders.end(),
+                    [](const std::wstring* a, const std::wstring* b) { return *a == *b; }),
+        folders.end());
+    std::stable_sort(folders.begin(), folders.end(),
+                     [](const std::wstring* a, const std::wstring* b) {
+                         return StrCmpLogicalW(a->c_str(), b->c_str()) < 0;
+                     });
+    std::map<std::wstring, int> rank;
+    for (size_t i = 0; i < folders.size(); ++i)
+        rank.emplace(*folders[i], static_cast<int>(i));
+    for (row_record& record : g_rows)
+        record.folder_rank = rank[record.folder];
 }

@@ -217,6 +217,21 @@ if [ "${#cli[@]}" -gt 1 ] && [ -d "$corpus" ] && [ -x "${NATIVE_CLI:-}" ]; then
         "$NATIVE_CLI" to-hobeta -q -o native rush_oversize.trd >/dev/null)
     expect "both builds convert alike, byte for byte" \
         "$(cd "$work/both/native" && sha1sum ./* | sort)" "$(cd "$work/both/windows" && sha1sum ./* | sort)"
+    # Every target's verdict on the corpus, and a repair, alike on both builds.
+    (cd "$work/both" && run targets --table ./*.trd ./*.scl ./*.hob 2>/dev/null | tr -d '\r' |
+        sed 's|^\./||' | LC_ALL=C sort) >"$work/windows-targets.tsv"
+    (cd "$work/both" && "$NATIVE_CLI" targets --table ./*.trd ./*.scl ./*.hob 2>/dev/null |
+        sed 's|^\./||' | LC_ALL=C sort) >"$work/native-targets.tsv"
+    expect "both builds give the corpus the same verdicts" \
+        "$(diff "$work/native-targets.tsv" "$work/windows-targets.tsv" && echo same)" same
+    expect "twelve verdicts a file" "$(wc -l <"$work/windows-targets.tsv")" \
+        "$((12 * $(cd "$work/both" && ls ./*.trd ./*.scl ./*.hob | wc -l) + 1))"
+    cp "$work/both/mem_type0.trd" "$work/both/windows/type0.trd"
+    cp "$work/both/mem_type0.trd" "$work/both/native/type0.trd"
+    (cd "$work/both/windows" && run repair -q type0.trd >/dev/null 2>&1)
+    (cd "$work/both/native" && "$NATIVE_CLI" repair -q type0.trd >/dev/null 2>&1)
+    expect "both builds repair alike" "$(sha1sum <"$work/both/windows/type0.trd")" \
+        "$(sha1sum <"$work/both/native/type0.trd")"
 fi
 
 # Conversions between the three forms: round trips give the same bytes,
