@@ -15,8 +15,11 @@ KORVAT_EXPAT_SOURCE=$KORVAT_BUILD/third_party/expat
 # Installs every package that is missing, without prompts.
 install_missing_packages() {
     local missing=""
+    # Installed means installed: a package removed with its configuration
+    # files left ("deinstall ok config-files") is missing.
     for package in $KORVAT_PACKAGES; do
-        dpkg -s "$package" >/dev/null 2>&1 || missing="$missing $package"
+        [ "$(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null)" = installed ] ||
+            missing="$missing $package"
     done
     [ -z "$missing" ] && return 0
     echo "Installing:$missing"

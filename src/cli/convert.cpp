@@ -122,6 +122,16 @@ bool put_file(const std::string& name, const std::vector<unsigned char>& bytes)
         }
     }
 #endif
+    // The folder -o names is made when it is missing.
+    const std::string folder = folder_of(name);
+    if (!folder.empty() && make_folders(folder.c_str()) != 0) {
+        status_print(
+            formatted(tr("Not written, %s: %s"), error_message(errno).c_str(), name.c_str())
+                .c_str());
+        if (held)
+            close_stream(held);
+        return false;
+    }
     const bool made = write_new_file(name, bytes, g_options.force, held);
     const int error = errno;
     if (held)
@@ -403,7 +413,9 @@ bool finish_conversions()
         else
             ok = put_file(g_options.output, disk);
     }
-    g_conversion_totals.failed += !ok;
+    // A source that could not be read is counted already: the disk it
+    // stops is no second failure of the same file.
+    g_conversion_totals.failed += !ok && !g_gather_failed;
     status_print(tr("Done"));
     return ok;
 }

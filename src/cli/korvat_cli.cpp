@@ -288,6 +288,18 @@ int read_arguments(int argc, char** argv, const std::string& command,
                 return usage_error(tr("--label needs a text"));
             g_options.label = argv[++i];
             g_options.label_given = true;
+            // A disk's label is eight bytes of plain ASCII: anything else
+            // would be lost or changed unseen.
+            for (const char c : g_options.label)
+                if (c < 0x20 || c > 0x7E)
+                    return usage_error(formatted(
+                        tr("--label %s: a disk's label holds plain ASCII letters, digits and "
+                           "signs only"),
+                        g_options.label.c_str()));
+            if (g_options.label.size() > TRD_LABEL_SIZE)
+                return usage_error(formatted(tr("--label %s: a disk's label holds 8 characters "
+                                                "at most"),
+                                             g_options.label.c_str()));
         } else if (argument == "--table" && with_table) {
             g_options.table = true;
         } else if (argument == "--quiet") {

@@ -77,6 +77,10 @@ int put_in_place(const char* temporary, const char* name, bool replace);
 // Removes a file; 0, or -1 with errno set.
 int remove_file(const char* name);
 
+// Makes a folder and every folder above it that is missing, as mkdir -p
+// does; one that exists already is fine. 0, or -1 with errno set.
+int make_folders(const char* path);
+
 // A regular file's length by name, -1 for anything else (gone, no name at
 // all, a folder, a FIFO; a link too when g_open_no_follow is set).
 int64_t length_of_file(const char* name);

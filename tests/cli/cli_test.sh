@@ -254,6 +254,17 @@ expect "a dry run" "$(run to-trd --dry-run -o new.trd zero_tail.scl | tail -n 1)
     "1 file, 1 would be written, 0 failed; 655360 bytes written (dry run)"
 expect "nothing written by a refusal or a dry run" "$(sha1sum ./*.trd ./*.scl; ls new.trd 2>&1 | grep -c 'No such')" "$sums
 1"
+# A label TR-DOS cannot hold is refused before anything is done; a source
+# that is missing is one failure, not two.
+expect "a label in another script is a usage error" "$(status_of to-trd --label "ДИСКИ" -o l.trd zero_tail.scl)" 2
+expect "a label of nine characters is a usage error" "$(status_of to-trd --label ABCDEFGHI -o l.trd zero_tail.scl)" 2
+expect "-o makes the folders it names" \
+    "$(status_of to-hobeta -o made/deeper/ zero_tail.scl; [ "$(ls made/deeper | wc -l)" -gt 0 ] && echo written)" \
+    "0
+written"
+rm -rf made
+expect "a missing source counts once" "$(run to-trd -o l.trd missing.scl 2>/dev/null | tail -n 1)" \
+    "1 file, 0 written, 1 failed; 0 bytes written"
 printf 'x' | dd of=blank.trd bs=1 seek=300000 conv=notrunc status=none
 expect "a disk holding bytes outside its files is refused, nothing lost" "$(status_of to-scl -o lost.scl blank.trd; ls lost.scl 2>/dev/null | wc -l)" "1
 0"

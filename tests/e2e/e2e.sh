@@ -825,6 +825,7 @@ target)
     # A target chosen in the system menu: each row's verdict in a last
     # column, T ticking the rows it refuses, a restore making one load; the
     # choice remembered after a restart, and None taking the column away.
+    "$WINE_RUN" reg delete 'HKCU\Software\KORVAT' /v Target /f >/dev/null 2>&1
     start_korvat zero_tail.trd shortened.trd notes.trd
     for _ in $(seq 60); do [ "$(probe rows | wc -l)" = 3 ] && break; sleep 0.5; done
     expect "no verdict column without a target" "$(probe verdicts | cut -d'|' -f2 | tr -d '\n')" ""

@@ -254,6 +254,12 @@ bool lease_wanted()
     return false;
 }
 
+// Files kept in memory need no folders.
+int make_folders(const char*)
+{
+    return 0;
+}
+
 #ifdef KORVAT_MEMORY_FILE_NAMESPACE
 } // namespace memory_io
 #endif

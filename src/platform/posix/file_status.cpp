@@ -2,6 +2,8 @@
 // whose stream calls fail on demand measures files as the program does.
 #include "../file_io.h"
 
+#include <cerrno>
+#include <string>
 #include <sys/stat.h>
 
 int64_t length_of_file(const char* name)
@@ -21,5 +23,29 @@ int file_status(const char* name, int64_t* size, int64_t* modified)
         return -1;
     *size = static_cast<int64_t>(status.st_size);
     *modified = static_cast<int64_t>(status.st_mtime);
+    return 0;
+}
+
+int make_folders(const char* path)
+{
+    std::string made;
+    const std::string whole = path;
+    for (size_t at = 0; at <= whole.size(); ++at) {
+        if (at < whole.size() && whole[at] != '/')
+            continue;
+        made = whole.substr(0, at);
+        if (made.empty() || made == ".")
+            continue;
+        struct stat status;
+        if (stat(made.c_str(), &status) == 0) {
+            if (!S_ISDIR(status.st_mode)) {
+                errno = ENOTDIR;
+                return -1;
+            }
+            continue;
+        }
+        if (mkdir(made.c_str(), 0777) != 0 && errno != EEXIST)
+            return -1;
+    }
     return 0;
 }

@@ -252,3 +252,34 @@ bool lease_wanted()
 {
     return false;
 }
+
+int make_folders(const char* path)
+{
+    const std::string whole = path;
+    for (size_t at = 0; at <= whole.size(); ++at) {
+        if (at < whole.size() && whole[at] != '/' && whole[at] != '\\')
+            continue;
+        const std::string made = whole.substr(0, at);
+        // Nothing to make for a drive ("C:"), the root or the current folder.
+        if (made.empty() || made == "." || (made.size() == 2 && made[1] == ':'))
+            continue;
+        std::wstring wide;
+        if (!system_path(made.c_str(), &wide)) {
+            errno = EINVAL;
+            return -1;
+        }
+        const DWORD attributes = GetFileAttributesW(wide.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES) {
+            if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                errno = ENOTDIR;
+                return -1;
+            }
+            continue;
+        }
+        if (!CreateDirectoryW(wide.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+            errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : ENOENT;
+            return -1;
+        }
+    }
+    return 0;
+}
