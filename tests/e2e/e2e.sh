@@ -833,6 +833,16 @@ target)
     verdicts() { probe verdicts | cut -d'|' -f2 | tr '\n' ' '; }
     for _ in $(seq 20); do [ -n "$(verdicts | tr -d ' ')" ] && break; sleep 0.5; done
     expect "each row's verdict on MAME" "$(verdicts)" "refused refused loads "
+    # The second row's tooltip: its path, why MAME refuses it, what mends it.
+    window=$(focus_main)
+    xdotool mousemove --window "$window" 120 67
+    sleep 0.3
+    xdotool mousemove --window "$window" 121 68
+    tip=$(probe tooltip | tr -d '\r')
+    expect "the tooltip says why, and what mends it" \
+        "$(printf '%s' "$tip" | grep -c "^MAME: refused: takes only 163,840, 327,680 or 655,360 bytes; this image has 12,288$")
+$(printf '%s' "$tip" | grep -c '^korvat-cli restore .*shortened\.trd$')" "1
+1"
     key t
     expect_rows "T ticks the rows MAME refuses" "$(probe rows | sed '1,2s/^1|/2|/')"
     key r

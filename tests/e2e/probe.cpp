@@ -588,6 +588,30 @@ int wmain(int argc, wchar_t** argv)
         return rows({4});
     if (command == L"verdicts")
         return rows({5});
+    if (command == L"tooltip") {
+        // The text of the main window's tooltip once it shows (a tooltip
+        // control gives its text to WM_GETTEXT), waiting up to 10 s.
+        DWORD owner = 0;
+        GetWindowThreadProcessId(main_window(), &owner);
+        for (int waited = 0; waited < 200; ++waited) {
+            HWND tip = nullptr;
+            while ((tip = FindWindowExW(nullptr, tip, L"tooltips_class32", nullptr))) {
+                DWORD process = 0;
+                GetWindowThreadProcessId(tip, &process);
+                wchar_t text[2048] = L"";
+                DWORD_PTR length = 0;
+                if (process == owner && IsWindowVisible(tip) &&
+                    SendMessageTimeoutW(tip, WM_GETTEXT, 2048, reinterpret_cast<LPARAM>(text),
+                                        SMTO_ABORTIFHUNG, 2000, &length) &&
+                    length > 0) {
+                    print_utf8(text);
+                    return 0;
+                }
+            }
+            Sleep(50);
+        }
+        return 1;
+    }
     if (command == L"syscommand" && argc == 3) {
         // A command of the window's system menu, by its identifier.
         return PostMessageW(main_window(), WM_SYSCOMMAND, std::wcstoul(argv[2], nullptr, 16), 0)
