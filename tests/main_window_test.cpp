@@ -433,6 +433,20 @@ TEST_F(MainWindow, TheKeyboardAloneReachesEveryControlAndTicksOneRow)
     }
 }
 
+// How many lines of its own font the status pane's inside holds.
+int lines_the_pane_holds(HWND pane)
+{
+    RECT inside;
+    GetClientRect(pane, &inside);
+    HDC dc = GetDC(pane);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(pane, WM_GETFONT, 0, 0)));
+    TEXTMETRICA metrics;
+    GetTextMetricsA(dc, &metrics);
+    SelectObject(dc, old);
+    ReleaseDC(pane, dc);
+    return metrics.tmHeight > 0 ? int(inside.bottom - inside.top) / metrics.tmHeight : 0;
+}
+
 // Each text fits its column (the titles, a whole time text), and all five
 // columns the list's client width with room for a vertical scroll bar, so
 // that no horizontal one is needed.
@@ -476,15 +490,7 @@ TEST_F(MainWindow, EachScaleShowsNineStatusLinesAndWholeTitles)
         previous = font;
 
         // Nine lines of that font fit the pane's inside.
-        RECT inside;
-        GetClientRect(pane, &inside);
-        HDC dc = GetDC(pane);
-        HGDIOBJ old = SelectObject(dc, font);
-        TEXTMETRICA metrics;
-        GetTextMetricsA(dc, &metrics);
-        SelectObject(dc, old);
-        ReleaseDC(pane, dc);
-        EXPECT_GE(inside.bottom - inside.top, 9 * metrics.tmHeight);
+        EXPECT_GE(lines_the_pane_holds(pane), 9);
 
         // Every title, and a whole time text, fits its column.
         const char* texts[] = {"Select", "Image name", "Wed Sep 28 22:48:48 2222\n", "Size [bytes]",
@@ -513,15 +519,8 @@ TEST_F(MainWindow, WithLargerSystemTextThePaneStillHoldsNineLinesInSight)
             LOGFONTW made = {};
             GetObjectW(font, sizeof made, &made);
             EXPECT_EQ(made.lfHeight, MulDiv(-18, dpi, 96));
-            RECT inside, frame, client;
-            GetClientRect(pane, &inside);
-            HDC dc = GetDC(pane);
-            HGDIOBJ old = SelectObject(dc, font);
-            TEXTMETRICA text;
-            GetTextMetricsA(dc, &text);
-            SelectObject(dc, old);
-            ReleaseDC(pane, dc);
-            EXPECT_GE(inside.bottom - inside.top, 9 * text.tmHeight);
+            EXPECT_GE(lines_the_pane_holds(pane), 9);
+            RECT frame, client;
             // The whole pane lies inside the window, which grew for it.
             GetWindowRect(pane, &frame);
             MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&frame), 2);
