@@ -1,10 +1,11 @@
 # Writes the source that carries the compiled translations inside the
 # programs: each .mo file that msgfmt made, as bytes.
-#   cmake -DOUTPUT=catalogues.cpp -DCATALOGUES="ru=/path/ru.mo;..." -P catalogues.cmake
+#   cmake -DOUTPUT=catalogues.cpp -DCATALOGUES="ru=/path/ru.mo|uk=/path/uk.mo" -P catalogues.cmake
 set(text "// Made by cmake/catalogues.cmake from the .mo files msgfmt compiled from po/*.po.\n")
 string(APPEND text "#include \"catalogues.h\"\n\n")
 set(entries "")
-foreach(catalogue IN LISTS CATALOGUES)
+string(REPLACE "|" ";" catalogues "${CATALOGUES}")
+foreach(catalogue IN LISTS catalogues)
     string(REPLACE "=" ";" parts "${catalogue}")
     list(GET parts 0 language)
     list(GET parts 1 file)

@@ -23,6 +23,12 @@ export XDG_RUNTIME_DIR=$root/run
 export WINEDEBUG=${KORVAT_WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export WINEARCH=win64
+# Wine takes the Unix names of files in the locale's character set: without
+# a UTF-8 one (LANG unset, as in a fresh root or under env -i), a path with
+# Cyrillic in it cannot be opened. C.UTF-8 is always there.
+if [ "$(locale charmap 2>/dev/null)" != UTF-8 ]; then
+    export LC_ALL=C.UTF-8
+fi
 mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 

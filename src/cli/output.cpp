@@ -14,6 +14,7 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 #define korvat_isatty _isatty
 #define korvat_fileno _fileno
 #else
@@ -47,7 +48,16 @@ void note_stdout(int result)
 {
     if (result != EOF)
         return;
-    if (errno == EPIPE) {
+#ifdef _WIN32
+    // A reader gone (korvat-cli.exe | head): the runtime may say EINVAL,
+    // and the system's code says which pipe error it was.
+    const bool pipe_closed = errno == EPIPE || _doserrno == ERROR_NO_DATA ||
+                             _doserrno == ERROR_BROKEN_PIPE ||
+                             _doserrno == ERROR_PIPE_NOT_CONNECTED;
+#else
+    const bool pipe_closed = errno == EPIPE;
+#endif
+    if (pipe_closed) {
         g_pipe_closed = true;
         g_batch_stop = true;
     } else if (g_stdout_error == 0) {

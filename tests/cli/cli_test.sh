@@ -254,6 +254,10 @@ expect "a dry run" "$(run to-trd --dry-run -o new.trd zero_tail.scl | tail -n 1)
     "1 file, 1 would be written, 0 failed; 655360 bytes written (dry run)"
 expect "nothing written by a refusal or a dry run" "$(sha1sum ./*.trd ./*.scl; ls new.trd 2>&1 | grep -c 'No such')" "$sums
 1"
+# A reader that has gone (| head, here one that reads nothing) ends the
+# run quietly, on both builds.
+"${cli[@]}" info ./*.trd ./*.scl 2>"$work/pipe-errors" | true
+expect "a closed pipe says nothing of it" "$(grep -ci 'write error\|pipe' "$work/pipe-errors")" 0
 # A label TR-DOS cannot hold is refused before anything is done; a source
 # that is missing is one failure, not two.
 expect "a label in another script is a usage error" "$(status_of to-trd --label "ДИСКИ" -o l.trd zero_tail.scl)" 2
