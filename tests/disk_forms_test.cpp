@@ -66,6 +66,11 @@ TEST(DiskForms, EachFormsChecksAtTheirBoundaries)
     bytes hobeta_short = resized(hobeta, hobeta.size() - 1);
     bytes hobeta_bad = hobeta;
     hobeta_bad[16] ^= 1; // its checksum: no Hobeta file at all
+    bytes nameless_entry = scl_entry("hob", 1);
+    nameless_entry[0] = 0;
+    const bytes hobeta_nameless = hobeta_of(nameless_entry.data(), bytes(256, 7).data());
+    bytes bad_sum_longer = bad_sum;
+    bad_sum_longer.push_back(0);
     struct {
         const char* what;
         bytes file;
@@ -77,11 +82,21 @@ TEST(DiskForms, EachFormsChecksAtTheirBoundaries)
         {"a bad sum", bad_sum, FORM_SCL, {FORM_BAD_SUM}, true},
         {"cut short: never read past its end", cut, FORM_SCL, {FORM_SHORT}, false},
         {"a byte too many", longer, FORM_SCL, {FORM_LONG}, true},
+        {"a bad sum and a byte too many",
+         bad_sum_longer,
+         FORM_SCL,
+         {FORM_LONG, FORM_BAD_SUM},
+         true},
         {"an entry longer than its sectors", short_sectors, FORM_SCL, {FORM_SECTORS_SHORT}, true},
         {"128 entries", most, FORM_SCL, {}, true},
         {"129 entries", too_many, FORM_SCL, {FORM_TOO_MANY}, true},
         {"a Hobeta file", hobeta, FORM_HOBETA, {}, true},
         {"a Hobeta file cut short", hobeta_short, FORM_HOBETA, {FORM_SHORT}, false},
+        {"a Hobeta file whose name starts with byte 0",
+         hobeta_nameless,
+         FORM_HOBETA,
+         {FORM_NAME_ZERO},
+         true},
         {"a Hobeta header whose checksum fails", hobeta_bad, FORM_NONE, {}, false},
         {"a disk image", make_image(655360), FORM_NONE, {}, false},
     };
@@ -200,6 +215,8 @@ TEST(DiskForms, HobetaNamesAreTheSameOnEverySystem)
         {"boot    ", 'B', "boot.$B"},       {"a/b:c*  ", 'C', "a%2Fb%3Ac%2A.$C"},
         {"con     ", 'B', "%63on.$B"},      {"name.   ", 'B', "name%2E.$B"},
         {"\x01gone   ", 'B', "%01gone.$B"}, {"        ", ' ', "%20.$%20"},
+        {"Y       ", '.', "Y.$%2E"},        {"CONIN$  ", 'B', "%43ONIN$.$B"},
+        {"conout$ ", 'C', "%63onout$.$C"},
     };
     for (const auto& c : cases) {
         bytes entry = scl_entry("", 0);

@@ -150,7 +150,11 @@ bool show_form_info(const std::string& name, const form_contents& form)
     show(tr("  length            %lld"), static_cast<long long>(length));
     show(tr("  files             %u (%d live, %d deleted)"),
          static_cast<unsigned>(form.files.size()), live, catalogue.deleted_entries);
-    show(tr("  sectors           %d"), TRD_NEW_DISK_FREE_SECTORS - int{catalogue.free_sectors});
+    // The files' own sectors, however many: more than a new disk holds too.
+    int sectors = 0;
+    for (const form_file& file : form.files)
+        sectors += file.entry[13];
+    show(tr("  sectors           %d"), sectors);
     if (problems.empty())
         show("%s", tr("  problems          none"));
     for (const std::string& problem : problems)

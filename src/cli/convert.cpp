@@ -332,11 +332,14 @@ bool convert_to_hobeta(const std::string& name)
                                : g_options.output.back() == '/' || g_options.output.back() == '\\'
                                    ? g_options.output
                                    : g_options.output + "/";
+    // Each live file, whatever the source: a deleted one is skipped from an
+    // archive as from a disk.
     bool ok = true;
     for (size_t i = 0; i < source.entries.size(); ++i)
-        ok = put_file(folder + hobeta_file_name(source.entries[i]),
-                      hobeta_of(source.entries[i], source.sectors[i])) &&
-             ok;
+        if (source.entries[i][0] != TRD_DELETED_MARK)
+            ok = put_file(folder + hobeta_file_name(source.entries[i]),
+                          hobeta_of(source.entries[i], source.sectors[i])) &&
+                 ok;
     return ok;
 }
 

@@ -80,11 +80,12 @@ bool read_scl(const unsigned char* bytes, size_t size, form_contents* contents)
         contents->problems.push_back(
             {int64_t(size) < need ? FORM_SHORT : FORM_LONG, -1, int64_t(size), need});
     contents->whole = int64_t(size) >= need && int(contents->files.size()) == count;
-    // The sum stands where the entries say it does: last, when the length
-    // is right; it is not looked for in an archive of another length.
-    if (int64_t(size) == need) {
-        const uint32_t stored = little_endian_32(bytes + size - SCL_SUM_SIZE);
-        const uint32_t made = sum_of(bytes, size - SCL_SUM_SIZE);
+    // The sum stands where the entries say it does: just past the files'
+    // sectors, whether or not bytes follow it; an archive cut short has none.
+    if (int64_t(size) >= need) {
+        const size_t at = size_t(need) - SCL_SUM_SIZE;
+        const uint32_t stored = little_endian_32(bytes + at);
+        const uint32_t made = sum_of(bytes, at);
         if (stored != made)
             contents->problems.push_back({FORM_BAD_SUM, -1, stored, made});
     }
@@ -100,6 +101,10 @@ bool read_hobeta(const unsigned char* bytes, size_t size, form_contents* content
     contents->files.push_back(file);
     if (bytes[13] != 0)
         contents->problems.push_back({FORM_HEADER_NOT_ZERO, 0, bytes[13], 0});
+    // As in an archive: on a disk, a name that starts with byte 0 would end
+    // the catalogue there.
+    if (bytes[0] == 0)
+        contents->problems.push_back({FORM_NAME_ZERO, 0, 0, 0});
     check_sectors(file.entry, 0, &contents->problems);
     const int64_t need = HOBETA_HEADER_SIZE + entry_bytes(file.entry);
     if (int64_t(size) != need)
@@ -376,7 +381,7 @@ std::string hobeta_file_name(const unsigned char* entry)
         const unsigned char c = static_cast<unsigned char>(bytes[i]);
         const bool last_of_name = i + 1 == length;
         if (c < 0x20 || c > 0x7E || std::strchr("<>:\"/\\|?*%", c) ||
-            (last_of_name && (c == '.' || c == ' ')) || (i == bytes.size() - 1 && c == ' '))
+            ((last_of_name || i + 1 == bytes.size()) && (c == '.' || c == ' ')))
             escape(c);
         else
             name += static_cast<char>(c);
@@ -386,9 +391,10 @@ std::string hobeta_file_name(const unsigned char* entry)
     for (size_t i = 0; i < length; ++i)
         stem +=
             static_cast<char>(bytes[i] >= 'a' && bytes[i] <= 'z' ? bytes[i] - 'a' + 'A' : bytes[i]);
-    static const char* const devices[] = {
-        "CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7",
-        "COM8", "COM9", "LPT1", "LPT2", "LPT3", "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9"};
+    static const char* const devices[] = {"CON",  "PRN",  "AUX",  "NUL",  "COM1",   "COM2",
+                                          "COM3", "COM4", "COM5", "COM6", "COM7",   "COM8",
+                                          "COM9", "LPT1", "LPT2", "LPT3", "LPT4",   "LPT5",
+                                          "LPT6", "LPT7", "LPT8", "LPT9", "CONIN$", "CONOUT$"};
     for (const char* device : devices)
         if (stem == device) {
             const unsigned char first = static_cast<unsigned char>(name[0]);

@@ -120,6 +120,6 @@ bool disk_of_files(const std::vector<const unsigned char*>& entries,
 // A Hobeta file's name for an entry: the name, its trailing blanks dropped,
 // ".$" and the type; a byte no system's names may hold (a control, one of
 // <>:"/\|?*, a byte above 0x7E, "%", a trailing dot or blank) as "%XX",
-// and a name Windows keeps for a device (CON, NUL, COM1...) with its first
+// and a name Windows keeps for a device (CON, NUL, COM1, CONIN$...) with its first
 // letter so escaped: the same on every system.
 std::string hobeta_file_name(const unsigned char* entry);

@@ -254,6 +254,16 @@ expect "a dry run" "$(run to-trd --dry-run -o new.trd zero_tail.scl | tail -n 1)
     "1 file, 1 would be written, 0 failed; 655360 bytes written (dry run)"
 expect "nothing written by a refusal or a dry run" "$(sha1sum ./*.trd ./*.scl; ls new.trd 2>&1 | grep -c 'No such')" "$sums
 1"
+# to-hobeta writes each live file, from an archive as from a disk.
+cp shortened.trd deleted.trd
+printf '\x01' | dd of=deleted.trd bs=1 seek=16 conv=notrunc status=none
+run to-scl -q --force -o deleted.scl deleted.trd >/dev/null 2>&1
+mkdir -p from-disk from-archive
+run to-hobeta -q -o from-disk/ deleted.trd >/dev/null 2>&1
+run to-hobeta -q -o from-archive/ deleted.scl >/dev/null 2>&1
+expect "to-hobeta skips a deleted file from an archive as from a disk" \
+    "$(ls from-disk | wc -l) $(ls from-archive | wc -l)" "1 1"
+rm -rf deleted.trd deleted.scl from-disk from-archive
 # A reader that has gone (| head, here one that reads nothing) ends the
 # run quietly, on both builds.
 "${cli[@]}" info ./*.trd ./*.scl 2>"$work/pipe-errors" | true
@@ -317,6 +327,11 @@ if [ "${#cli[@]}" -gt 1 ]; then
     echo "corpus: run natively"
 elif [ -d "$corpus" ]; then
     mkdir -p "$work/corpus"
+    # An archive of more sectors than a new disk holds says how many it has.
+    "${cli[@]}" to-scl -q --force -o "$work/corpus/dejavu02.scl" "$corpus/dejavu02.trd" >/dev/null 2>&1
+    expect "info gives an archive's own sectors, past 2,544 too" \
+        "$("${cli[@]}" info "$work/corpus/dejavu02.scl" | grep -c '^  sectors  *2636$')" 1
+    rm -f "$work/corpus/dejavu02.scl"
     compared=0
     for file in "$corpus"/*.trd; do
         name=$(basename "$file")
