@@ -80,11 +80,6 @@ bool single_sided(unsigned char type)
     return type == 0x18 || type == 0x19;
 }
 
-std::string bytes_text(int64_t count)
-{
-    return grouped(count);
-}
-
 // The non-zero bytes of a disk at or past an offset, and the first of them.
 int64_t non_zero_from(const target_disk& disk, int64_t from, int64_t* first)
 {
@@ -112,33 +107,32 @@ bool length_taken(const target_rule& rule, int64_t length, unsigned char type, s
                                       "length with a disk type of 0x16 to 0x19; this image has %s")
                                  : tr("takes only 163,840, 327,680 or 655,360 bytes; this image "
                                       "has %s"),
-                             bytes_text(length).c_str());
+                             grouped(length).c_str());
             return false;
         }
     }
     if (rule.min_length > 0 && length < rule.min_length) {
         *why = formatted(tr("needs at least %s bytes; this image has %s"),
-                         bytes_text(rule.min_length).c_str(), bytes_text(length).c_str());
+                         grouped(rule.min_length).c_str(), grouped(length).c_str());
         return false;
     }
     if (rule.max_length > 0 && length > rule.max_length) {
         *why = formatted(tr("takes at most %s bytes; this image has %s"),
-                         bytes_text(rule.max_length).c_str(), bytes_text(length).c_str());
+                         grouped(rule.max_length).c_str(), grouped(length).c_str());
         return false;
     }
     if (rule.max_cylinders > 0 && valid_type(type)) {
         const int64_t most =
             int64_t{rule.max_cylinders} * (single_sided(type) ? 1 : 2) * TRD_TRACK_SIZE;
         if (length > most) {
-            *why =
-                formatted(tr("takes at most %d cylinders (%s bytes); this image has %s"),
-                          rule.max_cylinders, bytes_text(most).c_str(), bytes_text(length).c_str());
+            *why = formatted(tr("takes at most %d cylinders (%s bytes); this image has %s"),
+                             rule.max_cylinders, grouped(most).c_str(), grouped(length).c_str());
             return false;
         }
     }
     if (rule.whole_sectors && length % TRD_SECTOR_SIZE != 0) {
         *why = formatted(tr("takes whole sectors only; %s bytes is not a multiple of 256"),
-                         bytes_text(length).c_str());
+                         grouped(length).c_str());
         return false;
     }
     return true;
@@ -247,7 +241,7 @@ target_finding judge_trd(const target_rule& rule, const target_disk& disk)
             finding.reason = formatted(
                 trn("its save keeps %s bytes: %s non-zero byte from %s on is lost",
                     "its save keeps %s bytes: %s non-zero bytes from %s on are lost", lost),
-                bytes_text(limit).c_str(), bytes_text(lost).c_str(), bytes_text(first).c_str());
+                grouped(limit).c_str(), grouped(lost).c_str(), grouped(first).c_str());
             finding.fix = FIX_IMPOSSIBLE;
             return finding;
         }
@@ -257,7 +251,7 @@ target_finding judge_trd(const target_rule& rule, const target_disk& disk)
         finding.lost_from = disk.length;
         finding.reason = formatted(tr("never grows an image: what is written past its end (%s "
                                       "bytes) is dropped"),
-                                   bytes_text(disk.length).c_str());
+                                   grouped(disk.length).c_str());
         finding.fix = disk.passes_check ? FIX_RESTORE : FIX_IMPOSSIBLE;
         return finding;
     }

@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <iostream>
+#include <random>
 #include <set>
 #include <string>
 #include <unistd.h>
@@ -67,15 +68,16 @@ int main(int argc, char** argv)
     for (std::string name; std::getline(names, name);)
         pending.insert(name);
     int failed = 0;
-    unsigned seed = 12345;
+    // A fixed sequence of waits, so that runs can be compared.
+    std::minstd_rand waits(1);
+    std::uniform_int_distribution<unsigned> microseconds(0, 399);
     for (std::string line; std::getline(std::cin, line);) {
         // A line that begins a file ends with its name, after a blank.
         const size_t blank = line.rfind(' ');
         const auto found = pending.find(blank == std::string::npos ? line : line.substr(blank + 1));
         if (found == pending.end())
             continue;
-        seed = seed * 1103515245u + 12345u;
-        usleep((seed >> 16) % 400);
+        usleep(microseconds(waits));
         failed += !write_marker(*found);
         pending.erase(found);
     }
