@@ -36,13 +36,17 @@ std::string md5_of(const bytes& content)
     return hash_of(DIGEST_MD5, content);
 }
 
-image_identity identify(const std::string& file, const identity_request& request)
+// The identity pass, with the hashes the lists' CRC-32s ask for when given.
+image_identity identify(const std::string& file, const identity_request& request,
+                        const known_lists* lists = nullptr)
 {
     image_identity identity;
     FILE* stream = open_stream(file.c_str(), "rb");
     EXPECT_NE(stream, nullptr) << file;
     if (stream) {
         EXPECT_EQ(identify_stream(stream, nullptr, 0, request, &identity), 0);
+        if (lists)
+            EXPECT_EQ(confirm_identity(stream, *lists, &identity), 0);
         close_stream(stream);
     }
     return identity;
@@ -259,7 +263,7 @@ TEST_F(KnownDisks, CorpusImagesAreKnownAtEveryLengthThatLosesNothing)
         if (c.operation) {
             ASSERT_GE(check_and_run(path("work.trd"), c.operation), 0);
         }
-        const image_identity identity = identify(path("work.trd"), request);
+        const image_identity identity = identify(path("work.trd"), request, &lists);
         const std::vector<known_match> matches = find_matches(lists, identity);
         verdict found = UNKNOWN;
         for (const known_match& match : matches)
@@ -304,7 +308,7 @@ TEST_F(KnownDisks, ConformGivesBackTheListsExactBytesOrLeavesTheFileAsItWas)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         write_file(path("disk.trd"), resized(disk, size_t(c.from)));
-        const image_identity identity = identify(path("disk.trd"), request);
+        const image_identity identity = identify(path("disk.trd"), request, &lists);
         const std::vector<known_match> matches = find_matches(lists, identity);
         ASSERT_EQ(matches.size(), 2u) << "the image is both entries";
         if (c.spoil) {
@@ -325,3 +329,78 @@ TEST_F(KnownDisks, ConformGivesBackTheListsExactBytesOrLeavesTheFileAsItWas)
 }
 
 } // namespace
+
+TEST_F(KnownDisks, ACrc32RulesEntriesOutAndNeverNamesOneAlone)
+{
+    // Two files of one size and one CRC-32 that differ: the generator
+    // polynomial XORed into a message leaves its CRC-32 as it was.
+    bytes disk = make_image(655360);
+    for (size_t i = 4096; i < 90000; i += 5)
+        disk[i] = static_cast<unsigned char>(i * 7);
+    bytes twin = disk;
+    const unsigned char polynomial[] = {0x41, 0x06, 0x71, 0xDB, 0x01};
+    for (size_t i = 0; i < sizeof polynomial; ++i)
+        twin[50000 + i] ^= polynomial[i];
+    auto crc_of = [](const bytes& b) {
+        char text[9];
+        std::snprintf(text, sizeof text, "%08x", crc32_add(0, b.data(), b.size()));
+        return std::string(text);
+    };
+    ASSERT_EQ(crc_of(disk), crc_of(twin));
+    ASSERT_NE(sha1_of(disk), sha1_of(twin));
+    const unsigned char entry[16] = {'f', 'i', 'l',  'e', ' ', ' ', ' ', ' ',
+                                     'C', 0,   0x80, 0,   2,   2,   0,   1};
+    const bytes hobeta = hobeta_of(entry, disk.data() + 4096);
+    bytes hobeta_twin = hobeta;
+    for (size_t i = 0; i < sizeof polynomial; ++i)
+        hobeta_twin[100 + i] ^= polynomial[i];
+
+    const std::string full = std::to_string(disk.size()), cut = "90112";
+    const bytes short_disk = resized(disk, 90112);
+    const std::string list = datafile(
+        // by CRC-32 then SHA-1, at full length and shortened
+        "<rom name=\"crc.trd\" size=\"" + full + "\" crc=\"" + crc_of(disk) + "\" sha1=\"" +
+        sha1_of(disk) + "\"/>\n<rom name=\"short.trd\" size=\"" + cut + "\" crc=\"" +
+        crc_of(short_disk) + "\" md5=\"" + md5_of(short_disk) +
+        "\"/>\n"
+        // no CRC-32: hashed as it always was
+        "<rom name=\"nocrc.trd\" size=\"" +
+        full + "\" sha1=\"" + sha1_of(disk) +
+        "\"/>\n"
+        // a CRC-32 that is not the file's rules it out, whatever its SHA-1
+        "<rom name=\"wrongcrc.trd\" size=\"" +
+        full + "\" crc=\"00000000\" sha1=\"" + sha1_of(disk) +
+        "\"/>\n<rom name=\"file.$C\" size=\"" + std::to_string(hobeta.size()) + "\" crc=\"" +
+        crc_of(hobeta) + "\" sha1=\"" + sha1_of(hobeta) + "\"/>\n");
+    known_lists lists;
+    std::string error;
+    ASSERT_TRUE(read_known_list_bytes("made.dat", list.data(), list.size(), &lists, &error));
+    index_known_lists(&lists);
+    const identity_request request = request_for(lists);
+    EXPECT_EQ(request.crc_lengths, (std::vector<int64_t>{90112, 655360}));
+    EXPECT_EQ(request.sha1_lengths, (std::vector<int64_t>{655360}));
+
+    struct {
+        const char* what;
+        bytes file;
+        std::vector<std::string> named;
+    } cases[] = {
+        {"the disk", disk, {"crc.trd", "short.trd", "nocrc.trd"}},
+        {"its twin of the same size and CRC-32", twin, {}},
+        {"the disk cut short", short_disk, {"crc.trd", "short.trd", "nocrc.trd"}},
+        {"its twin cut short", resized(twin, 90112), {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        write_file(path("image.trd"), c.file);
+        std::vector<std::string> named;
+        for (const known_match& match :
+             find_matches(lists, identify(path("image.trd"), request, &lists)))
+            named.push_back(lists.entries[match.entry].name);
+        EXPECT_EQ(named, c.named);
+    }
+    EXPECT_EQ(find_form_matches(lists, FORM_HOBETA, hobeta, "f").size(), 1u);
+    EXPECT_TRUE(find_form_matches(lists, FORM_HOBETA, hobeta_twin, "f").empty());
+    EXPECT_TRUE(form_may_match(lists, FORM_HOBETA, int64_t(hobeta.size()),
+                               crc32_add(0, hobeta_twin.data(), hobeta_twin.size())));
+}

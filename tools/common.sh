@@ -7,10 +7,12 @@ KORVAT_BUILD=${KORVAT_BUILD:-$KORVAT_ROOT/build}
 KORVAT_PACKAGES="cmake make g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev clang-format g++-mingw-w64-x86-64-posix
     binutils-mingw-w64-x86-64 mingw-w64-tools wine wine64 xvfb x11-utils xdotool imagemagick
     locales libc-l10n fonts-wine zip unzip groff-base dpkg-dev devscripts nettle-dev libexpat1-dev
-    time gettext lintian appstream python3-jsonschema python3-yaml man-db tesseract-ocr
+    libdeflate-dev time gettext lintian appstream python3-jsonschema python3-yaml man-db tesseract-ocr
     mame-tools"
-# Debian's source of expat, which the Windows build compiles: it lives here.
+# Debian's sources of expat and libdeflate, which the Windows build
+# compiles: they live here.
 KORVAT_EXPAT_SOURCE=$KORVAT_BUILD/third_party/expat
+KORVAT_DEFLATE_SOURCE=$KORVAT_BUILD/third_party/libdeflate
 
 # Installs every package that is missing, without prompts.
 install_missing_packages() {
@@ -30,20 +32,22 @@ install_missing_packages() {
             $missing >/dev/null
 }
 
-# Debian's source package of expat, unpacked with Debian's patches into
-# $KORVAT_EXPAT_SOURCE, once: the Windows programs read lists with the
-# same library the Linux one links from Debian's packages, at the very same
-# version. That is the version of libexpat1-dev installed, when its source
-# can be had; otherwise the package is brought to the newest version whose
-# source the archive gives (the release's own at worst).
-fetch_expat_source() {
-    local installed
-    installed=$(dpkg-query -W -f='${Version}' libexpat1-dev 2>/dev/null)
-    [ -f "$KORVAT_EXPAT_SOURCE/expat/CMakeLists.txt" ] &&
-        [ "$(expat_source_version)" = "$installed" ] && return 0
+# Debian's source package of a library the Windows programs compile, unpacked
+# with Debian's patches, once: the Windows programs then use the same
+# library the Linux ones link from Debian's packages, at the very same
+# version. That is the version of its -dev package installed, when its
+# source can be had; otherwise the packages are brought to the newest
+# version whose source the archive gives (the release's own at worst).
+# fetch_debian_source SOURCE FOLDER MARKER PACKAGE...: the first package is
+# the one whose version is matched.
+fetch_debian_source() {
+    local source=$1 folder=$2 marker=$3 installed package
+    shift 3
+    installed=$(dpkg-query -W -f='${Version}' "$1" 2>/dev/null)
+    [ -f "$folder/$marker" ] && [ "$(debian_source_version "$folder")" = "$installed" ] && return 0
     local sources=/etc/apt/sources.list.d/korvat-deb-src.sources sudo=""
     [ "$(id -u)" -ne 0 ] && sudo=sudo
-    if ! apt-get source --print-uris expat/bookworm >/dev/null 2>&1; then
+    if ! apt-get source --print-uris "$source/bookworm" >/dev/null 2>&1; then
         sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources 2>/dev/null |
             $sudo tee "$sources" >/dev/null
         [ -s "$sources" ] || printf '%s\n' "Types: deb-src" "URIs: http://deb.debian.org/debian" \
@@ -51,33 +55,52 @@ fetch_expat_source() {
             "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" | $sudo tee "$sources" >/dev/null
         $sudo apt-get update -qq || return 1
     fi
-    local work version
-    work=$(mktemp -d "${TMPDIR:-/tmp}/korvat-expat.XXXXXX") || return 1
+    local work version pinned
+    work=$(mktemp -d "${TMPDIR:-/tmp}/korvat-$source.XXXXXX") || return 1
     for version in "$installed" \
-        "$(apt-cache policy libexpat1-dev 2>/dev/null | sed -n 's/^ *Candidate: //p')" \
-        "$(apt-cache madison expat 2>/dev/null | awk -F'|' '$3 ~ /Sources/ && $3 !~ /security/ { gsub(/ /, "", $2); print $2; exit }')"; do
+        "$(apt-cache policy "$1" 2>/dev/null | sed -n 's/^ *Candidate: //p')" \
+        "$(apt-cache madison "$source" 2>/dev/null | awk -F'|' '$3 ~ /Sources/ && $3 !~ /security/ { gsub(/ /, "", $2); print $2; exit }')"; do
         [ -n "$version" ] && [ "$version" != "(none)" ] || continue
         rm -rf "${work:?}"/*
-        (cd "$work" && apt-get source -qq "expat=$version" >/dev/null 2>&1) || continue
+        (cd "$work" && apt-get source -qq "$source=$version" >/dev/null 2>&1) || continue
         # The library the Linux build links, at the source's version.
         if [ "$version" != "$installed" ]; then
+            pinned=""
+            for package in "$@"; do pinned="$pinned $package=$version"; done
             DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --allow-downgrades \
-                --no-install-recommends "libexpat1-dev=$version" "libexpat1=$version" >/dev/null ||
-                continue
+                --no-install-recommends $pinned >/dev/null || continue
         fi
-        mkdir -p "$(dirname "$KORVAT_EXPAT_SOURCE")"
-        rm -rf "$KORVAT_EXPAT_SOURCE"
-        mv "$work"/expat-*/ "$KORVAT_EXPAT_SOURCE" && rm -rf "$work"
-        [ -f "$KORVAT_EXPAT_SOURCE/expat/CMakeLists.txt" ]
+        mkdir -p "$(dirname "$folder")"
+        rm -rf "$folder"
+        mv "$work/$source"-*/ "$folder" && rm -rf "$work"
+        [ -f "$folder/$marker" ]
         return
     done
     rm -rf "$work"
     return 1
 }
 
+fetch_expat_source() {
+    fetch_debian_source expat "$KORVAT_EXPAT_SOURCE" expat/CMakeLists.txt libexpat1-dev libexpat1
+}
+
+# libdeflate, whose CRC-32 identify uses to rule out what cannot match.
+fetch_deflate_source() {
+    fetch_debian_source libdeflate "$KORVAT_DEFLATE_SOURCE" lib/crc32.c libdeflate-dev libdeflate0
+}
+
+# The Debian version of a source package unpacked in a folder.
+debian_source_version() {
+    sed -n '1s/^[a-z0-9.+-]* (\([^)]*\)).*/\1/p' "$1/debian/changelog" 2>/dev/null
+}
+
 # The Debian version of the expat source the Windows build compiles.
 expat_source_version() {
-    sed -n '1s/^expat (\([^)]*\)).*/\1/p' "$KORVAT_EXPAT_SOURCE/debian/changelog" 2>/dev/null
+    debian_source_version "$KORVAT_EXPAT_SOURCE"
+}
+
+deflate_source_version() {
+    debian_source_version "$KORVAT_DEFLATE_SOURCE"
 }
 
 # The locales the tests and the demo speak in: Russian in UTF-8, and in the
@@ -98,6 +121,7 @@ prepare_machine() {
     install_missing_packages || { echo "package installation failed" >&2; return 1; }
     ensure_russian_locales || { echo "could not make the Russian locales" >&2; return 1; }
     fetch_expat_source || { echo "could not fetch Debian's source of expat" >&2; return 1; }
+    fetch_deflate_source || { echo "could not fetch Debian's source of libdeflate" >&2; return 1; }
 }
 
 # Configures one tree: configure_tree NAME [CMAKE ARGS...]. The project's
@@ -139,7 +163,8 @@ build_tree() {
 configure_windows() {
     configure_tree windows -DCMAKE_TOOLCHAIN_FILE="$KORVAT_ROOT/cmake/toolchain-mingw-x86_64.cmake" \
         -DKORVAT_NATIVE_CLI="$KORVAT_BUILD/native/korvat-cli" \
-        -DKORVAT_EXPAT_SOURCE_DIR="$KORVAT_EXPAT_SOURCE/expat"
+        -DKORVAT_EXPAT_SOURCE_DIR="$KORVAT_EXPAT_SOURCE/expat" \
+        -DKORVAT_DEFLATE_SOURCE_DIR="$KORVAT_DEFLATE_SOURCE"
 }
 
 build_windows() {

@@ -41,7 +41,7 @@ release_tree() {
 echo "Building korvat $version for Windows and Linux"
 prepare_machine || exit 1
 release_tree release-windows -DCMAKE_TOOLCHAIN_FILE="$KORVAT_ROOT/cmake/toolchain-mingw-x86_64.cmake" \
-    -DKORVAT_EXPAT_SOURCE_DIR="$KORVAT_EXPAT_SOURCE/expat"
+    -DKORVAT_EXPAT_SOURCE_DIR="$KORVAT_EXPAT_SOURCE/expat" -DKORVAT_DEFLATE_SOURCE_DIR="$KORVAT_DEFLATE_SOURCE"
 # The Linux tool is linked statically, position-independent, with Debian's
 # hardening: it uses no name service and needs no C library of the system,
 # so it starts on any x86-64 Linux, however old its glibc.
@@ -118,6 +118,7 @@ package_version() { dpkg-query -W -f='${Version}' "$1" 2>/dev/null || echo unkno
     echo "MinGW-w64 runtime: Debian package mingw-w64-x86-64-dev $(package_version mingw-w64-x86-64-dev)"
     echo "Nettle, linked in: Debian package nettle-dev $(package_version nettle-dev)"
     echo "expat, linked in: $(package_version libexpat1-dev), Debian's package libexpat1-dev on Linux and its source package expat, the same version, built here for Windows ($(expat_source_version))"
+    echo "libdeflate, linked in: $(package_version libdeflate-dev), Debian's package libdeflate-dev on Linux and its source package libdeflate, the same version, built here for Windows ($(deflate_source_version))"
     echo "cmake: $(cmake --version | head -n 1)"
     echo "dpkg-deb: $(package_version dpkg)"
     echo "zip: $(package_version zip), tar: $(package_version tar), gzip: $(package_version gzip)"

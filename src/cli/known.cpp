@@ -60,6 +60,9 @@ bool identify_file(const std::string& name, const identity_request& request, ide
         }
         read = identify_stream(image, g_io_buffer, static_cast<size_t>(count), request,
                                &file->identity) == 0;
+        // Hashed where a CRC-32 says that an entry could be this file.
+        if (read && !request.crc_lengths.empty())
+            read = confirm_identity(image, g_known, &file->identity) == 0;
     }
     const int error = errno;
     close_stream(image);
@@ -176,7 +179,8 @@ bool load_known_lists()
     }
     index_known_lists(&g_known);
     g_request = request_for(g_known);
-    const size_t lengths = g_request.sha1_lengths.size() + g_request.md5_lengths.size();
+    const size_t lengths =
+        g_request.sha1_lengths.size() + g_request.md5_lengths.size() + g_request.crc_lengths.size();
     if (lengths > LIST_MAX_LENGTHS) {
         std::fprintf(stderr, "korvat-cli: %s\n",
                      formatted(tr("the lists give %lld distinct disk lengths, more than %lld"),
@@ -195,21 +199,41 @@ const char* identify_header()
                : "path\tcheck\tlength\tcontent_end\tlist\tentry\tentry_length\thow\tcommand";
 }
 
-// Reads a file whole, up to the largest length a hash is made at; false
-// with errno set.
-bool read_whole(const std::string& name, std::vector<unsigned char>* bytes)
+namespace
 {
+
+// A file's bytes, up to the largest length a hash is made at.
+struct whole_file {
+    const unsigned char* bytes;
+    size_t size;
+};
+
+// Reads a file whole into a buffer kept from file to file (made once, and
+// never cleared: only what was read is used); false with errno set.
+bool read_to_buffer(const std::string& name, whole_file* whole)
+{
+    static std::vector<unsigned char> buffer(static_cast<size_t>(IDENTITY_MAX_LENGTH));
     FILE* file = open_stream(name.c_str(), "rb");
     if (!file)
         return false;
-    bytes->assign(size_t(IDENTITY_MAX_LENGTH), 0);
-    const size_t read = read_stream(bytes->data(), 1, bytes->size(), file);
+    const size_t read = read_stream(buffer.data(), 1, buffer.size(), file);
     const bool failed = stream_failed(file) != 0;
     const int error = errno;
     close_stream(file);
     errno = error;
-    bytes->resize(read);
+    *whole = {buffer.data(), read};
     return !failed;
+}
+
+} // namespace
+
+bool read_whole(const std::string& name, std::vector<unsigned char>* bytes)
+{
+    whole_file whole;
+    if (!read_to_buffer(name, &whole))
+        return false;
+    bytes->assign(whole.bytes, whole.bytes + whole.size);
+    return true;
 }
 
 // The entries a file is by the files it holds: a disk's (or an SCL
@@ -244,8 +268,8 @@ std::vector<known_match> matches_by_files(const std::string& name, const identif
                                       int64_t{catalogue.entries[i].sectors} * TRD_SECTOR_SIZE);
     if (!scl_wanted && !hobeta_wanted)
         return matches;
-    std::vector<unsigned char> image;
-    if (file.image && !read_whole(name, &image))
+    whole_file image = {nullptr, 0};
+    if (file.image && !read_to_buffer(name, &image))
         return matches;
     if (scl_wanted) {
         for (bool keep : {true, false}) {
@@ -254,28 +278,42 @@ std::vector<known_match> matches_by_files(const std::string& name, const identif
             if (!wanted.scl_sizes.count(scl_size_of(catalogue, keep)))
                 continue;
             for (known_match& match : find_form_matches(
-                     g_known, FORM_SCL, scl_of_disk(image.data(), image.size(), keep), "*"))
+                     g_known, FORM_SCL, scl_of_disk(image.bytes, image.size, keep), "*"))
                 matches.push_back(match);
         }
     }
     for (int i = 0; hobeta_wanted && i < catalogue.entry_count; ++i) {
         const trd_entry& entry = catalogue.entries[i];
-        if (!wanted.hobeta_sizes.count(int64_t{HOBETA_HEADER_SIZE} +
-                                       int64_t{entry.sectors} * TRD_SECTOR_SIZE))
+        const int64_t size = int64_t{HOBETA_HEADER_SIZE} + int64_t{entry.sectors} * TRD_SECTOR_SIZE;
+        if (!wanted.hobeta_sizes.count(size))
             continue;
-        std::vector<unsigned char> sectors(size_t(entry.sectors) * TRD_SECTOR_SIZE, 0);
+        // Where its sectors are, and how much of them the file holds
+        // (zeros after that).
         const unsigned char* raw = nullptr;
+        const unsigned char* from = nullptr;
+        const size_t bytes = size_t(entry.sectors) * TRD_SECTOR_SIZE;
+        size_t held = bytes;
         if (archive) {
             raw = form.files[size_t(i)].entry;
-            std::memcpy(sectors.data(), form.bytes.data() + form.files[size_t(i)].offset,
-                        sectors.size());
+            from = form.bytes.data() + form.files[size_t(i)].offset;
         } else {
-            raw = image.data() + size_t(i) * TRD_ENTRY_SIZE;
+            raw = image.bytes + size_t(i) * TRD_ENTRY_SIZE;
             const size_t start = size_t(entry_first(entry)) * TRD_SECTOR_SIZE;
-            if (start < image.size())
-                std::memcpy(sectors.data(), image.data() + start,
-                            std::min(sectors.size(), image.size() - start));
+            held = start < image.size ? std::min(bytes, image.size - start) : 0;
+            from = image.bytes + (held ? start : 0);
         }
+        // Its CRC-32 rules out every entry, as a rule, before it is made.
+        unsigned char header[HOBETA_HEADER_SIZE];
+        hobeta_header_of(raw, header);
+        uint32_t crc = crc32_add(crc32_add(0, header, sizeof header), from, held);
+        static const unsigned char zeros[TRD_SECTOR_SIZE] = {};
+        for (size_t left = bytes - held; left > 0; left -= std::min(left, sizeof zeros))
+            crc = crc32_add(crc, zeros, std::min(left, sizeof zeros));
+        if (!form_may_match(g_known, FORM_HOBETA, size, crc))
+            continue;
+        std::vector<unsigned char> sectors(bytes, 0);
+        if (held)
+            std::memcpy(sectors.data(), from, held);
         char shown[4 * TRD_NAME_SIZE + 8], type[5];
         escape_disk_text(entry.name, TRD_NAME_SIZE, shown, sizeof shown);
         escape_disk_text(&entry.type, 1, type, sizeof type);
@@ -315,16 +353,20 @@ bool identify_image(const std::string& name)
         // Only in the kinds those entries are matched by, and only where
         // the disks' lengths do not ask for it already.
         const int64_t length = length_of_file(name.c_str());
+        const bool crc =
+            g_request.form_crc_sizes.count(length) &&
+            !std::binary_search(g_request.crc_lengths.begin(), g_request.crc_lengths.end(), length);
         const bool sha1 = g_request.form_sha1_sizes.count(length) &&
                           !std::binary_search(g_request.sha1_lengths.begin(),
                                               g_request.sha1_lengths.end(), length);
         const bool md5 =
             g_request.form_md5_sizes.count(length) &&
             !std::binary_search(g_request.md5_lengths.begin(), g_request.md5_lengths.end(), length);
-        if (sha1 || md5) {
+        if (crc || sha1 || md5) {
             request = g_request;
             for (std::vector<int64_t>* lengths :
-                 {sha1 ? &request.sha1_lengths : nullptr, md5 ? &request.md5_lengths : nullptr})
+                 {crc ? &request.crc_lengths : nullptr, sha1 ? &request.sha1_lengths : nullptr,
+                  md5 ? &request.md5_lengths : nullptr})
                 if (lengths)
                     lengths->insert(std::lower_bound(lengths->begin(), lengths->end(), length),
                                     length);
@@ -564,9 +606,9 @@ bool note_dupe(const std::string& name, const std::vector<std::string>& other_na
     std::vector<unsigned char> archive;
     disk_form form = FORM_TRD;
     if (file.image) {
-        std::vector<unsigned char> image;
-        if (read_whole(name, &image))
-            archive = scl_of_disk(image.data(), image.size(), true);
+        whole_file image;
+        if (read_to_buffer(name, &image))
+            archive = scl_of_disk(image.bytes, image.size, true);
     } else if (file.other_form) {
         form_contents contents;
         if (read_form_file(name.c_str(), &contents) == FORM_SCL && contents.problems.empty()) {

@@ -300,15 +300,20 @@ std::vector<unsigned char> scl_of_disk(const unsigned char* image, size_t size, 
     return scl;
 }
 
+void hobeta_header_of(const unsigned char* entry, unsigned char* header)
+{
+    std::memcpy(header, entry, 13);
+    header[13] = 0;
+    header[14] = entry[13];
+    const uint16_t checksum = hobeta_checksum(header);
+    header[15] = static_cast<unsigned char>(checksum);
+    header[16] = static_cast<unsigned char>(checksum >> 8);
+}
+
 std::vector<unsigned char> hobeta_of(const unsigned char* entry, const unsigned char* sectors)
 {
     std::vector<unsigned char> hobeta(HOBETA_HEADER_SIZE);
-    std::memcpy(hobeta.data(), entry, 13);
-    hobeta[13] = 0;
-    hobeta[14] = entry[13];
-    const uint16_t checksum = hobeta_checksum(hobeta.data());
-    hobeta[15] = static_cast<unsigned char>(checksum);
-    hobeta[16] = static_cast<unsigned char>(checksum >> 8);
+    hobeta_header_of(entry, hobeta.data());
     if (entry_bytes(entry) > 0)
         hobeta.insert(hobeta.end(), sectors, sectors + entry_bytes(entry));
     return hobeta;

@@ -105,6 +105,8 @@ std::vector<unsigned char> scl_of_disk(const unsigned char* image, size_t size, 
 // Its size, from the catalogue alone.
 int64_t scl_size_of(const trd_catalogue& catalogue, bool keep_deleted);
 
+// The Hobeta header (HOBETA_HEADER_SIZE bytes) of one catalogue entry.
+void hobeta_header_of(const unsigned char* entry, unsigned char* header);
 // The Hobeta file of one catalogue entry (16 bytes) and its sectors.
 std::vector<unsigned char> hobeta_of(const unsigned char* entry, const unsigned char* sectors);
 

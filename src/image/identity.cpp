@@ -29,6 +29,16 @@ void add_zeros(digest_state* state, int64_t count)
     }
 }
 
+void add_zero_crc(uint32_t* crc, int64_t count)
+{
+    while (count > 0) {
+        const size_t piece =
+            count < int64_t{sizeof g_zeros} ? static_cast<size_t>(count) : sizeof g_zeros;
+        *crc = crc32_add(*crc, g_zeros, piece);
+        count -= static_cast<int64_t>(piece);
+    }
+}
+
 // The hashes of one kind: a state that stands at the content end as the
 // file is read (the zeros after the last non-zero byte are held back until
 // more data comes), then is carried on over zeros to each length asked for.
@@ -58,6 +68,20 @@ bool finish_at_lengths(hash_run* run, const std::vector<int64_t>& lengths, image
     return true;
 }
 
+// The same for the CRC-32, from the content's.
+void crcs_at_lengths(uint32_t crc, const std::vector<int64_t>& lengths, image_identity* identity)
+{
+    int64_t at = identity->content_end;
+    for (int64_t length : lengths) {
+        if (length < identity->content_end ||
+            (length > IDENTITY_MAX_LENGTH && length != identity->length))
+            continue;
+        add_zero_crc(&crc, length - at);
+        at = length;
+        identity->crcs.push_back({length, crc});
+    }
+}
+
 } // namespace
 
 int identify_stream(FILE* image, const unsigned char* head, size_t first,
@@ -66,20 +90,29 @@ int identify_stream(FILE* image, const unsigned char* head, size_t first,
     identity->length = 0;
     identity->content_end = 0;
     identity->digests.clear();
+    identity->crcs.clear();
     std::memset(identity->content_sha1, 0, sizeof identity->content_sha1);
 
-    hash_run runs[2] = {{DIGEST_SHA1, digest_begin(DIGEST_SHA1)}, {DIGEST_MD5, nullptr}};
+    // Only the kinds asked for are made: the CRC-32 costs a small part of
+    // what a hash does.
+    hash_run runs[2] = {{DIGEST_SHA1, nullptr}, {DIGEST_MD5, nullptr}};
+    size_t run_count = 0;
+    if (request.content_hash || !request.sha1_lengths.empty())
+        runs[run_count++] = {DIGEST_SHA1, digest_begin(DIGEST_SHA1)};
     if (!request.md5_lengths.empty())
-        runs[1].state = digest_begin(DIGEST_MD5);
-    const size_t run_count = request.md5_lengths.empty() ? 1 : 2;
+        runs[run_count++] = {DIGEST_MD5, digest_begin(DIGEST_MD5)};
+    const bool crc_wanted = !request.crc_lengths.empty();
+    uint32_t crc = 0, crc_held = 0; // crc_held: up to the content end
     auto release = [&]() {
         for (hash_run& run : runs)
             digest_free(run.state);
     };
-    if (!runs[0].state || (run_count == 2 && !runs[1].state)) {
-        release();
-        errno = ENOMEM;
-        return -1;
+    for (size_t k = 0; k < run_count; ++k) {
+        if (!runs[k].state) {
+            release();
+            errno = ENOMEM;
+            return -1;
+        }
     }
 
     // Each piece up to its last non-zero byte is hashed, after the zeros
@@ -91,6 +124,11 @@ int identify_stream(FILE* image, const unsigned char* head, size_t first,
             for (size_t k = 0; k < run_count; ++k) {
                 add_zeros(runs[k].state, held_zeros);
                 digest_add(runs[k].state, bytes, data);
+            }
+            if (crc_wanted) {
+                add_zero_crc(&crc, held_zeros);
+                crc = crc32_add(crc, bytes, data);
+                crc_held = crc;
             }
             held_zeros = 0;
             identity->content_end = identity->length + static_cast<int64_t>(data);
@@ -111,15 +149,38 @@ int identify_stream(FILE* image, const unsigned char* head, size_t first,
             break;
     }
 
-    bool made = digest_peek(runs[0].state, identity->content_sha1);
-    made = made && finish_at_lengths(&runs[0], request.sha1_lengths, identity);
-    if (made && run_count == 2)
-        made = finish_at_lengths(&runs[1], request.md5_lengths, identity);
+    bool made = true;
+    for (size_t k = 0; made && k < run_count; ++k) {
+        if (runs[k].kind == DIGEST_SHA1)
+            made = (!request.content_hash || digest_peek(runs[k].state, identity->content_sha1)) &&
+                   finish_at_lengths(&runs[k], request.sha1_lengths, identity);
+        else
+            made = finish_at_lengths(&runs[k], request.md5_lengths, identity);
+    }
+    if (crc_wanted)
+        crcs_at_lengths(crc_held, request.crc_lengths, identity);
     release();
     if (!made) {
         errno = ENOMEM;
         return -1;
     }
+    return 0;
+}
+
+int confirm_identity(FILE* image, const known_lists& lists, image_identity* identity)
+{
+    const identity_request request = confirmations_for(lists, *identity);
+    if (request.sha1_lengths.empty() && request.md5_lengths.empty())
+        return 0;
+    image_identity confirmed;
+    if (seek_stream(image, 0, SEEK_SET) != 0 ||
+        identify_stream(image, nullptr, 0, request, &confirmed) != 0)
+        return -1;
+    // The file changed between the two reads: only what both saw is kept.
+    if (confirmed.length != identity->length || confirmed.content_end != identity->content_end)
+        return 0;
+    identity->digests.insert(identity->digests.end(), confirmed.digests.begin(),
+                             confirmed.digests.end());
     return 0;
 }
 

@@ -42,6 +42,19 @@ struct identity_request {
     // Those sizes' entries matched by SHA-1, and by MD5 alone: a file of
     // that size is hashed as it is in those kinds only.
     std::set<int64_t> form_sha1_sizes, form_md5_sizes;
+    // The lengths of the disks' entries that give a CRC-32, and the sizes
+    // of such entries of the other forms: there the image's CRC-32 is made,
+    // and a hash only where it is some entry's (confirmations_for).
+    std::vector<int64_t> crc_lengths;
+    std::set<int64_t> form_crc_sizes;
+    // The SHA-1 of the content (dupes tells disks apart by it).
+    bool content_hash = true;
+};
+
+// A CRC-32 of the image cut or padded with zeros to a length.
+struct length_crc {
+    int64_t length;
+    uint32_t crc;
 };
 
 struct image_identity {
@@ -51,6 +64,7 @@ struct image_identity {
     unsigned char content_sha1[DIGEST_SHA1_SIZE];
     // At each length asked for at or past content_end, ascending.
     std::vector<length_digest> digests;
+    std::vector<length_crc> crcs;
 };
 
 // The largest length a hash is made at: a list entry longer than this is
@@ -82,7 +96,8 @@ struct known_entry {
     std::string name; // the image's file name, as the list gives it
     disk_form form;   // by the name: ".trd", ".scl", ".$" and a character
     int64_t size;
-    bool has_sha1, has_md5;
+    bool has_sha1, has_md5, has_crc;
+    uint32_t crc;
     unsigned char sha1[DIGEST_SHA1_SIZE];
     unsigned char md5[DIGEST_MD5_SIZE];
 };
@@ -97,7 +112,16 @@ struct known_lists {
     // The entries by the hash they are matched by (its bytes), made by
     // index_known_lists once every list is read.
     std::unordered_multimap<std::string, size_t> by_digest;
+    // Every entry by its size, and those that give a CRC-32 by their size
+    // and CRC-32 (size_crc_key).
+    std::unordered_multimap<int64_t, size_t> by_size;
+    std::unordered_multimap<uint64_t, size_t> by_size_crc;
 };
+
+constexpr uint64_t size_crc_key(int64_t size, uint32_t crc)
+{
+    return uint64_t(size) << 32 | crc;
+}
 
 // Limits on what one list may make the program hold: a larger list is
 // refused, whatever it holds.
@@ -135,6 +159,19 @@ void index_known_lists(known_lists* lists);
 identity_request request_for(const known_lists& lists);
 
 // ---- Matches ----
+
+// An entry's CRC-32 rules it out or in, never out of doubt: the lengths at
+// which the image's CRC-32 is some entry's, to be hashed there in the kind
+// that entry is matched by (SHA-1, or MD5 where it has no SHA-1).
+identity_request confirmations_for(const known_lists& lists, const image_identity& identity);
+
+// Reads the stream again from its start and adds the hashes confirmations_for
+// asks for to the identity; 0, or -1 with errno set.
+int confirm_identity(FILE* image, const known_lists& lists, image_identity* identity);
+
+// Whether some entry of a form and size could be bytes with this CRC-32:
+// one that gives the same CRC-32, or none.
+bool form_may_match(const known_lists& lists, disk_form form, int64_t size, uint32_t crc);
 
 struct known_match {
     size_t entry; // index into known_lists::entries

@@ -72,6 +72,12 @@ void add_rom(list_reader* reader, const XML_Char** attributes)
     const char* md5 = attribute(attributes, "md5");
     entry.has_sha1 = sha1 && parse_hex_digest(sha1, entry.sha1, sizeof entry.sha1);
     entry.has_md5 = md5 && parse_hex_digest(md5, entry.md5, sizeof entry.md5);
+    const char* crc = attribute(attributes, "crc");
+    unsigned char crc_bytes[4];
+    entry.has_crc = crc && parse_hex_digest(crc, crc_bytes, sizeof crc_bytes);
+    entry.crc = entry.has_crc ? uint32_t{crc_bytes[0]} << 24 | uint32_t{crc_bytes[1]} << 16 |
+                                    uint32_t{crc_bytes[2]} << 8 | crc_bytes[3]
+                              : 0;
     if (!sized || (!entry.has_sha1 && !entry.has_md5) || entry.name.size() > LIST_MAX_TEXT ||
         entry.game.size() > LIST_MAX_TEXT) {
         ++reader->unusable;
@@ -289,20 +295,28 @@ bool read_known_list(const std::string& file, known_lists* lists, std::string* e
 identity_request request_for(const known_lists& lists)
 {
     identity_request request;
+    request.content_hash = false;
     for (const known_entry& entry : lists.entries) {
-        // The other forms are hashed whole, where their size is met.
+        // The other forms are hashed whole, where their size is met; an
+        // entry with a CRC-32 is looked for by it first.
         if (entry.form != FORM_TRD)
-            (entry.has_sha1 ? request.form_sha1_sizes : request.form_md5_sizes).insert(entry.size);
+            (entry.has_crc    ? request.form_crc_sizes
+             : entry.has_sha1 ? request.form_sha1_sizes
+                              : request.form_md5_sizes)
+                .insert(entry.size);
         if (entry.form == FORM_SCL)
             request.scl_sizes.insert(entry.size);
         else if (entry.form == FORM_HOBETA)
             request.hobeta_sizes.insert(entry.size);
+        else if (entry.has_crc)
+            request.crc_lengths.push_back(entry.size);
         else if (entry.has_sha1)
             request.sha1_lengths.push_back(entry.size);
         else if (entry.has_md5)
             request.md5_lengths.push_back(entry.size);
     }
-    for (std::vector<int64_t>* lengths : {&request.sha1_lengths, &request.md5_lengths}) {
+    for (std::vector<int64_t>* lengths :
+         {&request.sha1_lengths, &request.md5_lengths, &request.crc_lengths}) {
         std::sort(lengths->begin(), lengths->end());
         lengths->erase(std::unique(lengths->begin(), lengths->end()), lengths->end());
     }
@@ -318,13 +332,61 @@ static std::string digest_key(const unsigned char* digest, digest_kind kind)
 void index_known_lists(known_lists* lists)
 {
     lists->by_digest.clear();
+    lists->by_size.clear();
+    lists->by_size_crc.clear();
     lists->by_digest.reserve(lists->entries.size());
+    lists->by_size.reserve(lists->entries.size());
     for (size_t i = 0; i < lists->entries.size(); ++i) {
         const known_entry& entry = lists->entries[i];
         lists->by_digest.emplace(entry.has_sha1 ? digest_key(entry.sha1, DIGEST_SHA1)
                                                 : digest_key(entry.md5, DIGEST_MD5),
                                  i);
+        lists->by_size.emplace(entry.size, i);
+        if (entry.has_crc)
+            lists->by_size_crc.emplace(size_crc_key(entry.size, entry.crc), i);
     }
+}
+
+identity_request confirmations_for(const known_lists& lists, const image_identity& identity)
+{
+    identity_request request;
+    request.content_hash = false;
+    for (const length_crc& made : identity.crcs) {
+        const auto found = lists.by_size_crc.equal_range(size_crc_key(made.length, made.crc));
+        for (auto at = found.first; at != found.second; ++at) {
+            const digest_kind kind = lists.entries[at->second].has_sha1 ? DIGEST_SHA1 : DIGEST_MD5;
+            // Not where the pass made that hash already.
+            if (!digest_at(identity, made.length, kind))
+                (kind == DIGEST_SHA1 ? request.sha1_lengths : request.md5_lengths)
+                    .push_back(made.length);
+        }
+    }
+    for (std::vector<int64_t>* lengths : {&request.sha1_lengths, &request.md5_lengths}) {
+        std::sort(lengths->begin(), lengths->end());
+        lengths->erase(std::unique(lengths->begin(), lengths->end()), lengths->end());
+    }
+    return request;
+}
+
+bool form_may_match(const known_lists& lists, disk_form form, int64_t size, uint32_t crc)
+{
+    const auto found = lists.by_size.equal_range(size);
+    for (auto at = found.first; at != found.second; ++at) {
+        const known_entry& entry = lists.entries[at->second];
+        if (entry.form == form && (!entry.has_crc || entry.crc == crc))
+            return true;
+    }
+    return false;
+}
+
+// An entry that gives a CRC-32 is named only where the image's agrees with
+// it too, whichever entry its hash was made for.
+static bool crc_agrees(const image_identity& identity, const known_entry& entry)
+{
+    for (const length_crc& made : identity.crcs)
+        if (made.length == entry.size)
+            return made.crc == entry.crc;
+    return false;
 }
 
 std::vector<known_match> find_matches(const known_lists& lists, const image_identity& identity)
@@ -338,7 +400,8 @@ std::vector<known_match> find_matches(const known_lists& lists, const image_iden
             // length is the entry's own; an archive or a Hobeta file is its
             // bytes as they are.
             if (entry.size == made.length && entry.has_sha1 == (made.kind == DIGEST_SHA1) &&
-                (entry.form == FORM_TRD || entry.size == identity.length))
+                (entry.form == FORM_TRD || entry.size == identity.length) &&
+                (!entry.has_crc || crc_agrees(identity, entry)))
                 matches.push_back({at->second, entry.size == identity.length, ""});
         }
     }
@@ -369,27 +432,36 @@ std::vector<known_match> find_form_matches(const known_lists& lists, disk_form f
                                            const std::string& part)
 {
     std::vector<known_match> matches;
-    for (digest_kind kind : {DIGEST_SHA1, DIGEST_MD5}) {
-        // Only the kinds an entry of that size is matched by.
-        bool wanted = false;
-        for (const known_entry& entry : lists.entries)
-            wanted = wanted || (entry.form == form && entry.size == int64_t(bytes.size()) &&
-                                entry.has_sha1 == (kind == DIGEST_SHA1));
-        if (!wanted)
+    // Each made once, and only when an entry of this form and size asks for it.
+    bool have_crc = false, have[2] = {false, false};
+    uint32_t crc = 0;
+    unsigned char digests[2][DIGEST_MAX_SIZE];
+    const auto found = lists.by_size.equal_range(int64_t(bytes.size()));
+    for (auto at = found.first; at != found.second; ++at) {
+        const known_entry& entry = lists.entries[at->second];
+        if (entry.form != form)
             continue;
-        unsigned char digest[DIGEST_MAX_SIZE];
-        digest_state* state = digest_begin(kind);
-        if (!state)
-            continue;
-        digest_add(state, bytes.data(), bytes.size());
-        digest_end(state, digest);
-        const auto found = lists.by_digest.equal_range(digest_key(digest, kind));
-        for (auto at = found.first; at != found.second; ++at) {
-            const known_entry& entry = lists.entries[at->second];
-            if (entry.form == form && entry.size == int64_t(bytes.size()) &&
-                entry.has_sha1 == (kind == DIGEST_SHA1))
-                matches.push_back({at->second, true, part});
+        if (entry.has_crc) {
+            if (!have_crc)
+                crc = crc32_add(0, bytes.data(), bytes.size());
+            have_crc = true;
+            if (crc != entry.crc)
+                continue;
         }
+        const digest_kind kind = entry.has_sha1 ? DIGEST_SHA1 : DIGEST_MD5;
+        if (!have[kind]) {
+            digest_state* state = digest_begin(kind);
+            if (!state)
+                continue;
+            digest_add(state, bytes.data(), bytes.size());
+            digest_end(state, digests[kind]);
+            have[kind] = true;
+        }
+        if (std::memcmp(digests[kind], entry.has_sha1 ? entry.sha1 : entry.md5,
+                        digest_size(kind)) == 0)
+            matches.push_back({at->second, true, part});
     }
+    std::sort(matches.begin(), matches.end(),
+              [](const known_match& a, const known_match& b) { return a.entry < b.entry; });
     return matches;
 }

@@ -30,3 +30,7 @@ bool digest_peek(const digest_state* state, unsigned char* out);
 void digest_end(digest_state* state, unsigned char* out);
 // Frees a state without finishing it; null is allowed.
 void digest_free(digest_state* state);
+
+// CRC-32 (the zlib and Logiqx one) of bytes, carried on from the CRC of
+// what came before them (0 to begin): libdeflate's, on every build.
+unsigned crc32_add(unsigned crc, const void* bytes, size_t count);
