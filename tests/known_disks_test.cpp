@@ -45,8 +45,9 @@ image_identity identify(const std::string& file, const identity_request& request
     EXPECT_NE(stream, nullptr) << file;
     if (stream) {
         EXPECT_EQ(identify_stream(stream, nullptr, 0, request, &identity), 0);
-        if (lists)
+        if (lists) {
             EXPECT_EQ(confirm_identity(stream, *lists, &identity), 0);
+        }
         close_stream(stream);
     }
     return identity;

@@ -25,6 +25,43 @@ namespace
 // What every file's identity pass is asked for, made once from the lists.
 identity_request g_request;
 
+// A file's bytes, up to the largest length a hash is made at.
+struct whole_file {
+    const unsigned char* bytes;
+    size_t size;
+};
+
+// Files are read whole into this buffer, made once and never cleared: only
+// what was read is used.
+std::vector<unsigned char>& whole_buffer()
+{
+    static std::vector<unsigned char> buffer(static_cast<size_t>(IDENTITY_MAX_LENGTH));
+    return buffer;
+}
+
+// Reads the rest of a stream after its first `first` bytes, already in
+// the buffer; false with errno set.
+bool read_rest(FILE* stream, size_t first, whole_file* whole)
+{
+    std::vector<unsigned char>& buffer = whole_buffer();
+    const size_t read = read_stream(buffer.data() + first, 1, buffer.size() - first, stream);
+    *whole = {buffer.data(), first + read};
+    return !stream_failed(stream);
+}
+
+// Reads a file whole into the buffer; false with errno set.
+bool read_to_buffer(const std::string& name, whole_file* whole)
+{
+    FILE* file = open_stream(name.c_str(), "rb");
+    if (!file)
+        return false;
+    const bool read = read_rest(file, 0, whole);
+    const int error = errno;
+    close_stream(file);
+    errno = error;
+    return read;
+}
+
 // What one file is, read once: the check's verdict, what the operations
 // would make of it, and its identity.
 struct identified_file {
@@ -35,6 +72,9 @@ struct identified_file {
     image_identity identity;
     trd_catalogue catalogue; // a disk's, read with its track 0
     bool other_form = false; // no disk, but an SCL archive or a Hobeta file
+    // Its bytes, in the buffer until the next file is read; none for a file
+    // longer than the buffer, which is read in pieces.
+    whole_file whole = {nullptr, 0};
 };
 
 // Reads a file once for its identity; false with errno set when it cannot
@@ -46,6 +86,8 @@ bool identify_file(const std::string& name, const identity_request& request, ide
         return false;
     const int64_t count = read_track0(image);
     bool read = count >= 0;
+    file_identity own;
+    read = read && stream_identity(image, &own) == 0;
     if (read) {
         file->image = judge_track0(count) == 1;
         if (file->image) {
@@ -53,16 +95,27 @@ bool identify_file(const std::string& name, const identity_request& request, ide
             read_catalogue(&file->catalogue);
         } else {
             describe_check_failure(count, file->why, sizeof file->why);
-            file_identity own;
             file->other_form =
-                stream_identity(image, &own) == 0 &&
                 form_of_head(g_io_buffer, static_cast<size_t>(count), own.size) != FORM_NONE;
         }
-        read = identify_stream(image, g_io_buffer, static_cast<size_t>(count), request,
-                               &file->identity) == 0;
+        // Read whole once where it fits, for the hashes and the forms
+        // alike; a longer file in pieces.
+        file->whole = {nullptr, 0};
+        if (own.size <= IDENTITY_MAX_LENGTH) {
+            std::memcpy(whole_buffer().data(), g_io_buffer, static_cast<size_t>(count));
+            read =
+                read_rest(image, static_cast<size_t>(count), &file->whole) &&
+                identify_bytes(file->whole.bytes, file->whole.size, request, &file->identity) == 0;
+        } else {
+            read = identify_stream(image, g_io_buffer, static_cast<size_t>(count), request,
+                                   &file->identity) == 0;
+        }
         // Hashed where a CRC-32 says that an entry could be this file.
         if (read && !request.crc_lengths.empty())
-            read = confirm_identity(image, g_known, &file->identity) == 0;
+            read = confirm_identity_bytes(file->whole.bytes ? nullptr : image, file->whole.bytes,
+                                          file->whole.size, g_known, &file->identity) == 0;
+        if (!read)
+            file->whole = {nullptr, 0};
     }
     const int error = errno;
     close_stream(image);
@@ -199,34 +252,6 @@ const char* identify_header()
                : "path\tcheck\tlength\tcontent_end\tlist\tentry\tentry_length\thow\tcommand";
 }
 
-namespace
-{
-
-// A file's bytes, up to the largest length a hash is made at.
-struct whole_file {
-    const unsigned char* bytes;
-    size_t size;
-};
-
-// Reads a file whole into a buffer kept from file to file (made once, and
-// never cleared: only what was read is used); false with errno set.
-bool read_to_buffer(const std::string& name, whole_file* whole)
-{
-    static std::vector<unsigned char> buffer(static_cast<size_t>(IDENTITY_MAX_LENGTH));
-    FILE* file = open_stream(name.c_str(), "rb");
-    if (!file)
-        return false;
-    const size_t read = read_stream(buffer.data(), 1, buffer.size(), file);
-    const bool failed = stream_failed(file) != 0;
-    const int error = errno;
-    close_stream(file);
-    errno = error;
-    *whole = {buffer.data(), read};
-    return !failed;
-}
-
-} // namespace
-
 bool read_whole(const std::string& name, std::vector<unsigned char>* bytes)
 {
     whole_file whole;
@@ -248,8 +273,11 @@ std::vector<known_match> matches_by_files(const std::string& name, const identif
     if (wanted.scl_sizes.empty() && wanted.hobeta_sizes.empty())
         return matches;
     form_contents form;
-    const bool archive =
-        !file.image && read_form_file(name.c_str(), &form) == FORM_SCL && form.whole;
+    const bool archive = !file.image &&
+                         (file.whole.bytes ? read_form(file.whole.bytes, file.whole.size, &form) &&
+                                                 form.form == FORM_SCL
+                                           : read_form_file(name.c_str(), &form) == FORM_SCL) &&
+                         form.whole;
     if (!file.image && !archive)
         return matches;
     trd_catalogue catalogue;
@@ -268,8 +296,8 @@ std::vector<known_match> matches_by_files(const std::string& name, const identif
                                       int64_t{catalogue.entries[i].sectors} * TRD_SECTOR_SIZE);
     if (!scl_wanted && !hobeta_wanted)
         return matches;
-    whole_file image = {nullptr, 0};
-    if (file.image && !read_to_buffer(name, &image))
+    whole_file image = file.whole;
+    if (file.image && !image.bytes && !read_to_buffer(name, &image))
         return matches;
     if (scl_wanted) {
         for (bool keep : {true, false}) {
@@ -363,7 +391,11 @@ bool identify_image(const std::string& name)
             g_request.form_md5_sizes.count(length) &&
             !std::binary_search(g_request.md5_lengths.begin(), g_request.md5_lengths.end(), length);
         if (crc || sha1 || md5) {
-            request = g_request;
+            // The lengths alone: the pass needs nothing else.
+            request.content_hash = false;
+            request.crc_lengths = g_request.crc_lengths;
+            request.sha1_lengths = g_request.sha1_lengths;
+            request.md5_lengths = g_request.md5_lengths;
             for (std::vector<int64_t>* lengths :
                  {crc ? &request.crc_lengths : nullptr, sha1 ? &request.sha1_lengths : nullptr,
                   md5 ? &request.md5_lengths : nullptr})
@@ -606,12 +638,14 @@ bool note_dupe(const std::string& name, const std::vector<std::string>& other_na
     std::vector<unsigned char> archive;
     disk_form form = FORM_TRD;
     if (file.image) {
-        whole_file image;
-        if (read_to_buffer(name, &image))
+        whole_file image = file.whole;
+        if (image.bytes || read_to_buffer(name, &image))
             archive = scl_of_disk(image.bytes, image.size, true);
     } else if (file.other_form) {
         form_contents contents;
-        if (read_form_file(name.c_str(), &contents) == FORM_SCL && contents.problems.empty()) {
+        const bool read = file.whole.bytes ? read_form(file.whole.bytes, file.whole.size, &contents)
+                                           : read_form_file(name.c_str(), &contents) != FORM_NONE;
+        if (read && contents.form == FORM_SCL && contents.problems.empty()) {
             archive = contents.bytes;
             form = FORM_SCL;
         }

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <unordered_map>
 
 namespace
 {
@@ -91,6 +92,7 @@ int identify_stream(FILE* image, const unsigned char* head, size_t first,
     identity->content_end = 0;
     identity->digests.clear();
     identity->crcs.clear();
+    identity->content_crc = 0;
     std::memset(identity->content_sha1, 0, sizeof identity->content_sha1);
 
     // Only the kinds asked for are made: the CRC-32 costs a small part of
@@ -138,7 +140,7 @@ int identify_stream(FILE* image, const unsigned char* head, size_t first,
     };
     if (first > 0)
         take(head, first);
-    for (;;) {
+    for (; image;) {
         const size_t count = read_stream(g_identity_piece, 1, sizeof g_identity_piece, image);
         if (stream_failed(image)) {
             release();
@@ -157,6 +159,7 @@ int identify_stream(FILE* image, const unsigned char* head, size_t first,
         else
             made = finish_at_lengths(&runs[k], request.md5_lengths, identity);
     }
+    identity->content_crc = crc_held;
     if (crc_wanted)
         crcs_at_lengths(crc_held, request.crc_lengths, identity);
     release();
@@ -167,19 +170,86 @@ int identify_stream(FILE* image, const unsigned char* head, size_t first,
     return 0;
 }
 
+int identify_bytes(const unsigned char* bytes, size_t size, const identity_request& request,
+                   image_identity* identity)
+{
+    return identify_stream(nullptr, bytes, size, request, identity);
+}
+
 int confirm_identity(FILE* image, const known_lists& lists, image_identity* identity)
 {
-    const identity_request request = confirmations_for(lists, *identity);
+    return confirm_identity_bytes(image, nullptr, 0, lists, identity);
+}
+
+// Contents already hashed to confirm an entry, with the hashes made: a copy
+// of one of them is confirmed by comparing its bytes, at memory speed,
+// instead of hashing it again. Hashes at any length are kept, since they
+// follow from the content alone.
+struct confirmed_content {
+    std::vector<unsigned char> content;
+    std::vector<length_digest> digests;
+};
+static std::unordered_multimap<uint64_t, confirmed_content> g_confirmed;
+static size_t g_confirmed_bytes = 0;
+// What the kept contents may hold in all: past it, contents are hashed.
+constexpr size_t CONFIRMED_MAX_BYTES = 64 * 1024 * 1024;
+
+int confirm_identity_bytes(FILE* image, const unsigned char* bytes, size_t size,
+                           const known_lists& lists, image_identity* identity)
+{
+    identity_request request = confirmations_for(lists, *identity);
     if (request.sha1_lengths.empty() && request.md5_lengths.empty())
         return 0;
+    confirmed_content* kept = nullptr;
+    const size_t content = static_cast<size_t>(identity->content_end);
+    const uint64_t key = size_crc_key(identity->content_end, identity->content_crc);
+    if (!image) {
+        const auto found = g_confirmed.equal_range(key);
+        for (auto at = found.first; !kept && at != found.second; ++at)
+            if (content <= size && at->second.content.size() == content &&
+                std::memcmp(at->second.content.data(), bytes, content) == 0)
+                kept = &at->second;
+        // Only what the kept content was not hashed at is hashed.
+        if (kept) {
+            for (const digest_kind kind : {DIGEST_SHA1, DIGEST_MD5}) {
+                std::vector<int64_t>& lengths =
+                    kind == DIGEST_SHA1 ? request.sha1_lengths : request.md5_lengths;
+                std::vector<int64_t> missing;
+                for (const int64_t length : lengths) {
+                    bool found_digest = false;
+                    for (const length_digest& made : kept->digests)
+                        if (made.length == length && made.kind == kind) {
+                            identity->digests.push_back(made);
+                            found_digest = true;
+                        }
+                    if (!found_digest)
+                        missing.push_back(length);
+                }
+                lengths = missing;
+            }
+            if (request.sha1_lengths.empty() && request.md5_lengths.empty())
+                return 0;
+        }
+    }
     image_identity confirmed;
-    if (seek_stream(image, 0, SEEK_SET) != 0 ||
-        identify_stream(image, nullptr, 0, request, &confirmed) != 0)
+    if (image ? seek_stream(image, 0, SEEK_SET) != 0 ||
+                    identify_stream(image, nullptr, 0, request, &confirmed) != 0
+              : identify_bytes(bytes, size, request, &confirmed) != 0)
         return -1;
     // The file changed between the two reads: only what both saw is kept.
     if (confirmed.length != identity->length || confirmed.content_end != identity->content_end)
         return 0;
     identity->digests.insert(identity->digests.end(), confirmed.digests.begin(),
+                             confirmed.digests.end());
+    if (image)
+        return 0;
+    if (!kept && g_confirmed_bytes + content <= CONFIRMED_MAX_BYTES) {
+        kept = &g_confirmed.emplace(key, confirmed_content())->second;
+        kept->content.assign(bytes, bytes + content);
+        g_confirmed_bytes += content;
+    }
+    if (kept)
+        kept->digests.insert(kept->digests.end(), confirmed.digests.begin(),
                              confirmed.digests.end());
     return 0;
 }

@@ -65,6 +65,7 @@ struct image_identity {
     // At each length asked for at or past content_end, ascending.
     std::vector<length_digest> digests;
     std::vector<length_crc> crcs;
+    uint32_t content_crc; // of the bytes before content_end, where CRC-32s were made
 };
 
 // The largest length a hash is made at: a list entry longer than this is
@@ -79,6 +80,10 @@ constexpr int64_t IDENTITY_MAX_LENGTH = 2 * 1024 * 1024;
 // read fails or no hash can be made.
 int identify_stream(FILE* image, const unsigned char* head, size_t first,
                     const identity_request& request, image_identity* identity);
+
+// The same over a whole image held in memory.
+int identify_bytes(const unsigned char* bytes, size_t size, const identity_request& request,
+                   image_identity* identity);
 
 // The digest at a length and kind, or null when it was not made.
 const unsigned char* digest_at(const image_identity& identity, int64_t length, digest_kind kind);
@@ -168,6 +173,10 @@ identity_request confirmations_for(const known_lists& lists, const image_identit
 // Reads the stream again from its start and adds the hashes confirmations_for
 // asks for to the identity; 0, or -1 with errno set.
 int confirm_identity(FILE* image, const known_lists& lists, image_identity* identity);
+// The same from the image's bytes when image is null; then a content
+// confirmed before (byte for byte the same) is not hashed again.
+int confirm_identity_bytes(FILE* image, const unsigned char* bytes, size_t size,
+                           const known_lists& lists, image_identity* identity);
 
 // Whether some entry of a form and size could be bytes with this CRC-32:
 // one that gives the same CRC-32, or none.
