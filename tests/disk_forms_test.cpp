@@ -65,7 +65,8 @@ TEST(DiskForms, EachFormsChecksAtTheirBoundaries)
     bytes hobeta = hobeta_of(scl_entry("hob", 1).data(), bytes(256, 7).data());
     bytes hobeta_short = resized(hobeta, hobeta.size() - 1);
     bytes hobeta_bad = hobeta;
-    hobeta_bad[16] ^= 1; // its checksum: no Hobeta file at all
+    hobeta_bad[16] ^= 1; // its checksum
+    const bytes hobeta_bad_longer = resized(hobeta_bad, hobeta_bad.size() + 1);
     bytes nameless_entry = scl_entry("hob", 1);
     nameless_entry[0] = 0;
     const bytes hobeta_nameless = hobeta_of(nameless_entry.data(), bytes(256, 7).data());
@@ -97,7 +98,16 @@ TEST(DiskForms, EachFormsChecksAtTheirBoundaries)
          FORM_HOBETA,
          {FORM_NAME_ZERO},
          true},
-        {"a Hobeta header whose checksum fails", hobeta_bad, FORM_NONE, {}, false},
+        {"a Hobeta header whose checksum fails, its length its sectors'",
+         hobeta_bad,
+         FORM_HOBETA,
+         {FORM_BAD_HEADER_SUM},
+         true},
+        {"a checksum that fails and any other length: no Hobeta file",
+         hobeta_bad_longer,
+         FORM_NONE,
+         {},
+         false},
         {"a disk image", make_image(655360), FORM_NONE, {}, false},
     };
     for (const auto& c : cases) {
@@ -117,6 +127,16 @@ TEST(DiskForms, ANewDiskTakes2544SectorsAnd128FilesAndNoMore)
         unsigned char sectors;
         bool made;
     } cases[] = {{128, 0, true}, {129, 0, false}, {10, 254, true}, {11, 240, false}};
+    // 128 files are a disk to the commands that read, not to those that cut.
+    std::vector<unsigned char> full;
+    std::string full_why;
+    const bytes none = scl_entry("f", 0);
+    ASSERT_TRUE(disk_of_files(std::vector<const unsigned char*>(128, none.data()),
+                              std::vector<const unsigned char*>(128, none.data()),
+                              reinterpret_cast<const unsigned char*>("LABEL   "), &full,
+                              &full_why));
+    EXPECT_EQ(tracks_of_disk_info(full.data(), true), 160);
+    EXPECT_EQ(tracks_of_disk_info(full.data()), 0);
     // 10 * 254 = 2540 sectors fit; 11 * 240 = 2640 do not.
     const unsigned char label[TRD_LABEL_SIZE] = {'L', 'A', 'B', 'E', 'L', ' ', ' ', ' '};
     for (const auto& c : cases) {

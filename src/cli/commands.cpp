@@ -98,9 +98,11 @@ std::string label_of(const trd_catalogue& catalogue)
 
 // Surveys a file for a report, with the status line of a failure.
 survey_verdict survey_for_report(const std::string& name, survey_depth depth, image_survey* survey,
-                                 char* why = nullptr, size_t why_size = 0)
+                                 char* why = nullptr, size_t why_size = 0,
+                                 bool full_catalogue_too = false)
 {
-    const survey_verdict verdict = survey_file(name.c_str(), depth, survey, why, why_size);
+    const survey_verdict verdict =
+        survey_file(name.c_str(), depth, survey, why, why_size, nullptr, full_catalogue_too);
     if (verdict == SURVEY_NOT_IMAGE)
         status_print(not_image_text());
     else if (verdict == SURVEY_ERROR)
@@ -230,6 +232,14 @@ const char* table_header(cli_command command)
     }
 }
 
+static void print_problems_of_info(const std::vector<std::string>& problems)
+{
+    if (problems.empty())
+        show("%s", tr("  problems          none"));
+    for (const std::string& problem : problems)
+        show(tr("  problem           %s"), problem.c_str());
+}
+
 bool show_info(const std::string& name)
 {
     // A table's fields, which programs read, are English in every language.
@@ -242,8 +252,11 @@ bool show_info(const std::string& name)
         return show_form_info(name, form);
     image_survey survey;
     char why[160] = "";
-    const survey_verdict verdict = survey_for_report(name, SURVEY_WHOLE, &survey, why, sizeof why);
+    const survey_verdict verdict =
+        survey_for_report(name, SURVEY_WHOLE, &survey, why, sizeof why, true);
     const bool measured = verdict == SURVEY_IMAGE;
+    // A disk of 128 files is read, but no operation changes it.
+    const bool full = measured && survey.catalogue.file_count == TRD_MAX_ENTRIES;
     count_batch_file(&g_totals, measured, before, before);
     // The problems' texts, only where they are shown.
     const bool shown = g_options.table || !g_options.quiet;
@@ -256,12 +269,14 @@ bool show_info(const std::string& name)
         if (measured) {
             char type[8];
             std::snprintf(type, sizeof type, "0x%02X", catalogue.disk_type);
-            const bool refused = cut_free_refusal(survey.free_offset, survey.length) != nullptr;
+            const bool refused =
+                full || cut_free_refusal(survey.free_offset, survey.length) != nullptr;
             row.insert(row.end(),
                        {"trd", type, number(catalogue.file_count), number(survey.free_offset),
-                        number(survey.cut_zeros), refused ? "-" : number(survey.free_offset),
-                        number(survey.restore), refused ? "-" : number(survey.cut_free_loses), "-",
-                        label_of(catalogue),
+                        full ? "-" : number(survey.cut_zeros),
+                        refused ? "-" : number(survey.free_offset),
+                        full ? "-" : number(survey.restore),
+                        refused ? "-" : number(survey.cut_free_loses), "-", label_of(catalogue),
                         number(catalogue.entry_count - catalogue.deleted_entries),
                         number(catalogue.deleted_entries), number(problems.size()),
                         joined(problems), "-"});
@@ -290,6 +305,11 @@ bool show_info(const std::string& name)
         show(tr("  last non-zero     %lld"), static_cast<long long>(survey.data_end - 1));
     else
         show("%s", tr("  last non-zero     none beyond track 0"));
+    if (full) {
+        show("%s", tr("  128 files         the cut commands and restore leave such a disk"));
+        print_problems_of_info(problems);
+        return true;
+    }
     show(tr("  cut-zeros gives   %lld"), static_cast<long long>(survey.cut_zeros));
     if (survey.free_offset < TRD_TRACK_SIZE) {
         show(tr("  cut-free gives    %lld (refused: first free sector in track 0)"), length);
@@ -309,10 +329,7 @@ bool show_info(const std::string& name)
                      .c_str());
     }
     show(tr("  restore gives     %lld"), static_cast<long long>(survey.restore));
-    if (problems.empty())
-        show("%s", tr("  problems          none"));
-    for (const std::string& problem : problems)
-        show(tr("  problem           %s"), problem.c_str());
+    print_problems_of_info(problems);
     return true;
 }
 
@@ -389,7 +406,8 @@ bool show_list(const std::string& name)
         return print_catalogue(name, catalogue);
     }
     image_survey survey;
-    const bool image = survey_for_report(name, SURVEY_CATALOGUE, &survey) == SURVEY_IMAGE;
+    const bool image =
+        survey_for_report(name, SURVEY_CATALOGUE, &survey, nullptr, 0, true) == SURVEY_IMAGE;
     count_batch_file(&g_totals, image, length, length);
     if (!image)
         return false;
@@ -407,7 +425,7 @@ bool verify_image(const std::string& name)
     char why[160];
     const int64_t length = length_of_file(name.c_str());
     const survey_verdict verdict =
-        survey_file(name.c_str(), SURVEY_WHOLE, &survey, why, sizeof why);
+        survey_file(name.c_str(), SURVEY_WHOLE, &survey, why, sizeof why, nullptr, true);
     ++g_verify_totals.files;
     std::vector<std::string> problems;
     std::string verdict_word, details;
@@ -430,6 +448,10 @@ bool verify_image(const std::string& name)
         if (!g_options.table) {
             if (problems.empty() && !g_options.quiet)
                 print_line(name + ": " + tr("whole"));
+            if (survey.catalogue.file_count == TRD_MAX_ENTRIES && !g_options.quiet)
+                print_line(name + ": " +
+                           tr("note: 128 files, a full catalogue: the cut commands and restore "
+                              "leave such a disk"));
             for (const std::string& problem : problems)
                 print_line(name + ": " + problem);
             if (loses_outside(survey) > 0 && !g_options.quiet)

@@ -7,11 +7,13 @@
 #include "disk_forms.h"
 #include "file_io.h"
 #include "known_disks.h"
+#include "operands.h"
 #include "status_log.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
 conversion_totals g_conversion_totals;
@@ -39,6 +41,30 @@ std::string stem_of(const std::string& name)
     return dot == std::string::npos || dot == 0 ? own : own.substr(0, dot);
 }
 
+// Whether a new file can be made in a folder, or in the nearest folder
+// above it that there is: one is made under a name of its own and removed
+// again at once. False with errno set.
+bool folder_takes_files(std::string folder)
+{
+    std::error_code error;
+    while (!folder.empty() && !std::filesystem::is_directory(library_path(folder), error) &&
+           folder.find_first_of("/\\") != std::string::npos) {
+        folder.pop_back(); // its separator
+        folder = folder_of(folder);
+    }
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string probe = folder + ".korvat-dry-run-" + std::to_string(attempt) + ".tmp";
+        if (FILE* file = create_new_file(probe.c_str())) {
+            close_stream(file);
+            remove_file(probe.c_str());
+            return true;
+        }
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
+}
+
 // Writes bytes to a new file through a temporary name beside it, then
 // gives it its name: no file of that name is replaced unless forced, and a
 // failure (a full disk) leaves neither a part of it nor the temporary file.
@@ -54,12 +80,23 @@ bool write_new_file(const std::string& name, const std::vector<unsigned char>& b
     }
     std::string temporary;
     FILE* file = nullptr;
+    std::vector<std::string> leftovers;
     for (int attempt = 0; !file && attempt < 100; ++attempt) {
         temporary = name + ".korvat-" + std::to_string(attempt) + ".tmp";
         file = create_new_file(temporary.c_str());
         if (!file && errno != EEXIST)
             return false;
+        if (!file)
+            leftovers.push_back(temporary);
     }
+    // A temporary name already taken is a run's that was stopped before it
+    // could remove it (or one still running): said, never removed unseen.
+    for (const std::string& leftover : leftovers)
+        status_print(
+            formatted(tr("Left by a run that was stopped, or still writing: %s (remove it when "
+                         "no korvat-cli is running)"),
+                      leftover.c_str())
+                .c_str());
     if (!file)
         return false;
     const bool written = write_stream(bytes.data(), 1, bytes.size(), file) == bytes.size() &&
@@ -91,6 +128,14 @@ bool put_file(const std::string& name, const std::vector<unsigned char>& bytes)
         if (!g_options.force && length_of_file(name.c_str()) >= 0) {
             status_print(
                 formatted(tr("Exists, not written (--force replaces it): %s"), name.c_str())
+                    .c_str());
+            return false;
+        }
+        // The folder the run would write in (or the nearest one there is,
+        // where it would make the rest) must take a new file.
+        if (!folder_takes_files(folder_of(name))) {
+            status_print(
+                formatted(tr("Not written, %s: %s"), error_message(errno).c_str(), name.c_str())
                     .c_str());
             return false;
         }
@@ -187,7 +232,7 @@ bool read_disk(const std::string& name, const char* not_disk, trd_catalogue* cat
     image_survey survey;
     char why[160] = "";
     const survey_verdict verdict =
-        survey_file(name.c_str(), SURVEY_CATALOGUE, &survey, why, sizeof why);
+        survey_file(name.c_str(), SURVEY_CATALOGUE, &survey, why, sizeof why, nullptr, true);
     if (verdict != SURVEY_IMAGE) {
         if (verdict == SURVEY_ERROR)
             status_print_errno();
@@ -288,12 +333,51 @@ long long bytes_left_behind(const std::vector<unsigned char>& image, const trd_c
                 continue;
             if (at < size_t(catalogue.entry_count) * TRD_ENTRY_SIZE)
                 continue; // the catalogue's own entries
-            if (at >= TRD_INFO_START + 0xE1 && at < TRD_INFO_START + 0xFD)
-                continue; // the disk-info sector's fields, made again
+            // The disk-info sector's fields a new disk has again; between
+            // them (0x8E8 to 0x8F3) whatever is not as FORMAT leaves it is
+            // left behind (nine blanks at 0x8EA, zeros around them).
+            if (at >= TRD_INFO_START + 0xE8 && at < TRD_INFO_START + 0xF4) {
+                const bool blanks = at >= TRD_INFO_START + 0xEA && at < TRD_INFO_START + 0xF3;
+                if (image[at] == (blanks ? ' ' : 0))
+                    continue;
+            } else if (at >= TRD_INFO_START + 0xE1 && at < TRD_INFO_START + 0xFD) {
+                continue;
+            }
             ++left;
         }
     }
     return left;
+}
+
+// The non-zero bytes of a file from an offset to its end, read in pieces;
+// -1 with errno set when it cannot be read.
+long long non_zero_bytes_from(const std::string& name, int64_t offset)
+{
+    const int64_t length = length_of_file(name.c_str());
+    if (length >= 0 && length <= offset)
+        return 0;
+    FILE* file = open_stream(name.c_str(), "rb");
+    if (!file || seek_stream(file, offset, SEEK_SET) != 0) {
+        const int error = errno;
+        if (file)
+            close_stream(file);
+        errno = error;
+        return -1;
+    }
+    long long count = 0;
+    static unsigned char piece[64 * 1024];
+    for (;;) {
+        const size_t read = read_stream(piece, 1, sizeof piece, file);
+        for (size_t i = 0; i < read; ++i)
+            count += piece[i] != 0;
+        if (read < sizeof piece)
+            break;
+    }
+    const bool failed = stream_failed(file) != 0;
+    const int error = errno;
+    close_stream(file);
+    errno = error;
+    return failed ? -1 : count;
 }
 
 bool convert_to_scl(const std::string& name)
@@ -302,7 +386,13 @@ bool convert_to_scl(const std::string& name)
     std::vector<unsigned char> image;
     if (!read_disk(name, not_image_text(), &catalogue, &image))
         return false;
-    const long long left = bytes_left_behind(image, catalogue);
+    // Past what a disk can hold (the bytes read), every non-zero byte is left behind.
+    const long long past = non_zero_bytes_from(name, static_cast<int64_t>(image.size()));
+    if (past < 0) {
+        status_print_errno();
+        return false;
+    }
+    const long long left = bytes_left_behind(image, catalogue) + past;
     if (left > 0 && !g_options.force) {
         status_print(formatted(trn("Not converted: %lld non-zero byte lies outside every "
                                    "file and would be lost (--force converts anyway)",

@@ -70,8 +70,9 @@ struct identified_file {
     int64_t free_offset = 0;
     int64_t full_length = 0; // what restore gives
     image_identity identity;
-    trd_catalogue catalogue; // a disk's, read with its track 0
-    bool other_form = false; // no disk, but an SCL archive or a Hobeta file
+    trd_catalogue catalogue;     // a disk's, read with its track 0
+    bool other_form = false;     // no disk, but an SCL archive or a Hobeta file
+    bool full_catalogue = false; // a disk of 128 files, which the operations leave
     // Its bytes, in the buffer until the next file is read; none for a file
     // longer than the buffer, which is read in pieces.
     whole_file whole = {nullptr, 0};
@@ -89,7 +90,8 @@ bool identify_file(const std::string& name, const identity_request& request, ide
     file_identity own;
     read = read && stream_identity(image, &own) == 0;
     if (read) {
-        file->image = judge_track0(count) == 1;
+        file->image = judge_track0(count, true) == 1;
+        file->full_catalogue = file->image && has_full_catalogue(g_io_buffer);
         if (file->image) {
             file->free_offset = free_sector_offset();
             read_catalogue(&file->catalogue);
@@ -116,6 +118,15 @@ bool identify_file(const std::string& name, const identity_request& request, ide
                                           file->whole.size, g_known, &file->identity) == 0;
         if (!read)
             file->whole = {nullptr, 0};
+        // A whole SCL archive is one, even where its bytes pass the check.
+        form_contents form;
+        if (read && file->image && file->whole.bytes &&
+            form_of_head(file->whole.bytes, file->whole.size, own.size) == FORM_SCL &&
+            read_form(file->whole.bytes, file->whole.size, &form) && is_whole_scl(form)) {
+            file->image = file->full_catalogue = false;
+            file->other_form = true;
+            std::snprintf(file->why, sizeof file->why, "%s", tr("it is a whole SCL archive"));
+        }
     }
     const int error = errno;
     close_stream(image);
@@ -133,7 +144,7 @@ std::string command_for(const identified_file& file, int64_t length)
     const image_identity& identity = file.identity;
     if (length == identity.length)
         return "-";
-    if (!file.image)
+    if (!file.image || file.full_catalogue)
         return "-";
     const zero_tail tail = {identity.length,
                             std::max<int64_t>(identity.content_end, TRD_TRACK_SIZE), 0};
@@ -407,8 +418,9 @@ bool identify_image(const std::string& name)
     }
     const bool identified = identify_file(name, *asked, &file);
     // A file in none of the three forms fails the run, as the other
-    // commands fail it; it is still identified.
-    if (identified && !file.image && !file.other_form)
+    // commands fail it, unless a list names it.
+    const bool not_disk = identified && !file.image && !file.other_form;
+    if (not_disk && g_options.lists.empty())
         ++g_identify_totals.not_disks;
     if (!identified) {
         report_unreadable(name);
@@ -466,6 +478,8 @@ bool identify_image(const std::string& name)
         ++g_identify_totals.by_files;
     else
         ++g_identify_totals.unknown;
+    if (not_disk && matches.empty() && by_files.empty())
+        ++g_identify_totals.not_disks;
     matches.insert(matches.end(), by_files.begin(), by_files.end());
 
     if (g_options.table) {
@@ -491,6 +505,8 @@ bool identify_image(const std::string& name)
     if (!file.image)
         print_line("  " + formatted(tr("not a TR-DOS image: %s"), file.why) +
                    tr(" (identified, but KORVAT changes no such file)"));
+    if (file.full_catalogue)
+        print_line(tr("  128 files: the cut commands, restore and conform leave such a disk"));
     show("%s", formatted(trn("  content end       %lld of %lld byte",
                              "  content end       %lld of %lld bytes", identity.length),
                          static_cast<long long>(identity.content_end),
@@ -551,7 +567,7 @@ bool conform_image(const std::string& name)
         status_print_errno();
         return finish(false, before);
     }
-    if (!file.image) {
+    if (!file.image || file.full_catalogue) {
         status_print(not_image_text());
         return finish(false, before);
     }

@@ -101,6 +101,9 @@ bool read_hobeta(const unsigned char* bytes, size_t size, form_contents* content
     contents->files.push_back(file);
     if (bytes[13] != 0)
         contents->problems.push_back({FORM_HEADER_NOT_ZERO, 0, bytes[13], 0});
+    if (hobeta_checksum(bytes) != little_endian_16(bytes + 15))
+        contents->problems.push_back(
+            {FORM_BAD_HEADER_SUM, 0, little_endian_16(bytes + 15), hobeta_checksum(bytes)});
     // As in an archive: on a disk, a name that starts with byte 0 would end
     // the catalogue there.
     if (bytes[0] == 0)
@@ -133,6 +136,11 @@ disk_form form_of_head(const unsigned char* head, size_t count, int64_t length)
         length >= int64_t(HOBETA_HEADER_SIZE) &&
         length <= int64_t(HOBETA_HEADER_SIZE) + HOBETA_MAX_DATA + TRD_SECTOR_SIZE)
         return FORM_HOBETA;
+    // A header whose checksum is wrong, but whose sector count the length
+    // is exactly: a Hobeta file with a bad checksum.
+    if (count >= HOBETA_HEADER_SIZE && head[13] == 0 && head[14] > 0 &&
+        length == int64_t(HOBETA_HEADER_SIZE) + int64_t{head[14]} * TRD_SECTOR_SIZE)
+        return FORM_HOBETA;
     return FORM_NONE;
 }
 
@@ -160,15 +168,17 @@ disk_form read_form_file(const char* name, form_contents* contents, bool* failed
         return FORM_NONE;
     }
     // Track 0 first: a disk that passes the check is a disk, whatever its
-    // first bytes look like.
+    // first bytes look like, unless they are a whole SCL archive, its sum
+    // and length right.
     const int64_t count = read_track0(file);
+    const bool disk = count >= 0 && judge_track0(count, true);
     int64_t length = -1;
     file_identity identity;
     if (stream_identity(file, &identity) == 0)
         length = identity.size;
     disk_form form = FORM_NONE;
-    if (count >= 0 && !judge_track0(count) &&
-        form_of_head(g_io_buffer, size_t(count), length) != FORM_NONE && length >= 0 &&
+    if (count >= 0 && form_of_head(g_io_buffer, size_t(count), length) != FORM_NONE &&
+        (!disk || form_of_head(g_io_buffer, size_t(count), length) == FORM_SCL) && length >= 0 &&
         length <= SCL_MAX_SIZE) {
         std::vector<unsigned char> bytes(static_cast<size_t>(length));
         if (seek_stream(file, 0, SEEK_SET) == 0) {
@@ -180,6 +190,10 @@ disk_form read_form_file(const char* name, form_contents* contents, bool* failed
                 bytes.resize(read);
                 if (read_form(bytes.data(), bytes.size(), contents))
                     form = contents->form;
+                if (disk && !is_whole_scl(*contents)) {
+                    *contents = form_contents();
+                    form = FORM_NONE;
+                }
             }
         }
     } else if (count < 0 && failed) {
@@ -191,6 +205,11 @@ disk_form read_form_file(const char* name, form_contents* contents, bool* failed
     return form;
 }
 
+bool is_whole_scl(const form_contents& contents)
+{
+    return contents.form == FORM_SCL && contents.whole && contents.problems.empty();
+}
+
 std::string describe_form_problem(const form_contents& contents, const form_problem& problem)
 {
     char name[4 * TRD_NAME_SIZE + 1] = "";
@@ -199,6 +218,10 @@ std::string describe_form_problem(const form_contents& contents, const form_prob
                          sizeof name);
     const long long found = problem.found, wanted = problem.wanted;
     switch (problem.kind) {
+    case FORM_BAD_HEADER_SUM:
+        return formatted(tr("the header's checksum is 0x%04llX, but its first 15 bytes give "
+                            "0x%04llX"),
+                         found, wanted);
     case FORM_BAD_SUM:
         return formatted(tr("the sum at the end is 0x%08llX, but the bytes before it add up to "
                             "0x%08llX"),

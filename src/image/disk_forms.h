@@ -49,6 +49,7 @@ enum form_problem_kind {
     FORM_SECTORS_SHORT,   // file: its length is more than its sectors hold
     FORM_HEADER_NOT_ZERO, // Hobeta: byte 13 is not 0; found: it
     FORM_NAME_ZERO,       // file: its name starts with byte 0, which ends a disk's catalogue
+    FORM_BAD_HEADER_SUM,  // Hobeta: found: the checksum stored, wanted: the header's
 };
 
 struct form_problem {
@@ -86,6 +87,10 @@ bool read_form(const unsigned char* bytes, size_t size, form_contents* contents)
 // other file, left to the TR-DOS check to judge; then *failed (when given)
 // says the file could not be read, errno set.
 disk_form read_form_file(const char* name, form_contents* contents, bool* failed = nullptr);
+
+// An SCL archive without a problem: taken as one even where its bytes pass
+// the TR-DOS check too.
+bool is_whole_scl(const form_contents& contents);
 
 // One plain line for a problem.
 std::string describe_form_problem(const form_contents& contents, const form_problem& problem);

@@ -25,11 +25,16 @@ bool has_trd_extension(const char* name)
     return true;
 }
 
-int tracks_of_disk_info(const unsigned char* track0)
+bool has_full_catalogue(const unsigned char* track0)
+{
+    return track0[TRD_FILE_COUNT] == TRD_MAX_ENTRIES;
+}
+
+int tracks_of_disk_info(const unsigned char* track0, bool full_catalogue_too)
 {
     if (track0[TRD_INFO_START] != 0x00)
         return 0;
-    if (track0[TRD_FILE_COUNT] >= 0x80)
+    if (track0[TRD_FILE_COUNT] >= 0x80 && !(full_catalogue_too && has_full_catalogue(track0)))
         return 0;
     if (track0[TRD_ID] != TRD_ID_VALUE)
         return 0;
@@ -46,9 +51,9 @@ int tracks_of_disk_info(const unsigned char* track0)
     }
 }
 
-int parse_disk_info()
+int parse_disk_info(bool full_catalogue_too)
 {
-    const int tracks = tracks_of_disk_info(g_io_buffer);
+    const int tracks = tracks_of_disk_info(g_io_buffer, full_catalogue_too);
     if (tracks == 0)
         return 0;
     g_track_count = static_cast<int16_t>(tracks);
@@ -64,9 +69,9 @@ int64_t read_track0(FILE* image)
     return stream_failed(image) ? -1 : static_cast<int64_t>(count);
 }
 
-int judge_track0(int64_t count)
+int judge_track0(int64_t count, bool full_catalogue_too)
 {
-    return count >= TRD_MIN_CHECKED_LENGTH && parse_disk_info() == 1;
+    return count >= TRD_MIN_CHECKED_LENGTH && parse_disk_info(full_catalogue_too) == 1;
 }
 
 void describe_check_failure(int64_t count, char* text, size_t size)

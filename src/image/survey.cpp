@@ -163,7 +163,7 @@ int survey_image(FILE* image, image_survey* survey)
 }
 
 survey_verdict survey_file(const char* name, survey_depth depth, image_survey* survey, char* why,
-                           size_t why_size, unsigned char* cut_digest)
+                           size_t why_size, unsigned char* cut_digest, bool full_catalogue_too)
 {
     if (why && why_size > 0)
         why[0] = '\0';
@@ -174,7 +174,7 @@ survey_verdict survey_file(const char* name, survey_depth depth, image_survey* s
     const int64_t count = read_track0(image);
     if (count < 0) {
         verdict = SURVEY_ERROR;
-    } else if (!judge_track0(count)) {
+    } else if (!judge_track0(count, full_catalogue_too)) {
         if (why)
             describe_check_failure(count, why, why_size);
         verdict = SURVEY_NOT_IMAGE;

@@ -63,10 +63,15 @@ int check_trd_image(FILE* image);
 
 // Tests the disk-info fields in g_io_buffer: 1 when they pass (and
 // g_track_count is set), 0 otherwise. Writes no status line.
-int parse_disk_info();
+int parse_disk_info(bool full_catalogue_too = false);
 // The same test on any track 0 (TRD_TRACK_SIZE bytes): the logical track
-// count its type gives (160, 80 or 40) when it passes, 0 otherwise.
-int tracks_of_disk_info(const unsigned char* track0);
+// count its type gives (160, 80 or 40) when it passes, 0 otherwise. The
+// operations take at most 127 files; TR-DOS holds 128, and the commands
+// that only read take such a disk too (full_catalogue_too).
+int tracks_of_disk_info(const unsigned char* track0, bool full_catalogue_too = false);
+// A disk-info sector that gives the file count 128 (which the operations
+// leave).
+bool has_full_catalogue(const unsigned char* track0);
 
 // The check's read alone: track 0 into g_io_buffer, cleared first, so that
 // a short file is judged on its own bytes only. The number of bytes read,
@@ -75,7 +80,7 @@ int64_t read_track0(FILE* image);
 
 // The check's verdict on what read_track0 read (count bytes): 1 when the
 // file passes (g_track_count set), 0 otherwise. Writes no status line.
-int judge_track0(int64_t count);
+int judge_track0(int64_t count, bool full_catalogue_too = false);
 
 // Which test a file fails, for a report: the offset, the value found and
 // what was wanted ("byte 0x800 is 0x54, wanted 0x00"), from the bytes that
@@ -285,7 +290,8 @@ enum survey_depth { SURVEY_CATALOGUE, SURVEY_CUT_FREE, SURVEY_WHOLE };
 // why (when given) saying which test failed. With cut_digest, at the depth
 // of a cut at the first free sector, the SHA-1 of what it discards.
 survey_verdict survey_file(const char* name, survey_depth depth, image_survey* survey, char* why,
-                           size_t why_size, unsigned char* cut_digest = nullptr);
+                           size_t why_size, unsigned char* cut_digest = nullptr,
+                           bool full_catalogue_too = false);
 
 // The one form of the three, so a batch can hold the chosen one.
 typedef int (*image_operation)(FILE* image);

@@ -287,6 +287,64 @@ expect "dupes tells a disk and the archive of its files apart from copies" \
     "2 files, 0 disks held more than once, 1 set of files held in other forms, 0 bytes in copies beyond the first, 0 unreadable"
 expect "the cut and restore commands refuse an archive with the reason" \
     "$(run cut-zeros zero_tail.scl | sed -n 3p)" "An SCL archive: cut and restore work on disk images (to-trd makes one)"
+
+# The forms at their edges, one row each: what is read, what is refused.
+# scl NAME COUNT: an archive of COUNT empty files, its sum at the end; with
+# DATA given, one file of 16 sectors holding it.
+scl() {
+    local name=$1 count=$2
+    { printf 'SINCLAIR'; printf "\\x$(printf %02x "$count")"
+      for i in $(seq "$count"); do printf 'f%07dC\0\0\0\0\0' "$i"; done; } >"$name"
+}
+add_sum() {
+    local sum
+    sum=$(od -An -tu1 -v "$1" | awk '{ for (i = 1; i <= NF; i++) s += $i } END { print s }')
+    printf "\\x$(printf %02x $((sum & 255)))\\x$(printf %02x $((sum >> 8 & 255)))\\x$(printf %02x $((sum >> 16 & 255)))\\x$(printf %02x $((sum >> 24 & 255)))" >>"$1"
+}
+scl full.scl 128 && add_sum full.scl
+run to-trd -q -o full.trd full.scl >/dev/null
+run to-scl -q -o full-again.scl full.trd >/dev/null
+expect "128 files: verify, identify and a round trip take the disk; the cut commands leave it" \
+    "$(run verify full.trd; status_of identify full.trd; cmp full.scl full-again.scl && echo same
+       run cut-zeros full.trd | sed -n 2p)" \
+    "full.trd: whole
+full.trd: note: 128 files, a full catalogue: the cut commands and restore leave such a disk
+1 file, 1 whole, 0 with problems, 0 not images, 0 unreadable
+0
+same
+File is not TRD image !"
+# An archive whose one file puts what the TR-DOS check looks for at 0x8E3.
+{ printf 'SINCLAIR\x01'; printf 'f0000001C\0\0\0\0\x10'; head -c 4096 /dev/zero; } >both.scl
+printf '\x16\x01\0\0\x10' | dd of=both.scl bs=1 seek=$((0x8E3)) conv=notrunc status=none
+add_sum both.scl
+cp zero_tail.trd password.trd
+printf 'PASSWORD!' | dd of=password.trd bs=1 seek=$((0x8E8)) conv=notrunc status=none
+cp zero_tail.trd huge.trd
+truncate -s 3M huge.trd
+printf 'x' | dd of=huge.trd bs=1 seek=$((5 * 1024 * 1024 / 2)) conv=notrunc status=none
+run to-hobeta -q -o hob2/ back/zero_tail.trd >/dev/null
+hobeta=$(ls hob2/* | head -n 1)
+printf '\xff' | dd of="$hobeta" bs=1 seek=15 conv=notrunc status=none
+expect "a valid archive that passes the TR-DOS check too is an archive" "$(status_of to-trd -o both.trd both.scl)" 0
+expect "to-scl counts a non-blank byte between the disk-info fields" \
+    "$(run to-scl -o p.scl password.trd | sed -n 2p)" \
+    "Not converted: 9 non-zero bytes lie outside every file and would be lost (--force converts anyway)"
+expect "to-scl counts a byte past 2 MiB" "$(run to-scl -o h.scl huge.trd | sed -n 2p)" \
+    "Not converted: 1 non-zero byte lies outside every file and would be lost (--force converts anyway)"
+expect "a Hobeta file with a bad checksum is told as one" "$(run verify "$hobeta" | grep -c "header's checksum")" 1
+: >leftover.scl.korvat-0.tmp
+expect "a temporary file left by a stopped run is named, and left" \
+    "$(run to-scl -o leftover.scl zero_tail.trd | grep -c '^Left by a run that was stopped, or still writing: leftover.scl.korvat-0.tmp'; ls leftover.scl*)" \
+    "1
+leftover.scl
+leftover.scl.korvat-0.tmp"
+if [ "${#cli[@]}" -eq 1 ]; then
+    source "$here/../lib/as_user.sh"
+    mkdir -p read-only && chmod 555 read-only
+    expect "a dry run into a folder that takes no file fails as the run would" \
+        "$(as_user "${cli[@]}" to-scl --dry-run -o read-only/x.scl zero_tail.trd >/dev/null 2>&1; echo $?)" 1
+fi
+rm -rf full*.scl full.trd both.* password.trd p.scl huge.trd h.scl hob2 leftover.scl* read-only
 cd "$work/images"
 
 # identify, conform and dupes: a disk known at another length, made so,
