@@ -4,6 +4,7 @@
 #pragma once
 
 #include "batch.h"
+#include "known_disks.h"
 #include "messages.h"
 #include "trd_image.h"
 
@@ -25,6 +26,9 @@ enum cli_command {
     COMMAND_CONVERT,
     COMMAND_TARGETS,
     COMMAND_REPAIR,
+    COMMAND_DAT,
+    COMMAND_RENAME,
+    COMMAND_HAVE,
 };
 
 // What a conversion makes of each file.
@@ -46,6 +50,9 @@ struct cli_options {
     std::string label;  // --label, for to-trd
     bool label_given = false;
     std::vector<std::string> targets; // --for: the targets asked for, in order
+    std::string list_name;            // dat --name
+    bool content = false;             // dat --content: a disk's content end too
+    bool missing = false;             // have --missing: the missing entries alone
 };
 
 extern cli_options g_options;
@@ -83,7 +90,20 @@ bool run_operation(const batch_command* command, const std::string& name);
 // Reads every list given with --dat (a folder stands for its .dat and .xml
 // files); false after reporting the first that cannot be read.
 bool load_known_lists();
+// The lists read, each entry's in the order the lists and their entries came.
+extern known_lists g_known;
 bool identify_image(const std::string& name);
+// What the lists make of one file, read once as identify reads it.
+struct file_matches {
+    bool image = false;      // a disk by the check (128 files too)
+    bool other_form = false; // an SCL archive or a Hobeta file
+    disk_form form = FORM_NONE;
+    unsigned char type = 0; // a Hobeta file's type byte
+    int64_t length = 0, content_end = 0;
+    std::vector<known_match> matches; // by its bytes, then by the files it holds
+};
+// False with errno set when the file cannot be read.
+bool match_file(const std::string& name, file_matches* found);
 bool conform_image(const std::string& name);
 // dupes notes each file, and says what it found at the end.
 // One file of dupes, with the other names it was reached by (one file,
@@ -186,7 +206,29 @@ std::string targets_summary();
 bool repair_image(const std::string& name);
 std::string repair_summary();
 
+// ---- Collections (collection.cpp) ----
+
+struct collection_totals {
+    long long files, done, unchanged, taken, unknown, failed;
+};
+extern collection_totals g_collection_totals;
+
+// dat: one game for each file; the list, written at the end (to -o, or to
+// standard output).
+bool add_to_dat(const std::string& name);
+bool finish_dat(const std::string& first_operand);
+// rename: a file given its entry's name.
+bool rename_to_entry(const std::string& name);
+// have: each file noted; at the end, what each list has held and missed.
+bool note_held(const std::string& name);
+void show_holdings();
+std::string collection_summary();
+
 // ---- Conversions (convert.cpp) ----
+
+// Writes one new file through a temporary name, or says what it would
+// write; a status line either way. False after the line of a failure.
+bool put_file(const std::string& name, const std::vector<unsigned char>& bytes);
 
 // What the conversions did, for their summary.
 struct conversion_totals {

@@ -119,88 +119,6 @@ bool write_new_file(const std::string& name, const std::vector<unsigned char>& b
     return true;
 }
 
-// Writes one new file of a conversion, or says what it would write; a line
-// either way. False after the status line of a failure.
-bool put_file(const std::string& name, const std::vector<unsigned char>& bytes)
-{
-    const long long size = static_cast<long long>(bytes.size());
-    if (g_options.dry_run) {
-        if (!g_options.force && length_of_file(name.c_str()) >= 0) {
-            status_print(
-                formatted(tr("Exists, not written (--force replaces it): %s"), name.c_str())
-                    .c_str());
-            return false;
-        }
-        // The folder the run would write in (or the nearest one there is,
-        // where it would make the rest) must take a new file.
-        if (!folder_takes_files(folder_of(name))) {
-            status_print(
-                formatted(tr("Not written, %s: %s"), error_message(errno).c_str(), name.c_str())
-                    .c_str());
-            return false;
-        }
-        status_print(formatted(trn("Dry run: would write %s, %lld byte",
-                                   "Dry run: would write %s, %lld bytes", size),
-                               name.c_str(), size)
-                         .c_str());
-        g_conversion_totals.would_write += size;
-        ++g_conversion_totals.written;
-        return true;
-    }
-    // A file replaced is leased from before its replacement is written until
-    // the replacement has its name, so that no other program writes to it
-    // unseen meanwhile. Windows has no lease, and a file open there could
-    // not be replaced.
-    FILE* held = nullptr;
-#ifndef _WIN32
-    if (g_options.force && length_of_file(name.c_str()) >= 0) {
-        held = open_stream(name.c_str(), "rb");
-        if (!held) {
-            status_print(
-                formatted(tr("Not written, %s: %s"), error_message(errno).c_str(), name.c_str())
-                    .c_str());
-            return false;
-        }
-        if (!lease_for_change(held)) {
-            close_stream(held);
-            return false;
-        }
-    }
-#endif
-    // The folder -o names is made when it is missing.
-    const std::string folder = folder_of(name);
-    if (!folder.empty() && make_folders(folder.c_str()) != 0) {
-        status_print(
-            formatted(tr("Not written, %s: %s"), error_message(errno).c_str(), name.c_str())
-                .c_str());
-        if (held)
-            close_stream(held);
-        return false;
-    }
-    const bool made = write_new_file(name, bytes, g_options.force, held);
-    const int error = errno;
-    if (held)
-        close_stream(held);
-    errno = error;
-    if (!made) {
-        if (errno == EEXIST)
-            status_print(
-                formatted(tr("Exists, not written (--force replaces it): %s"), name.c_str())
-                    .c_str());
-        else
-            status_print(
-                formatted(tr("Not written, %s: %s"), error_message(errno).c_str(), name.c_str())
-                    .c_str());
-        return false;
-    }
-    status_print(
-        formatted(trn("Wrote %s, %lld byte", "Wrote %s, %lld bytes", size), name.c_str(), size)
-            .c_str());
-    ++g_conversion_totals.written;
-    g_conversion_totals.bytes_written += size;
-    return true;
-}
-
 // A disk's label from a name: its first eight characters in plain ASCII,
 // blanks after.
 void label_from(const std::string& text, unsigned char* label)
@@ -464,6 +382,88 @@ bool convert_to_trd(const std::string& name)
 }
 
 } // namespace
+
+// Writes one new file of a conversion, or says what it would write; a line
+// either way. False after the status line of a failure.
+bool put_file(const std::string& name, const std::vector<unsigned char>& bytes)
+{
+    const long long size = static_cast<long long>(bytes.size());
+    if (g_options.dry_run) {
+        if (!g_options.force && length_of_file(name.c_str()) >= 0) {
+            status_print(
+                formatted(tr("Exists, not written (--force replaces it): %s"), name.c_str())
+                    .c_str());
+            return false;
+        }
+        // The folder the run would write in (or the nearest one there is,
+        // where it would make the rest) must take a new file.
+        if (!folder_takes_files(folder_of(name))) {
+            status_print(
+                formatted(tr("Not written, %s: %s"), error_message(errno).c_str(), name.c_str())
+                    .c_str());
+            return false;
+        }
+        status_print(formatted(trn("Dry run: would write %s, %lld byte",
+                                   "Dry run: would write %s, %lld bytes", size),
+                               name.c_str(), size)
+                         .c_str());
+        g_conversion_totals.would_write += size;
+        ++g_conversion_totals.written;
+        return true;
+    }
+    // A file replaced is leased from before its replacement is written until
+    // the replacement has its name, so that no other program writes to it
+    // unseen meanwhile. Windows has no lease, and a file open there could
+    // not be replaced.
+    FILE* held = nullptr;
+#ifndef _WIN32
+    if (g_options.force && length_of_file(name.c_str()) >= 0) {
+        held = open_stream(name.c_str(), "rb");
+        if (!held) {
+            status_print(
+                formatted(tr("Not written, %s: %s"), error_message(errno).c_str(), name.c_str())
+                    .c_str());
+            return false;
+        }
+        if (!lease_for_change(held)) {
+            close_stream(held);
+            return false;
+        }
+    }
+#endif
+    // The folder -o names is made when it is missing.
+    const std::string folder = folder_of(name);
+    if (!folder.empty() && make_folders(folder.c_str()) != 0) {
+        status_print(
+            formatted(tr("Not written, %s: %s"), error_message(errno).c_str(), name.c_str())
+                .c_str());
+        if (held)
+            close_stream(held);
+        return false;
+    }
+    const bool made = write_new_file(name, bytes, g_options.force, held);
+    const int error = errno;
+    if (held)
+        close_stream(held);
+    errno = error;
+    if (!made) {
+        if (errno == EEXIST)
+            status_print(
+                formatted(tr("Exists, not written (--force replaces it): %s"), name.c_str())
+                    .c_str());
+        else
+            status_print(
+                formatted(tr("Not written, %s: %s"), error_message(errno).c_str(), name.c_str())
+                    .c_str());
+        return false;
+    }
+    status_print(
+        formatted(trn("Wrote %s, %lld byte", "Wrote %s, %lld bytes", size), name.c_str(), size)
+            .c_str());
+    ++g_conversion_totals.written;
+    g_conversion_totals.bytes_written += size;
+    return true;
+}
 
 bool convert_file(const std::string& name)
 {

@@ -277,7 +277,8 @@ bool read_whole(const std::string& name, std::vector<unsigned char>* bytes)
 // without them, and each file as a Hobeta file. A form is made only where
 // a list holds an entry of its very size, so that lists without such
 // entries cost nothing.
-std::vector<known_match> matches_by_files(const std::string& name, const identified_file& file)
+static std::vector<known_match> matches_by_files(const std::string& name,
+                                                 const identified_file& file)
 {
     std::vector<known_match> matches;
     const identity_request& wanted = g_request;
@@ -366,6 +367,60 @@ std::vector<known_match> matches_by_files(const std::string& name, const identif
     return matches;
 }
 
+// What the lists ask of one file's pass: an archive or a Hobeta file is
+// known by its very bytes, hashed at its own length where a list has an
+// entry of that size; only in the kinds those entries are matched by, and
+// only where the disks' lengths do not ask for it already. Uses request
+// for the copy when one is needed.
+static const identity_request* request_with_own_length(const std::string& name,
+                                                       identity_request* request)
+{
+    const int64_t length = length_of_file(name.c_str());
+    const bool crc =
+        g_request.form_crc_sizes.count(length) &&
+        !std::binary_search(g_request.crc_lengths.begin(), g_request.crc_lengths.end(), length);
+    const bool sha1 =
+        g_request.form_sha1_sizes.count(length) &&
+        !std::binary_search(g_request.sha1_lengths.begin(), g_request.sha1_lengths.end(), length);
+    const bool md5 =
+        g_request.form_md5_sizes.count(length) &&
+        !std::binary_search(g_request.md5_lengths.begin(), g_request.md5_lengths.end(), length);
+    if (!crc && !sha1 && !md5)
+        return &g_request;
+    // The lengths alone: the pass needs nothing else.
+    request->content_hash = false;
+    request->crc_lengths = g_request.crc_lengths;
+    request->sha1_lengths = g_request.sha1_lengths;
+    request->md5_lengths = g_request.md5_lengths;
+    for (std::vector<int64_t>* lengths :
+         {crc ? &request->crc_lengths : nullptr, sha1 ? &request->sha1_lengths : nullptr,
+          md5 ? &request->md5_lengths : nullptr})
+        if (lengths)
+            lengths->insert(std::lower_bound(lengths->begin(), lengths->end(), length), length);
+    return request;
+}
+
+bool match_file(const std::string& name, file_matches* found)
+{
+    identity_request request;
+    identified_file file;
+    if (!identify_file(name, *request_with_own_length(name, &request), &file))
+        return false;
+    found->image = file.image;
+    found->other_form = file.other_form;
+    found->form = file.image ? FORM_TRD
+                  : file.whole.bytes
+                      ? form_of_head(file.whole.bytes, file.whole.size, file.identity.length)
+                      : FORM_NONE;
+    found->type = found->form == FORM_HOBETA && file.whole.size > 8 ? file.whole.bytes[8] : 0;
+    found->length = file.identity.length;
+    found->content_end = file.identity.content_end;
+    found->matches = find_matches(g_known, file.identity);
+    const std::vector<known_match> by_files = matches_by_files(name, file);
+    found->matches.insert(found->matches.end(), by_files.begin(), by_files.end());
+    return true;
+}
+
 bool identify_image(const std::string& name)
 {
     identity_request request;
@@ -385,37 +440,8 @@ bool identify_image(const std::string& name)
         request.md5_lengths = lengths;
     }
     ++g_identify_totals.files;
-    // An archive or a Hobeta file is known by its very bytes: hashed at its
-    // own length, where a list has an entry of that size.
-    const identity_request* asked = g_options.lists.empty() ? &request : &g_request;
-    if (!g_options.lists.empty()) {
-        // Only in the kinds those entries are matched by, and only where
-        // the disks' lengths do not ask for it already.
-        const int64_t length = length_of_file(name.c_str());
-        const bool crc =
-            g_request.form_crc_sizes.count(length) &&
-            !std::binary_search(g_request.crc_lengths.begin(), g_request.crc_lengths.end(), length);
-        const bool sha1 = g_request.form_sha1_sizes.count(length) &&
-                          !std::binary_search(g_request.sha1_lengths.begin(),
-                                              g_request.sha1_lengths.end(), length);
-        const bool md5 =
-            g_request.form_md5_sizes.count(length) &&
-            !std::binary_search(g_request.md5_lengths.begin(), g_request.md5_lengths.end(), length);
-        if (crc || sha1 || md5) {
-            // The lengths alone: the pass needs nothing else.
-            request.content_hash = false;
-            request.crc_lengths = g_request.crc_lengths;
-            request.sha1_lengths = g_request.sha1_lengths;
-            request.md5_lengths = g_request.md5_lengths;
-            for (std::vector<int64_t>* lengths :
-                 {crc ? &request.crc_lengths : nullptr, sha1 ? &request.sha1_lengths : nullptr,
-                  md5 ? &request.md5_lengths : nullptr})
-                if (lengths)
-                    lengths->insert(std::lower_bound(lengths->begin(), lengths->end(), length),
-                                    length);
-            asked = &request;
-        }
-    }
+    const identity_request* asked =
+        g_options.lists.empty() ? &request : request_with_own_length(name, &request);
     const bool identified = identify_file(name, *asked, &file);
     // A file in none of the three forms fails the run, as the other
     // commands fail it, unless a list names it.

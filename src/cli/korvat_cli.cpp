@@ -48,6 +48,11 @@ const char* const usage_text = text_to_translate(
     "       korvat-cli targets [--for NAME[,NAME...]] [-r] [-q] [--table]\n"
     "                  [--] FILE|FOLDER...\n"
     "       korvat-cli repair [-r] [-q] [--dry-run] [--strict] [--] FILE|FOLDER...\n"
+    "       korvat-cli dat [--name NAME] [--content] [-o FILE] [--force] [-r] [-q]\n"
+    "                  [--] FILE|FOLDER...\n"
+    "       korvat-cli rename --dat LIST... [-r] [-q] [--dry-run] [--] FILE|FOLDER...\n"
+    "       korvat-cli have --dat LIST... [--missing] [-r] [-q] [--table]\n"
+    "                  [--] FILE|FOLDER...\n"
     "       korvat-cli --help | --version\n");
 
 const char* const help_text = text_to_translate(
@@ -81,6 +86,12 @@ const char* const help_text = text_to_translate(
     "              why and the command that makes it load\n"
     "  repair      put the disk-info sector in order from the catalogue: identifier,\n"
     "              type, first free sector, free count, file and deleted counts\n"
+    "  dat         a list of the files (a Logiqx datafile, as TOSEC writes them):\n"
+    "              each file's size, CRC-32, MD5 and SHA-1\n"
+    "  rename      give each file the name of the list entry it is, with the\n"
+    "              extension of its form, in its own folder\n"
+    "  have        what the files hold of each list, what they miss, and the files\n"
+    "              no list knows\n"
     "\n"
     "Options:\n"
     "  -r, --recursive  walk folders to any depth, taking the files named *.trd (and\n"
@@ -94,18 +105,22 @@ const char* const help_text = text_to_translate(
     "  --strict         leave a file that this system cannot keep other programs\n"
     "                   out of while it changes (Linux: a file system without\n"
     "                   leases, or another owner's file)\n"
-    "  -o OUT           to-trd, to-scl: the file to write; to-hobeta: the folder\n"
+    "  -o OUT           to-trd, to-scl, dat: the file to write; to-hobeta: the folder\n"
+    "  --name NAME      dat: the list's name (the first operand's own otherwise)\n"
+    "  --content        dat: for each disk, a second entry at its content end, the\n"
+    "                   length cut-zeros gives\n"
+    "  --missing        have: the missing entries alone\n"
     "  --label TEXT     to-trd: the disk's label (the source's name otherwise)\n"
     "  --for NAMES      targets: only these, by comma: mame, fuse, zesarux, usp,\n"
     "                   unreal, xpeccy, flashfloppy, hxc, mister, zxevo,\n"
     "                   espectrum, speccy2010\n"
     "  --prefer LIST    conform: where a disk's entries give it two lengths, the list\n"
     "                   (its file, or its name) whose length wins; may be repeated\n"
-    "  --dat LIST       identify, conform: a list of known disks (a Logiqx datafile\n"
-    "                   as TOSEC publishes, or a MAME software list), or a folder of\n"
-    "                   them (.dat, .xml); may be given many times\n"
-    "  --table          info, list, verify, identify, dupes, targets: tab-separated\n"
-    "                   lines under a header line;\n"
+    "  --dat LIST       identify, conform, rename, have: a list of known disks (a\n"
+    "                   Logiqx datafile as TOSEC publishes, or a MAME software\n"
+    "                   list), or a folder of them (.dat, .xml); may be repeated\n"
+    "  --table          info, list, verify, identify, dupes, targets, have: tab-\n"
+    "                   separated lines under a header line;\n"
     "                   tab, line feed, return and backslash as \\t \\n \\r \\\\\n"
     "  --               end of options: every later argument is a file\n"
     "  -h, --help       show this text\n"
@@ -119,6 +134,9 @@ const char* const help_text = text_to_translate(
     "none applies.\n"
     "targets --table columns: path, target, verdict (loads, loses-on-save,\n"
     "read-only or refused), reason, the command that makes it load ('-' for none).\n"
+    "have --table columns: list, entry, status (held, missing or unknown), path,\n"
+    "form (trd, scl, hobeta), length, how (as-is, after-change, files-as-scl,\n"
+    "file-as-hobeta:NAME).\n"
     "Under --table the summary goes to standard error.\n"
     "\n"
     "Every run ends with a summary:\n"
@@ -135,6 +153,11 @@ const char* const help_text = text_to_translate(
     "  targets: a line per target (L load, S lose data on save, R read-only,\n"
     "           X refused), then N files, E loading everywhere asked, U unreadable\n"
     "  repair: N files, R repaired, U unchanged, F failed\n"
+    "  dat: N files, L listed, F failed\n"
+    "  rename: N files, R renamed, K named so already, T left (the name taken),\n"
+    "          U in no list, F failed\n"
+    "  have: a line per list (H of E held), then N files, K in a list, U in no\n"
+    "        list, R unreadable\n"
     "\n"
     "Exit status: 0 when every file passed, 1 when any failed, is damaged, is not\n"
     "known to identify, was left by conform, does not load on every target asked\n"
@@ -214,6 +237,9 @@ const command_name command_names[] = {
     {"to-hobeta", COMMAND_CONVERT, 0, CONVERT_TO_HOBETA},
     {"targets", COMMAND_TARGETS, 0, CONVERT_NONE},
     {"repair", COMMAND_REPAIR, 0, CONVERT_NONE},
+    {"dat", COMMAND_DAT, 0, CONVERT_NONE},
+    {"rename", COMMAND_RENAME, 0, CONVERT_NONE},
+    {"have", COMMAND_HAVE, 0, CONVERT_NONE},
 };
 
 // Whether a command's walk takes SCL archives and Hobeta files as well as
@@ -233,9 +259,12 @@ int read_arguments(int argc, char** argv, const std::string& command,
     const bool conversion = command_kind == COMMAND_CONVERT;
     const bool operation = command_kind == COMMAND_OPERATION || command_kind == COMMAND_CONFORM ||
                            command_kind == COMMAND_REPAIR || conversion;
+    const bool dat = command_kind == COMMAND_DAT;
     const bool with_table = command_kind != COMMAND_OPERATION && command_kind != COMMAND_CONFORM &&
-                            command_kind != COMMAND_REPAIR && !conversion;
-    const bool with_lists = command_kind == COMMAND_IDENTIFY || command_kind == COMMAND_CONFORM;
+                            command_kind != COMMAND_REPAIR && !conversion && !dat &&
+                            command_kind != COMMAND_RENAME;
+    const bool with_lists = command_kind == COMMAND_IDENTIFY || command_kind == COMMAND_CONFORM ||
+                            command_kind == COMMAND_RENAME || command_kind == COMMAND_HAVE;
     bool options_ended = false;
     for (int i = 2; i < argc; ++i) {
         const std::string argument = argv[i];
@@ -255,10 +284,18 @@ int read_arguments(int argc, char** argv, const std::string& command,
             if (i + 1 >= argc)
                 return usage_error(tr("--prefer needs a list"));
             g_options.preferred.push_back(argv[++i]);
-        } else if (argument == "--dry-run" && operation) {
+        } else if (argument == "--name" && dat) {
+            if (i + 1 >= argc)
+                return usage_error(tr("--name needs a name"));
+            g_options.list_name = argv[++i];
+        } else if (argument == "--content" && dat) {
+            g_options.content = true;
+        } else if (argument == "--missing" && command_kind == COMMAND_HAVE) {
+            g_options.missing = true;
+        } else if (argument == "--dry-run" && (operation || command_kind == COMMAND_RENAME)) {
             g_options.dry_run = true;
         } else if (argument == "--force" &&
-                   (g_options.operation == IDC_CUT_FREE_SECTORS || conversion)) {
+                   (g_options.operation == IDC_CUT_FREE_SECTORS || conversion || dat)) {
             g_options.force = true;
         } else if ((argument == "--for" || argument.rfind("--for=", 0) == 0) &&
                    command_kind == COMMAND_TARGETS) {
@@ -279,7 +316,7 @@ int read_arguments(int argc, char** argv, const std::string& command,
             }
         } else if (argument == "--strict" && operation) {
             g_options.strict = true;
-        } else if ((argument == "-o" || argument == "--output") && conversion) {
+        } else if ((argument == "-o" || argument == "--output") && (conversion || dat)) {
             if (i + 1 >= argc)
                 return usage_error(tr("-o needs a name"));
             g_options.output = argv[++i];
@@ -325,8 +362,10 @@ int read_arguments(int argc, char** argv, const std::string& command,
                 formatted(tr("unknown option %s for %s"), argument.c_str(), command.c_str()));
         }
     }
-    if (command_kind == COMMAND_CONFORM && g_options.lists.empty())
-        return usage_error(tr("conform needs a list: --dat LIST"));
+    if ((command_kind == COMMAND_CONFORM || command_kind == COMMAND_RENAME ||
+         command_kind == COMMAND_HAVE) &&
+        g_options.lists.empty())
+        return usage_error(formatted(tr("%s needs a list: --dat LIST"), command.c_str()));
     return 0;
 }
 
@@ -371,11 +410,22 @@ void run_files(const operand_list& list)
         case COMMAND_REPAIR:
             ok = repair_image(file.name);
             break;
+        case COMMAND_DAT:
+            ok = add_to_dat(file.name);
+            break;
+        case COMMAND_RENAME:
+            ok = rename_to_entry(file.name);
+            break;
+        case COMMAND_HAVE:
+            ok = note_held(file.name);
+            break;
         }
         // identify and dupes report what they found themselves.
         const bool reported =
             g_options.command == COMMAND_VERIFY || g_options.command == COMMAND_IDENTIFY ||
-            g_options.command == COMMAND_DUPES || g_options.command == COMMAND_TARGETS;
+            g_options.command == COMMAND_DUPES || g_options.command == COMMAND_TARGETS ||
+            g_options.command == COMMAND_DAT || g_options.command == COMMAND_RENAME ||
+            g_options.command == COMMAND_HAVE;
         if (!ok && !reported)
             report_failure(file.name);
     }
@@ -395,6 +445,9 @@ std::string summary_line()
         return targets_summary();
     if (g_options.command == COMMAND_REPAIR)
         return repair_summary() + (g_options.dry_run ? tr(" (dry run)") : "");
+    if (g_options.command == COMMAND_DAT || g_options.command == COMMAND_RENAME ||
+        g_options.command == COMMAND_HAVE)
+        return collection_summary() + (g_options.dry_run ? tr(" (dry run)") : "");
     if (g_options.command == COMMAND_VERIFY) {
         const verify_totals& t = g_verify_totals;
         return counted(t.files, "%lld file", "%lld files") + ", " +
@@ -424,6 +477,9 @@ bool run_failed(const operand_list& list)
         return g_targets_totals.not_everywhere > 0;
     if (g_options.command == COMMAND_REPAIR)
         return g_repair_totals.failed > 0;
+    if (g_options.command == COMMAND_DAT || g_options.command == COMMAND_RENAME ||
+        g_options.command == COMMAND_HAVE)
+        return g_collection_totals.failed > 0;
     return g_totals.failed > 0 || g_totals.left > 0;
 }
 
@@ -499,6 +555,10 @@ int run_program(int argc, char** argv)
     run_files(list);
     if (!g_batch_stop)
         finish_conversions();
+    if (!g_batch_stop && g_options.command == COMMAND_DAT)
+        finish_dat(operands.front());
+    if (!g_batch_stop && g_options.command == COMMAND_HAVE)
+        show_holdings();
     if (!output_pipe_closed())
         print_summary(summary_line());
 

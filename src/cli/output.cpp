@@ -292,7 +292,9 @@ void report_failure(const std::string& name)
 void print_summary(const std::string& line)
 {
     clear_progress();
-    if (!g_options.table) {
+    // The list dat writes to standard output is the list alone.
+    const bool list_on_output = g_options.command == COMMAND_DAT && g_options.output.empty();
+    if (!g_options.table && !list_on_output) {
         print_line(line);
         return;
     }
