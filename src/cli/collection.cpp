@@ -484,8 +484,11 @@ void show_holdings()
         }
         const std::string line = formatted(tr("%s: %s of %s held"), list_name.c_str(),
                                            grouped(held).c_str(), grouped(entries).c_str());
-        if (g_options.table)
+        // Under a table, on standard error, after the rows before it.
+        if (g_options.table) {
+            std::fflush(stdout);
             std::fprintf(stderr, "%s\n", line.c_str());
+        }
         else
             print_line(line);
     }

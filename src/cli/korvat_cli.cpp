@@ -549,7 +549,7 @@ int run_program(int argc, char** argv)
     if (g_options.operation == IDC_CUT_FREE_SECTORS)
         g_batch_guard = guard_cut_free;
     start_output(list.files.size());
-    if (g_options.table && g_options.command != COMMAND_DUPES)
+    if (g_options.table && g_options.command != COMMAND_DUPES && g_options.command != COMMAND_HAVE)
         print_line(g_options.command == COMMAND_IDENTIFY ? identify_header()
                                                          : table_header(g_options.command));
     run_files(list);
