@@ -488,8 +488,7 @@ void show_holdings()
         if (g_options.table) {
             std::fflush(stdout);
             std::fprintf(stderr, "%s\n", line.c_str());
-        }
-        else
+        } else
             print_line(line);
     }
     for (const unknown_file& file : g_unknown) {

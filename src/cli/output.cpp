@@ -226,9 +226,15 @@ void show_progress(size_t done, size_t total, const std::string& name)
             ++from;
         shown = "..." + shown.substr(from);
     }
+    // The rate with the language's decimal separator.
+    char megabytes[32];
+    std::snprintf(megabytes, sizeof megabytes, "%.1f", rate / 1e6);
+    std::string speed = megabytes;
+    // TRANSLATORS: the decimal separator in a number ("1.5").
+    speed.replace(speed.find('.'), 1, tr("."));
     note_stderr(std::fprintf(
         stderr, "\r\033[K%s",
-        formatted(tr("%zu/%zu files, %.1f MB/s, %s"), done, total, rate / 1e6, shown.c_str())
+        formatted(tr("%zu/%zu files, %s MB/s, %s"), done, total, speed.c_str(), shown.c_str())
             .c_str()));
     std::fflush(stderr);
     g_progress_shown = true;

@@ -341,7 +341,7 @@ bool conform_length(const char* name, int64_t length, int64_t target, const know
     } else if (stream_identity(image, &now) != 0) {
         *why = error_message(errno);
     } else if (now.size != length || (target < length && !zeros_to_end(image, target))) {
-        *why = "Changed since it was read, left as it is";
+        *why = tr("Changed since it was read, left as it is");
     } else if (!still_leased()) {
         why->clear();
     } else if (target > length && !append_zeros(image, length, target - length)) {
@@ -363,7 +363,7 @@ bool conform_length(const char* name, int64_t length, int64_t target, const know
         done = made &&
                std::memcmp(made, entry.has_sha1 ? entry.sha1 : entry.md5, digest_size(kind)) == 0;
         if (!done) {
-            *why = "The result does not match the list's hash: the file has its length back";
+            *why = tr("The result does not match the list's hash: the file has its length back");
             if (target > length)
                 reset_stream_length(image, length);
             else

@@ -42,6 +42,56 @@ const char* attribute(const XML_Char** attributes, const char* name)
     return nullptr;
 }
 
+// expat's own texts for what is wrong with a list, so that they are in the
+// catalogue and shown in the user's language (the parser gives English).
+[[maybe_unused]] const char* const expat_texts[] = {
+    text_to_translate("out of memory"),
+    text_to_translate("syntax error"),
+    text_to_translate("no element found"),
+    text_to_translate("not well-formed (invalid token)"),
+    text_to_translate("unclosed token"),
+    text_to_translate("partial character"),
+    text_to_translate("mismatched tag"),
+    text_to_translate("duplicate attribute"),
+    text_to_translate("junk after document element"),
+    text_to_translate("illegal parameter entity reference"),
+    text_to_translate("undefined entity"),
+    text_to_translate("recursive entity reference"),
+    text_to_translate("asynchronous entity"),
+    text_to_translate("reference to invalid character number"),
+    text_to_translate("reference to binary entity"),
+    text_to_translate("reference to external entity in attribute"),
+    text_to_translate("XML or text declaration not at start of entity"),
+    text_to_translate("unknown encoding"),
+    text_to_translate("encoding specified in XML declaration is incorrect"),
+    text_to_translate("unclosed CDATA section"),
+    text_to_translate("error in processing external entity reference"),
+    text_to_translate("document is not standalone"),
+    text_to_translate("unexpected parser state - please send a bug report"),
+    text_to_translate("entity declared in parameter entity"),
+    text_to_translate("requested feature requires XML_DTD support in Expat"),
+    text_to_translate("cannot change setting once parsing has begun"),
+    text_to_translate("unbound prefix"),
+    text_to_translate("must not undeclare prefix"),
+    text_to_translate("incomplete markup in parameter entity"),
+    text_to_translate("XML declaration not well-formed"),
+    text_to_translate("text declaration not well-formed"),
+    text_to_translate("illegal character(s) in public id"),
+    text_to_translate("parser suspended"),
+    text_to_translate("parser not suspended"),
+    text_to_translate("parsing aborted"),
+    text_to_translate("parsing finished"),
+    text_to_translate("cannot suspend in external parameter entity"),
+    text_to_translate("reserved prefix (xmlns) must not be declared or undeclared"),
+    text_to_translate("invalid argument"),
+    text_to_translate("parser not started"),
+    text_to_translate(
+        "reserved prefix (xml) must not be undeclared or bound to another namespace name"),
+    text_to_translate("prefix must not be bound to one of the reserved namespace names"),
+    text_to_translate("a successful prior call to function XML_GetBuffer is required"),
+    text_to_translate("limit on input amplification factor (from DTD and entities) breached"),
+};
+
 void refuse(list_reader* reader, const std::string& why)
 {
     if (reader->refusal.empty())
@@ -84,7 +134,8 @@ void add_rom(list_reader* reader, const XML_Char** attributes)
         return;
     }
     if (reader->total_before + reader->entries.size() >= LIST_MAX_ENTRIES) {
-        refuse(reader, "more than " + std::to_string(LIST_MAX_ENTRIES) + " images in the lists");
+        refuse(reader, formatted(tr("more than %lld images in the lists"),
+                                 static_cast<long long>(LIST_MAX_ENTRIES)));
         return;
     }
     reader->entries.push_back(entry);
@@ -95,8 +146,9 @@ void XMLCALL start_element(void* data, const XML_Char* name, const XML_Char** at
     list_reader* reader = static_cast<list_reader*>(data);
     ++reader->depth;
     if (reader->depth > LIST_MAX_DEPTH) {
-        refuse(reader, "elements nested more than " + std::to_string(LIST_MAX_DEPTH) +
-                           " deep, more than any list of disks");
+        refuse(reader, formatted(tr("elements nested more than %d deep, more than any list of "
+                                    "disks"),
+                                 LIST_MAX_DEPTH));
         return;
     }
     if (reader->depth == 1) {
@@ -107,9 +159,9 @@ void XMLCALL start_element(void* data, const XML_Char* name, const XML_Char** at
             const char* list = attribute(attributes, "name");
             reader->list_name = list ? std::string(list).substr(0, LIST_MAX_TEXT) : "";
         } else {
-            refuse(reader,
-                   std::string("not a Logiqx datafile or a MAME software list (its root is <") +
-                       std::string(name).substr(0, 64) + ">)");
+            refuse(reader, formatted(tr("not a Logiqx datafile or a MAME software list (its root "
+                                        "is <%s>)"),
+                                     std::string(name).substr(0, 64).c_str()));
         }
         return;
     }
@@ -158,7 +210,8 @@ void XMLCALL character_data(void* data, const XML_Char* text, int length)
 void XMLCALL entity_declaration(void* data, const XML_Char*, int, const XML_Char*, int,
                                 const XML_Char*, const XML_Char*, const XML_Char*, const XML_Char*)
 {
-    refuse(static_cast<list_reader*>(data), "declares entities, which a list of disks never needs");
+    refuse(static_cast<list_reader*>(data),
+           tr("declares entities, which a list of disks never needs"));
 }
 
 // A document type may be named, but any declaration in it is refused,
@@ -169,7 +222,7 @@ void XMLCALL document_type(void* data, const XML_Char*, const XML_Char*, const X
 {
     if (has_internal_subset)
         refuse(static_cast<list_reader*>(data),
-               "declares a document type's contents, which a list of disks never needs");
+               tr("declares a document type's contents, which a list of disks never needs"));
 }
 
 // "FILE:LINE:COLUMN: what", where the parser stands.
@@ -187,7 +240,7 @@ bool feed(list_reader* reader, const char* bytes, size_t size, bool last, std::s
         const bool final_piece = last && static_cast<size_t>(piece) == size;
         if (XML_Parse(reader->parser, bytes, piece, final_piece) != XML_STATUS_OK) {
             *error = where(*reader, reader->refusal.empty()
-                                        ? XML_ErrorString(XML_GetErrorCode(reader->parser))
+                                        ? tr(XML_ErrorString(XML_GetErrorCode(reader->parser)))
                                         : reader->refusal);
             return false;
         }
@@ -220,7 +273,7 @@ XML_Parser make_parser(list_reader* reader)
 bool take_list(list_reader* reader, known_lists* lists, std::string* error)
 {
     if (reader->kind == LIST_UNKNOWN) {
-        *error = reader->file + ": an empty list";
+        *error = reader->file + ": " + tr("an empty list");
         return false;
     }
     std::string name = reader->kind == LIST_MAME             ? reader->list_name
@@ -279,8 +332,9 @@ bool read_known_list(const std::string& file, known_lists* lists, std::string* e
             break;
         }
         if (int64_t(bytes.size() + count) > LIST_MAX_FILE_SIZE) {
-            *error = file + ": larger than " + std::to_string(LIST_MAX_FILE_SIZE / (1024 * 1024)) +
-                     " MiB, more than any list of disks";
+            *error = file + ": " +
+                     formatted(tr("larger than %lld MiB, more than any list of disks"),
+                               static_cast<long long>(LIST_MAX_FILE_SIZE / (1024 * 1024)));
             read = false;
             break;
         }

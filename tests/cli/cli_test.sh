@@ -101,11 +101,19 @@ if [ "${#cli[@]}" -eq 1 ] && locale -a 2>/dev/null | grep -qix 'ru_RU.utf8'; the
         "$(LANG=ru_RU.UTF-8 LC_ALL= "${cli[@]}" info nosuch.trd 2>/dev/null | sed -n 2p)" \
         "$(LANG=ru_RU.UTF-8 LC_ALL= ls nosuch.trd 2>&1 | sed 's/.*: //')"
     russian=$(LANG=ru_RU.UTF-8 LC_ALL= "${cli[@]}" info zero_tail.trd nosuch.trd 2>&1)
+    # What a set lacks (guillemets in KOI8-R) as its likeness there.
+    russian_in() { printf '%s\n' "$russian" | iconv -f UTF-8 -t "$1//TRANSLIT" | iconv -f "$1" -t UTF-8; }
     for charset in KOI8-R CP1251; do
         expect "output in $charset, converted from the same texts" \
             "$(LANG=ru_RU.$charset LC_ALL= "${cli[@]}" info zero_tail.trd nosuch.trd 2>&1 | iconv -f "$charset" -t UTF-8)" \
-            "$russian"
+            "$(russian_in "$charset")"
     done
+    expect "KORVAT_LANG names the set as well as the language" \
+        "$(LANG=C LC_ALL= KORVAT_LANG=ru_RU.KOI8-R "${cli[@]}" info zero_tail.trd nosuch.trd 2>&1 | iconv -f KOI8-R -t UTF-8)" \
+        "$(russian_in KOI8-R)"
+    expect "a set no installed locale has: its characters, not escapes" \
+        "$(LANG=ru_RU.ISO-8859-5 LC_ALL= "${cli[@]}" info zero_tail.trd nosuch.trd 2>&1 | iconv -f ISO-8859-5 -t UTF-8)" \
+        "$(russian_in ISO-8859-5)"
     expect "--table stays English and UTF-8 under KOI8-R" \
         "$(LANG=ru_RU.KOI8-R LC_ALL= "${cli[@]}" info --table zero_tail.trd 2>/dev/null | head -n 1 | cut -f1-3)" \
         "$(printf 'path\tlength\tverdict')"

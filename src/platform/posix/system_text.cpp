@@ -25,11 +25,17 @@ std::string system_language()
 static bool g_converter_made;
 static iconv_t g_converter = reinterpret_cast<iconv_t>(-1);
 static bool g_converter_failed;
+// The other way, from that set to UTF-8: which of its bytes are characters,
+// where the system has no locale for it.
+static iconv_t g_back = reinterpret_cast<iconv_t>(-1);
 
-// The user's locale name for characters: the first of LC_ALL, LC_CTYPE and
+// The user's locale name for characters: KORVAT_LANG when it names a
+// character set ("ru_RU.KOI8-R"), else the first of LC_ALL, LC_CTYPE and
 // LANG that is set.
 static std::string character_locale_name()
 {
+    if (const char* chosen = std::getenv("KORVAT_LANG"); chosen && std::strchr(chosen, '.'))
+        return chosen;
     for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"})
         if (const char* value = std::getenv(variable); value && *value)
             return value;
@@ -39,11 +45,11 @@ static std::string character_locale_name()
 static void make_converter()
 {
     g_converter_made = true;
-    locale_t user = newlocale(LC_CTYPE_MASK, "", nullptr);
+    const std::string name = character_locale_name();
+    locale_t user = newlocale(LC_CTYPE_MASK, name.c_str(), nullptr);
     std::string codeset = user ? nl_langinfo_l(CODESET, user) : "";
     if (user)
         freelocale(user);
-    const std::string name = character_locale_name();
     if (codeset.empty() || codeset == "ANSI_X3.4-1968") {
         // The C library could not read the locale (a static program reads
         // none but its own): the name says the set, "ru_RU.KOI8-R", or the
@@ -65,9 +71,13 @@ static void make_converter()
             folded += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
     if (folded == "UTF8" || folded == "ANSIX3.41968" || folded == "ASCII")
         return;
-    g_converter = iconv_open(codeset.c_str(), "UTF-8");
+    // A character the set lacks (a dash, a quotation mark) becomes its
+    // nearest likeness there ("--", "<<") rather than losing the text.
+    g_converter = iconv_open((codeset + "//TRANSLIT").c_str(), "UTF-8");
     // The system cannot convert to it: no translated text can be shown.
     g_converter_failed = g_converter == reinterpret_cast<iconv_t>(-1);
+    if (!g_converter_failed)
+        g_back = iconv_open("UTF-8", codeset.c_str());
 }
 
 bool program_text_is_utf8()
@@ -79,10 +89,26 @@ bool program_text_is_utf8()
 
 bool printable_high_byte(unsigned char byte)
 {
-    // As the user's locale classifies the byte.
-    locale_t user = newlocale(LC_CTYPE_MASK, "", nullptr);
-    if (!user)
-        return false;
+    if (!g_converter_made)
+        make_converter();
+    // As the user's locale classifies the byte; where the system has no
+    // such locale, a byte that is a character of its set past the C1
+    // controls (U+00A0 on) is one.
+    locale_t user = newlocale(LC_CTYPE_MASK, character_locale_name().c_str(), nullptr);
+    if (!user) {
+        if (g_back == reinterpret_cast<iconv_t>(-1))
+            return false;
+        char in[1] = {static_cast<char>(byte)}, out[8];
+        char* from = in;
+        char* to = out;
+        size_t from_left = 1, to_left = sizeof out;
+        iconv(g_back, nullptr, nullptr, nullptr, nullptr);
+        if (iconv(g_back, &from, &from_left, &to, &to_left) == static_cast<size_t>(-1))
+            return false;
+        const unsigned char first = static_cast<unsigned char>(out[0]);
+        return sizeof out - to_left >= 2 &&
+               (first > 0xC2 || (first == 0xC2 && static_cast<unsigned char>(out[1]) >= 0xA0));
+    }
     locale_t before = uselocale(user);
     const wint_t wide = btowc(byte);
     const bool printable = wide != WEOF && iswprint(wide);
