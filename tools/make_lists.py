@@ -34,6 +34,8 @@ entries = []
 for number, path in enumerate(known):
     data = open(path, "rb").read()
     base, extension = os.path.splitext(os.path.basename(path))
+    if extension == ".hob":  # a Hobeta file is listed as NAME.$T, by its type
+        extension = ".$" + chr(data[8])
     entries.append(rom("%s%s" % (base, extension), data))
     if extension == ".trd" and len(data) < 655360:
         entries.append(rom("%s (full).trd" % base, data + bytes(655360 - len(data))))

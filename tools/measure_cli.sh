@@ -15,13 +15,52 @@
 # that meets pages still being written waits for them, and that wait grows
 # with the bytes written before it, not with the cut).
 # Usage: measure_cli.sh [COUNT [scrambled]]  (10,000 full-size images by default)
+#        measure_cli.sh collections [COUNT]  (identify, dat and have with
+#        lists of TOSEC's size: tools/measure_collections.sh)
 set -eu
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+mode=""
+if [ "${1:-}" = collections ]; then
+    mode=collections
+    shift
+fi
 count=${1:-10000}
 
 install_missing_packages || { echo "package installation failed" >&2; exit 1; }
 build_optimised || { echo "optimised build failed" >&2; exit 1; }
 cli=$KORVAT_BUILD/optimised/korvat-cli
+
+# Before each timed run: whatever is waiting is written back, and free
+# memory compacted (where this user may), so that the run does not meet
+# the pages the previous one freed in whichever order it freed them: left
+# as they are, a write of a whole collection into the page cache ran at
+# one of two speeds, alternating from one run to the next.
+settle() {
+    sync
+    echo 1 >/proc/sys/vm/compact_memory 2>/dev/null || true
+}
+
+# Times a command, from a settled state.
+seconds() {
+    local start end
+    settle
+    start=$(date +%s.%N)
+    "$@" >/dev/null
+    end=$(date +%s.%N)
+    awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }'
+}
+# A floor program's own time, from the same state.
+floor_seconds() {
+    settle
+    "$1" <"$2"
+}
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+
+if [ "$mode" = collections ]; then
+    count=${1:-2000}
+    source "$KORVAT_ROOT/tools/measure_collections.sh"
+    exit 0
+fi
 write_floor=$KORVAT_BUILD/optimised/tests/write_floor
 cut_floor=$KORVAT_BUILD/optimised/tests/cut_floor
 
@@ -78,31 +117,7 @@ xargs cat <"$folder/list" >/dev/null # into the page cache, for every run alike
 # Where each image's data ends, for the floor of the cut.
 "$cli" info --table -r "$images" 2>/dev/null | awk -F'\t' 'NR > 1 { print $1 " " $7 }' >"$folder/cuts"
 
-# Before each timed run: whatever is waiting is written back, and free
-# memory compacted (where this user may), so that the run does not meet
-# the pages the previous one freed in whichever order it freed them: left
-# as they are, a write of a whole collection into the page cache ran at
-# one of two speeds, alternating from one run to the next.
-settle() {
-    sync
-    echo 1 >/proc/sys/vm/compact_memory 2>/dev/null || true
-}
 
-# Times a command, from a settled state.
-seconds() {
-    local start end
-    settle
-    start=$(date +%s.%N)
-    "$@" >/dev/null
-    end=$(date +%s.%N)
-    awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }'
-}
-# A floor program's own time, from the same state.
-floor_seconds() {
-    settle
-    "$1" <"$2"
-}
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
 # Lists of 5,000 entries in the mix of lengths TOSEC's TR-DOS lists have:
 # 73% full 80-cylinder disks, 27% shortened (whole sectors, of every
