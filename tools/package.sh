@@ -25,7 +25,7 @@ fill() {
 make_deb() {
     local version=$1 dist=$2 homepage date stage tree=$KORVAT_BUILD/release-deb
     homepage=$(korvat_homepage)
-    date=$(date -u -d "@$SOURCE_DATE_EPOCH" +%Y-%m-%d)
+    date=$release_date
     # The program linked against the system's libraries, hardened as Debian
     # hardens its own, stripped as Debian strips.
     local hardening
@@ -41,7 +41,7 @@ make_deb() {
     gzip -9n <"$tree/man/ru/korvat-cli.1" >"$stage/usr/share/man/ru/man1/korvat-cli.1.gz"
     cp "$KORVAT_ROOT/README.md" "$stage/usr/share/doc/korvat-cli/README.md"
     fill "$KORVAT_ROOT/packaging/debian/changelog.in" "VERSION=$version" \
-        "DATE=$(date -u -d "@$SOURCE_DATE_EPOCH" -R)" | gzip -9n >"$stage/usr/share/doc/korvat-cli/changelog.gz"
+        "DATE=$(date -u -d "$release_date 12:00:00" -R)" | gzip -9n >"$stage/usr/share/doc/korvat-cli/changelog.gz"
     gzip -9n <"$KORVAT_ROOT/CHANGELOG.md" >"$stage/usr/share/doc/korvat-cli/CHANGELOG.md.gz"
     fill "$KORVAT_ROOT/packaging/debian/copyright" "HOMEPAGE=$homepage" \
         >"$stage/usr/share/doc/korvat-cli/copyright"
@@ -70,7 +70,7 @@ make_deb() {
 make_manifests() {
     local version=$1 dist=$2 homepage date zip url hash
     homepage=$(korvat_homepage)
-    date=$(date -u -d "@$SOURCE_DATE_EPOCH" +%Y-%m-%d)
+    date=$release_date
     zip=korvat-$version-windows-x64.zip
     url=$homepage/releases/download/v$version/$zip
     hash=$(cd "$dist" && sha256sum "$zip" | cut -d' ' -f1)

@@ -27,8 +27,13 @@ fi
 export SOURCE_DATE_EPOCH
 export TZ=UTC LC_ALL=C
 umask 022
-version=$(sed -n 's/^project(korvat VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-[ -n "$version" ] || { echo "no version in CMakeLists.txt" >&2; exit 1; }
+source "$KORVAT_ROOT/tools/release_version.sh"
+# One version and one date everywhere, and never a second, different release
+# under a name already published.
+refusal=$(check_release "$KORVAT_ROOT")
+[ -z "$refusal" ] || { echo "no release: $refusal" >&2; exit 1; }
+version=$(cmake_version "$KORVAT_ROOT")
+release_date=$(changelog_release "$KORVAT_ROOT" | cut -d' ' -f2)
 
 release_tree() {
     local name=$1
