@@ -11,6 +11,7 @@
 set -eu -o pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/package.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/third_party.sh"
 
 install_missing_packages || { echo "package installation failed" >&2; exit 1; }
 cd "$KORVAT_ROOT"
@@ -78,11 +79,18 @@ with_bom() { printf '\357\273\277'; sed 's/$/\r/' "$1"; }
 with_bom "$KORVAT_BUILD/release-windows/README.txt" >"$stage/README.txt"
 with_bom "$KORVAT_BUILD/release-windows/README.ru.txt" >"$stage/README.ru.txt"
 sed 's/$/\r/' "$KORVAT_ROOT/LICENSE" >"$stage/LICENSE.txt"
+# The licence of every library the programs hold, as Notepad reads them.
+third_party "$stage" "$KORVAT_BUILD/release-windows" korvat.exe.map korvat-cli.exe.map
+for text in "$stage/THIRD-PARTY.txt" "$stage"/licenses/*; do
+    sed -i 's/\r*$/\r/' "$text"
+done
 fix_entries "$stage"
-(cd "$stage/.." && zip -X -q -9 "$dist/korvat-$version-windows-x64.zip" \
+(cd "$stage/.." && LC_ALL=C find "korvat-$version-windows-x64/licenses" -type f | LC_ALL=C sort >"$stage.licences" &&
+    zip -X -q -9 "$dist/korvat-$version-windows-x64.zip" \
     "korvat-$version-windows-x64/korvat.exe" "korvat-$version-windows-x64/korvat-cli.exe" \
     "korvat-$version-windows-x64/README.txt" "korvat-$version-windows-x64/README.ru.txt" \
-    "korvat-$version-windows-x64/LICENSE.txt")
+    "korvat-$version-windows-x64/LICENSE.txt" "korvat-$version-windows-x64/THIRD-PARTY.txt" \
+    $(cat "$stage.licences"))
 
 # Linux: the tool, its manual page, the guide and the licence.
 stage=$KORVAT_BUILD/release-stage/korvat-cli-$version-linux-x86_64
@@ -95,6 +103,7 @@ cp "$KORVAT_BUILD/release-linux/README.txt" "$stage/README.txt"
 cp "$KORVAT_BUILD/release-linux/README.ru.txt" "$stage/README.ru.txt"
 cp "$KORVAT_ROOT/LICENSE" "$stage/LICENSE"
 cp "$KORVAT_ROOT/packaging/linux/install.sh" "$stage/install.sh"
+third_party "$stage" "$KORVAT_BUILD/release-linux" korvat-cli.map
 fix_entries "$stage" "$stage/korvat-cli"
 chmod 755 "$stage/install.sh"
 touch -h -d "@$SOURCE_DATE_EPOCH" "$stage/install.sh"
@@ -130,7 +139,10 @@ package_version() { dpkg-query -W -f='${Version}' "$1" 2>/dev/null || echo unkno
 } >"$dist/BUILDINFO"
 
 # Every file the release publishes, BUILDINFO too, in name order.
-(cd "$dist" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort |
+# The release's own files lie side by side when published, so SHA256SUMS
+# names them without a folder; the winget manifests are submitted apart,
+# each folder as it is.
+(cd "$dist" && find . -maxdepth 1 -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort |
     xargs -d '\n' sha256sum >SHA256SUMS)
 echo "Release written to $dist:"
 (cd "$dist" && ls -l --time-style=+ . | tail -n +2 && cat SHA256SUMS BUILDINFO)

@@ -51,12 +51,28 @@ if [ -d "$schemas" ]; then
 else
     echo "schemas: skipped, $schemas not found"
 fi
+# One version and one date: the changelog's top release, in AppStream and
+# in each manifest.
+source "$checkout/tools/release_version.sh"
+release=$(changelog_release "$checkout")
+winget_dir=$dist/winget/manifests/k/Korvat/Korvat/$version
+expect "AppStream, Scoop and winget carry the changelog's version and date" \
+    "$(sed -n 's/.*<release version="\([^"]*\)" date="\([^"]*\)".*/\1 \2/p' "$work/deb/usr/share/metainfo/"*.metainfo.xml)
+$(sed -n 's/.*"version": "\([^"]*\)".*/\1/p' "$dist/korvat.json") $(sed -n 's/^ReleaseDate: "\(.*\)"/\1/p' "$winget_dir/Korvat.Korvat.installer.yaml")
+$(grep -h '^PackageVersion: ' "$winget_dir"/*.yaml | sort -u | cut -d' ' -f2)" \
+    "$release
+$release
+${release%% *}"
 zip_hash=$(sed -n "s/^\([0-9a-f]*\)  korvat-$version-windows-x64.zip$/\1/p" "$dist/SHA256SUMS")
 expect "the manifests carry the zip's hash from SHA256SUMS" \
     "$(grep -c "$zip_hash" "$dist/korvat.json" "$dist/winget/manifests/k/Korvat/Korvat/$version/Korvat.Korvat.installer.yaml" | cut -d: -f2 | tr '\n' ' ')" "1 1 "
-expect "SHA256SUMS covers every file published" \
-    "$(cd "$dist" && find . -type f ! -name SHA256SUMS | wc -l) $(cd "$dist" && sha256sum -c --quiet SHA256SUMS && wc -l <SHA256SUMS)" \
-    "$(cd "$dist" && find . -type f ! -name SHA256SUMS | wc -l) $(cd "$dist" && find . -type f ! -name SHA256SUMS | wc -l)"
+expect "SHA256SUMS covers every file the release publishes, by its own name" \
+    "$(cd "$dist" && sha256sum -c --quiet SHA256SUMS && wc -l <SHA256SUMS) $(grep -c / "$dist/SHA256SUMS")" \
+    "$(cd "$dist" && find . -maxdepth 1 -type f ! -name SHA256SUMS | wc -l) 0"
+# As a user checks a download: the zip alone beside SHA256SUMS.
+mkdir -p "$work/download" && cp "$dist/SHA256SUMS" "$dist/korvat-$version-windows-x64.zip" "$work/download/"
+expect "sha256sum -c --ignore-missing beside the zip alone" \
+    "$(cd "$work/download" && sha256sum -c --ignore-missing SHA256SUMS 2>&1)" "korvat-$version-windows-x64.zip: OK"
 
 # Installed into a throwaway root, run there, removed: nothing left.
 root=$work/root
@@ -86,6 +102,18 @@ expect "install.sh puts the tool and its pages" \
     "korvat-cli $version $prefix/share/man/man1/korvat-cli.1"
 sh "$work/korvat-cli-$version-linux-x86_64/install.sh" uninstall --prefix "$prefix" >/dev/null
 expect "uninstall removes exactly what install put" "$(find "$prefix" -mindepth 1 2>/dev/null | wc -l)" 0
+# A prefix that has folders of its own (bin, share/man, a link to it, a
+# file), installed into twice: uninstall leaves all of them.
+shared=$work/shared-prefix
+mkdir -p "$shared/bin" "$shared/share/man" && echo mine >"$shared/bin/other" && ln -s share/man "$shared/man"
+(cd "$shared" && find . | LC_ALL=C sort) >"$work/shared.before"
+sh "$work/korvat-cli-$version-linux-x86_64/install.sh" --prefix "$shared" >/dev/null
+sh "$work/korvat-cli-$version-linux-x86_64/install.sh" --prefix "$shared" >/dev/null
+expect "the licences are installed with the tool" \
+    "$(ls "$shared/share/doc/korvat-cli/THIRD-PARTY.txt" "$shared/share/doc/korvat-cli/licenses" | wc -l | grep -cv '^[01]$')" 1
+sh "$work/korvat-cli-$version-linux-x86_64/install.sh" uninstall --prefix "$shared" >/dev/null
+expect "after two installs, uninstall leaves the prefix as it was, folders, link and file" \
+    "$(cd "$shared" && find . | LC_ALL=C sort | diff "$work/shared.before" - && echo same)" same
 
 echo "packages: $((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]

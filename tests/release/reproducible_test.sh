@@ -30,17 +30,21 @@ expect "the sums match the archives" "$?" 0
 
 version=$(sed -n 's/^project(korvat VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
 dist=$work/first/dist
-expect "the zip's entries" "$(unzip -Z1 "$dist/korvat-$version-windows-x64.zip")" \
+expect "the zip's entries (the licences apart)" \
+    "$(unzip -Z1 "$dist/korvat-$version-windows-x64.zip" | grep -v /licenses/)" \
     "korvat-$version-windows-x64/korvat.exe
 korvat-$version-windows-x64/korvat-cli.exe
 korvat-$version-windows-x64/README.txt
 korvat-$version-windows-x64/README.ru.txt
-korvat-$version-windows-x64/LICENSE.txt"
-expect "the tarball's entries" "$(tar -tzf "$dist/korvat-cli-$version-linux-x86_64.tar.gz")" \
+korvat-$version-windows-x64/LICENSE.txt
+korvat-$version-windows-x64/THIRD-PARTY.txt"
+expect "the tarball's entries (the licences apart)" \
+    "$(tar -tzf "$dist/korvat-cli-$version-linux-x86_64.tar.gz" | grep -v /licenses/)" \
     "korvat-cli-$version-linux-x86_64/
 korvat-cli-$version-linux-x86_64/LICENSE
 korvat-cli-$version-linux-x86_64/README.ru.txt
 korvat-cli-$version-linux-x86_64/README.txt
+korvat-cli-$version-linux-x86_64/THIRD-PARTY.txt
 korvat-cli-$version-linux-x86_64/install.sh
 korvat-cli-$version-linux-x86_64/korvat-cli
 korvat-cli-$version-linux-x86_64/korvat-cli.1
@@ -56,6 +60,36 @@ for guide in "$work/unpacked/korvat-$version-windows-x64"/README*.txt; do
     expect "$(basename "$guide") starts with UTF-8's byte-order mark, for Notepad" \
         "$(head -c 3 "$guide" | od -An -tx1 | tr -d ' ')" efbbbf
 done
+# Every library the linker's maps show linked into a program has its
+# licence in that program's archive, named in THIRD-PARTY.txt.
+source "$root/tools/common.sh"
+source "$root/tools/third_party.sh"
+for pair in "release-linux:korvat-cli-$version-linux-x86_64:korvat-cli.map" \
+    "release-windows:korvat-$version-windows-x64:korvat.exe.map korvat-cli.exe.map"; do
+    IFS=: read -r tree folder maps <<<"$pair"
+    tree=$work/first/build/$tree
+    shipped=$work/unpacked/$folder
+    missing=""
+    libraries=0
+    for archive in $(cd "$tree" && map_archives $maps); do
+        found=$(cd "$tree" && KORVAT_EXPAT_SOURCE=$work/first/build/third_party/expat \
+            KORVAT_DEFLATE_SOURCE=$work/first/build/third_party/libdeflate archive_source "$archive" "$tree")
+        [ "$found" = own ] && continue
+        libraries=$((libraries + 1))
+        source_package=${found%% *}
+        { [ -n "$found" ] && [ -s "$shipped/licenses/$source_package.txt" ] &&
+            grep -q "^$source_package .*$(basename "$archive")" "$shipped/THIRD-PARTY.txt"; } ||
+            missing="$missing $archive"
+    done
+    expect "$folder: every library linked in has its licence ($libraries)" "${missing:-none}" none
+    for common in $(grep -ohE '/usr/share/common-licenses/[A-Za-z0-9.+-]+' "$shipped"/licenses/*.txt | sort -u); do
+        [ -f "$common" ] && expect "$folder: the licence text $(basename "$common") is there" \
+            "$(test -s "$shipped/licenses/$(basename "$common").txt" && echo yes)" yes
+    done
+done
+expect "the Linux tool's libraries: glibc, GCC's runtime, Nettle, expat, libdeflate" \
+    "$(cut -d' ' -f1 "$work/unpacked/korvat-cli-$version-linux-x86_64/THIRD-PARTY.txt" | grep -xE 'glibc|gcc-12|nettle|expat|libdeflate' | sort | tr '\n' ' ')" \
+    "expat gcc-12 glibc libdeflate nettle "
 man=$work/unpacked/korvat-cli-$version-linux-x86_64
 expect "both manual pages carry the release's date" \
     "$(sed -n 's/^\.TH KORVAT-CLI 1 "\([0-9-]*\)".*/\1/p' "$man/korvat-cli.1" "$man/man/ru/korvat-cli.1" | sort -u)" \
