@@ -14,6 +14,25 @@ KORVAT_PACKAGES="cmake make g++ clang libclang-rt-14-dev libgtest-dev libbenchma
 KORVAT_EXPAT_SOURCE=$KORVAT_BUILD/third_party/expat
 KORVAT_DEFLATE_SOURCE=$KORVAT_BUILD/third_party/libdeflate
 
+# announce NAME COMMAND...: says what it starts at once, then every ten
+# seconds while it runs that it is still at it, so that a long step (an
+# install, a first build) is never silent; the command's own status.
+announce() {
+    local name=$1 start=$SECONDS pid status
+    shift
+    echo "== $name..."
+    (
+        trap 'exit 0' TERM
+        while sleep 10; do echo "   ... $name: $((SECONDS - start)) s so far"; done
+    ) &
+    pid=$!
+    "$@"
+    status=$?
+    kill "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+    return $status
+}
+
 # Installs every package that is missing, without prompts.
 install_missing_packages() {
     local missing=""

@@ -7,7 +7,8 @@
 set -u
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-prepare_machine || exit 1
+announce "preparing this machine (packages, library sources, locales; a few minutes the first time)" \
+    prepare_machine || exit 1
 demo=$KORVAT_BUILD/demo
 wine_run=$KORVAT_ROOT/cmake/wine-run.sh
 # A prefix of its own: the tests' dialogs leave their last folder in theirs.
@@ -21,7 +22,9 @@ make_demo() {
 }
 
 build_program() {
-    configure_windows && cmake --build "$KORVAT_BUILD/windows" -j "$(nproc)" --target "$@" >/dev/null
+    local targets="$*"
+    announce "building $targets for Windows (a few minutes the first time)" eval \
+        'configure_windows && cmake --build "$KORVAT_BUILD/windows" -j "$(nproc)" --target '"$targets"' >/dev/null'
 }
 
 if [ -n "${DISPLAY:-}" ]; then
@@ -43,8 +46,8 @@ if [ -n "${DISPLAY:-}" ]; then
 fi
 
 # No display: the same work from the command line.
-configure_optimised &&
-    cmake --build "$KORVAT_BUILD/optimised" -j "$(nproc)" --target korvat-cli >/dev/null ||
+announce "building korvat-cli" eval 'configure_optimised &&
+    cmake --build "$KORVAT_BUILD/optimised" -j "$(nproc)" --target korvat-cli >/dev/null' ||
     { echo "korvat-cli build failed" >&2; exit 1; }
 cli=$KORVAT_BUILD/optimised/korvat-cli
 make_demo
@@ -103,7 +106,7 @@ shot() {
     wait "$korvat"
     return $status
 }
-if shot; then
+if announce "taking the picture" shot; then
     echo "The picture is $picture."
 else
     echo "No picture could be taken here (see above); the command-line run stands."

@@ -9,7 +9,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 step() {
     local name=$1 start=$SECONDS
     shift
-    "$@" || { echo "$name failed" >&2; exit 1; }
+    announce "$name" "$@" || { echo "$name failed" >&2; exit 1; }
     echo "== $name: $((SECONDS - start)) s"
 }
 step "the machine's set-up (packages, expat's source, locales)" prepare_machine

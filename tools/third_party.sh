@@ -17,7 +17,7 @@ map_archives() {
 archive_source() {
     local archive=$1 tree=$2 package
     case $archive in
-    */libkorvat_*.a | libkorvat_*.a) echo own ;;
+    */libkorvat_*.a | libkorvat_*.a | CMakeFiles/*.a) echo own ;;
     expat/*.a | */expat/*.a)
         echo "expat $(debian_source_version "$KORVAT_EXPAT_SOURCE") $KORVAT_EXPAT_SOURCE/debian/copyright" ;;
     *deflate*.a)

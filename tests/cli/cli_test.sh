@@ -114,6 +114,12 @@ if [ "${#cli[@]}" -eq 1 ] && locale -a 2>/dev/null | grep -qix 'ru_RU.utf8'; the
     expect "a set no installed locale has: its characters, not escapes" \
         "$(LANG=ru_RU.ISO-8859-5 LC_ALL= "${cli[@]}" info zero_tail.trd nosuch.trd 2>&1 | iconv -f ISO-8859-5 -t UTF-8)" \
         "$(russian_in ISO-8859-5)"
+    expect "the help's dashes and guillemets: as they are in CP1251, their likenesses in KOI8-R" \
+        "$(for charset in CP1251 KOI8-R; do
+               LANG=ru_RU.$charset LC_ALL= "${cli[@]}" --help | iconv -f "$charset" -t UTF-8 |
+                   grep -c -e '— файлы$' -e '-- файлы$' -e '«-», где' -e '<<->>, где'
+           done)" "2
+2"
     expect "--table stays English and UTF-8 under KOI8-R" \
         "$(LANG=ru_RU.KOI8-R LC_ALL= "${cli[@]}" info --table zero_tail.trd 2>/dev/null | head -n 1 | cut -f1-3)" \
         "$(printf 'path\tlength\tverdict')"
