@@ -4,11 +4,24 @@
 # status pane and the list are driven and read with probe.exe. Every wait is
 # bounded, so a hang fails the test instead of blocking the run.
 # Usage: e2e.sh SCENARIO   (cancel, batch, window, ..., longnames, folders, target)
-# Environment: WINE_RUN, KORVAT_EXE, PROBE_EXE, E2E_DIR (a folder of the build tree).
+# Environment: WINE_RUN, KORVAT_EXE, PROBE_EXE, E2E_DIR (a folder of the build tree);
+# E2E_OWN_DISPLAY=1: on an X server of the scenario's own, so that scenarios
+# in other Wine prefixes run beside it.
 set -u -o pipefail
 scenario=$1
 : "${WINE_RUN:?}" "${KORVAT_EXE:?}" "${PROBE_EXE:?}" "${E2E_DIR:?}"
-[ -n "${DISPLAY:-}" ] || { echo "no X display: the end-to-end tests need one" >&2; exit 1; }
+xvfb_pid=""
+if [ -n "${E2E_OWN_DISPLAY:-}" ]; then
+    # Xvfb picks a free display itself and says which.
+    display_file=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
+    xvfb_pid=$!
+    for _ in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.1; done
+    export DISPLAY=":$(head -n 1 "$display_file")"
+    rm -f "$display_file"
+fi
+[ -n "${DISPLAY:-}" ] && [ "$DISPLAY" != ":" ] ||
+    { echo "no X display: the end-to-end tests need one" >&2; exit 1; }
 here=$(cd "$(dirname "$0")" && pwd)
 work=$E2E_DIR/$scenario
 rm -rf "$work"
@@ -145,12 +158,14 @@ set_dpi() {
 finish() {
     # A program left running (after a failure) must not meet the next scenario.
     [ -n "$korvat_pid" ] && "$WINE_RUN" --stop
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
     echo "$scenario: $checks checks, $failures failed"
     [ "$failures" -eq 0 ]
     exit $?
 }
 trap 'finish' EXIT
 
+"$WINE_RUN" --init || { echo "could not prepare the scenarios' Wine prefix" >&2; exit 1; }
 "$WINE_RUN" --stop # no program of an earlier scenario is left
 bash "$here/../../tools/make_demo_images.sh" "$work/images" >/dev/null
 images=$work/images
