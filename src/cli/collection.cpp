@@ -368,15 +368,23 @@ bool finish_dat(const std::string& first_operand)
     return true;
 }
 
-bool rename_to_entry(const std::string& name)
+// One file of rename or have, counted and matched against the lists; false
+// after reporting a file that cannot be read.
+static bool count_and_match(const std::string& name, file_matches* found)
 {
     ++g_collection_totals.files;
+    if (match_file(name, found))
+        return true;
+    ++g_collection_totals.failed;
+    report(name, error_message(errno));
+    return false;
+}
+
+bool rename_to_entry(const std::string& name)
+{
     file_matches found;
-    if (!match_file(name, &found)) {
-        ++g_collection_totals.failed;
-        report(name, error_message(errno));
+    if (!count_and_match(name, &found))
         return false;
-    }
     const known_match* match = naming_match(found);
     if (!match) {
         ++g_collection_totals.unknown;
@@ -430,13 +438,9 @@ bool rename_to_entry(const std::string& name)
 
 bool note_held(const std::string& name)
 {
-    ++g_collection_totals.files;
     file_matches found;
-    if (!match_file(name, &found)) {
-        ++g_collection_totals.failed;
-        report(name, error_message(errno));
+    if (!count_and_match(name, &found))
         return false;
-    }
     if (found.matches.empty()) {
         g_unknown.push_back({name, found.form, found.length});
         ++g_collection_totals.unknown;
