@@ -210,25 +210,27 @@ build_optimised() {
             --target korvat-cli korvat_benchmark write_floor cut_floor
 }
 
-# Starts an X server of our own on a free display and exports DISPLAY;
-# stop_xvfb ends it.
+# Starts an X server of our own and exports DISPLAY; stop_xvfb ends it. The
+# server picks a free display itself and says which (-displayfd), so that
+# servers started side by side never take the same one.
 start_xvfb() {
-    local display
-    for display in $(seq 90 140); do
-        [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ] && continue
-        Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-        KORVAT_XVFB_PID=$!
-        for _ in $(seq 50); do
-            if DISPLAY=":$display" xdpyinfo >/dev/null 2>&1; then
-                export DISPLAY=":$display"
-                return 0
-            fi
-            sleep 0.1
-        done
-        kill "$KORVAT_XVFB_PID" 2>/dev/null
+    local file display=""
+    file=$(mktemp) || return 1
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$file" >/dev/null 2>&1 &
+    KORVAT_XVFB_PID=$!
+    for _ in $(seq 100); do
+        display=$(head -n 1 "$file")
+        [ -n "$display" ] && DISPLAY=":$display" xdpyinfo >/dev/null 2>&1 && break
+        display=""
+        sleep 0.1
     done
-    echo "could not start Xvfb" >&2
-    return 1
+    rm -f "$file"
+    if [ -z "$display" ]; then
+        kill "$KORVAT_XVFB_PID" 2>/dev/null
+        echo "could not start Xvfb" >&2
+        return 1
+    fi
+    export DISPLAY=":$display"
 }
 
 stop_xvfb() {

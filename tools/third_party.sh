@@ -12,10 +12,11 @@ map_archives() {
     grep -ohE '^[^ ]+\.a\(' "$@" | sed 's/($//' | LC_ALL=C sort -u
 }
 
-# archive_source ARCHIVE TREE: "SOURCE VERSION COPYRIGHT" for an archive, or
-# "own" for the program's own code; nothing when it cannot be told.
+# archive_source ARCHIVE: "SOURCE VERSION COPYRIGHT" for an archive (a path
+# relative to the build tree, run from there), or "own" for the program's
+# own code; nothing when it cannot be told.
 archive_source() {
-    local archive=$1 tree=$2 package
+    local archive=$1 package
     case $archive in
     */libkorvat_*.a | libkorvat_*.a | CMakeFiles/*.a) echo own ;;
     expat/*.a | */expat/*.a)
@@ -39,7 +40,7 @@ third_party() {
     mkdir -p "$stage/licenses"
     : >"$stage/licenses.list"
     for archive in $(cd "$tree" && map_archives "$@"); do
-        found=$(cd "$tree" && archive_source "$archive" "$tree")
+        found=$(cd "$tree" && archive_source "$archive")
         [ "$found" = own ] && continue
         read -r source version copyright <<<"$found"
         if [ -z "$found" ] || [ ! -f "$copyright" ]; then

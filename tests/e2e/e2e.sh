@@ -10,19 +10,12 @@
 set -u -o pipefail
 scenario=$1
 : "${WINE_RUN:?}" "${KORVAT_EXE:?}" "${PROBE_EXE:?}" "${E2E_DIR:?}"
-xvfb_pid=""
-if [ -n "${E2E_OWN_DISPLAY:-}" ]; then
-    # Xvfb picks a free display itself and says which.
-    display_file=$(mktemp)
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.1; done
-    export DISPLAY=":$(head -n 1 "$display_file")"
-    rm -f "$display_file"
-fi
-[ -n "${DISPLAY:-}" ] && [ "$DISPLAY" != ":" ] ||
-    { echo "no X display: the end-to-end tests need one" >&2; exit 1; }
 here=$(cd "$(dirname "$0")" && pwd)
+if [ -n "${E2E_OWN_DISPLAY:-}" ]; then
+    source "$here/../../tools/common.sh"
+    start_xvfb || exit 1
+fi
+[ -n "${DISPLAY:-}" ] || { echo "no X display: the end-to-end tests need one" >&2; exit 1; }
 work=$E2E_DIR/$scenario
 rm -rf "$work"
 mkdir -p "$work/images"
@@ -158,7 +151,7 @@ set_dpi() {
 finish() {
     # A program left running (after a failure) must not meet the next scenario.
     [ -n "$korvat_pid" ] && "$WINE_RUN" --stop
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+    [ -n "${KORVAT_XVFB_PID:-}" ] && kill "$KORVAT_XVFB_PID" 2>/dev/null
     echo "$scenario: $checks checks, $failures failed"
     [ "$failures" -eq 0 ]
     exit $?

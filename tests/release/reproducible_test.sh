@@ -73,7 +73,7 @@ for pair in "release-linux:korvat-cli-$version-linux-x86_64:korvat-cli.map" \
     libraries=0
     for archive in $(cd "$tree" && map_archives $maps); do
         found=$(cd "$tree" && KORVAT_EXPAT_SOURCE=$work/first/build/third_party/expat \
-            KORVAT_DEFLATE_SOURCE=$work/first/build/third_party/libdeflate archive_source "$archive" "$tree")
+            KORVAT_DEFLATE_SOURCE=$work/first/build/third_party/libdeflate archive_source "$archive")
         [ "$found" = own ] && continue
         libraries=$((libraries + 1))
         source_package=${found%% *}
